@@ -1,0 +1,78 @@
+#include "mainwindow.h"
+#include "ui_mainwindow.h"
+
+#include "colorbatch.h"
+#include "commandcontext.h"
+#include "compresscommand.h"
+#include "hdrevaluation.h"
+#include "jpegqualitysweep.h"
+#include "openimagecommand.h"
+
+MainWindow::MainWindow(QWidget *parent)
+    : QMainWindow(parent)
+    , ui(new Ui::MainWindow)
+{
+    ui->setupUi(this);
+    imageOpened = false;
+    setStyleSheet(QStringLiteral("MainWindow {background-image: url(pattern.png)}"));
+
+    // Start-up conversion; a missing or unreadable PNG is silently skipped.
+    QImage startImage(QStringLiteral("hdr_triang_4.png"));
+    if (!startImage.isNull())
+        startImage.save(QStringLiteral("hdr_triang_4.jpg"), "jpg", 70);
+}
+
+MainWindow::~MainWindow()
+{
+    delete ui;
+}
+
+CommandContext MainWindow::commandContext()
+{
+    CommandContext context;
+    context.window = this;
+    context.console = ui->plainTextEdit;
+    context.originalPane = ui->image_original;
+    context.jpegPane = ui->image_current;
+    context.hybridPane = ui->image_current_2;
+    context.quality = ui->jpeg_qual;
+    context.currentImage = &currentImage;
+    context.imageOpened = &imageOpened;
+    return context;
+}
+
+// "Open image"
+void MainWindow::on_pushButton_2_clicked()
+{
+    openImageCommand(commandContext());
+}
+
+// "Compress "
+void MainWindow::on_pushButton_3_clicked()
+{
+    compressCommand(commandContext());
+}
+
+// "C/D adjoint": has no command.
+void MainWindow::on_pushButton_5_clicked()
+{
+}
+
+// "C/D adjoint color": the colour batch reads the spin box once per image.
+void MainWindow::on_pushButton_6_clicked()
+{
+    QSpinBox *quality = ui->jpeg_qual;
+    runColorBatch([quality] { return quality->value(); });
+}
+
+// "Evaluate"
+void MainWindow::on_pushButton_7_clicked()
+{
+    runHdrEvaluation();
+}
+
+// "jpeg stat"
+void MainWindow::on_pushButton_8_clicked()
+{
+    runJpegQualitySweep();
+}

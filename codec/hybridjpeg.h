@@ -1,0 +1,50 @@
+#ifndef HYBRIDJPEG_H
+#define HYBRIDJPEG_H
+
+#include <QByteArray>
+#include <QImage>
+#include <QList>
+#include <QString>
+
+class QIODevice;
+
+// A hybrid JPEG file is the JFIF file of a component image (step 2, kernel
+// radius 2) whose byte 12, the JFIF minor version, is set to this marker.
+constexpr char hybridMarker = 0x04;
+constexpr int hybridMarkerOffset = 12;
+
+// Decoded images larger than this many pixels (1 GiB of ARGB32) are refused
+// before anything is allocated.
+constexpr qint64 maxDecodedPixels = qint64(1) << 28;
+
+// The first line of a file: the bytes up to and including the first 0x0A, or
+// up to the end.
+QByteArray readFirstLine(QIODevice &device);
+
+// True when the first line holds at least 13 bytes and byte 12 is the marker.
+bool isHybridJpeg(const QByteArray &firstLine);
+
+// Marks a JPEG file just written as hybrid: only byte 12 changes. A file that
+// cannot be opened, or whose first line is shorter than 13 bytes, is left
+// untouched.
+void markHybridJpeg(const QString &fileName);
+
+// Hybrid compression: direct transform (step 2, radius 2), component image
+// saved as JPEG at the given quality to fileName, marked, loaded back and
+// expanded to the source size (step 2, radius 1) with the weights.
+// Returns a null image, with *error set when given, if the source is too small
+// for a component image, the file cannot be written or read back, or it reads
+// back at another size than it was written; no pixel of a failed load is used.
+QImage compressHybrid(const QImage &source, int quality, const QList<float> &weights,
+                      QString *error = nullptr, const QString &fileName = QStringLiteral("hybrid.jpg"));
+
+// Hybrid decompression: reads the weights file, loads the hybrid file and
+// expands it to twice its component size. Returns a null image, with *error
+// set when given, if the weights file cannot be read ("cannot open weights
+// file!" on standard output, as readWeightsFile does), the file cannot be
+// read, its decoded size would exceed maxDecodedPixels, or the table is too
+// short.
+QImage decompressHybrid(const QString &fileName, QString *error = nullptr,
+                        const QString &weightsFile = QStringLiteral("weights_out.txt"));
+
+#endif // HYBRIDJPEG_H

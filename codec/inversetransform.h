@@ -1,0 +1,27 @@
+#ifndef INVERSETRANSFORM_H
+#define INVERSETRANSFORM_H
+
+#include "nodeterm.h"
+
+#include <QImage>
+#include <QList>
+#include <QString>
+
+// The largest weights-table index a call of inverseFTransform looks up, plus
+// one: the number of entries the table must hold. Indexes are
+// ceil(float(d * float(20 / step))) for the node distances d that occur.
+int requiredWeightCount(int width, int height, int step, int radius);
+
+// Inverse F-transform: expands a component image to width x height opaque
+// ARGB32 pixels. Row terms (outer) times column terms (inner) are accumulated
+// in single precision, node indexes clamped to the component image's last
+// column and row, weights looked up in the table.
+//
+// Returns a null image, and sets *error when given, if the components are
+// null, the size is not positive, step < 1, radius < 0, or the table is
+// shorter than requiredWeightCount() (the message says how many entries were
+// needed and how many the table has). Nothing is computed in that case.
+QImage inverseFTransform(const QImage &components, int width, int height, int step, int radius,
+                         const QList<float> &weights, QString *error = nullptr);
+
+#endif // INVERSETRANSFORM_H

@@ -1,0 +1,14 @@
+#include "consolelog.h"
+
+#include <QPlainTextEdit>
+#include <QTime>
+
+void appendStatusLine(QPlainTextEdit *console, const QString &message)
+{
+    console->appendPlainText(QTime::currentTime().toString(Qt::TextDate) + message);
+}
+
+void appendResultLine(QPlainTextEdit *console, const QString &text)
+{
+    console->appendPlainText(text);
+}

@@ -1,0 +1,15 @@
+#ifndef CONSOLELOG_H
+#define CONSOLELOG_H
+
+#include <QString>
+
+class QPlainTextEdit;
+
+// A status line: the current time in Qt's text format directly followed by
+// the message, which begins with " - ".
+void appendStatusLine(QPlainTextEdit *console, const QString &message);
+
+// A result line, without time.
+void appendResultLine(QPlainTextEdit *console, const QString &text);
+
+#endif // CONSOLELOG_H

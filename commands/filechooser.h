@@ -1,0 +1,20 @@
+#ifndef FILECHOOSER_H
+#define FILECHOOSER_H
+
+#include <QString>
+
+#include <functional>
+
+class QWidget;
+
+// How Open image asks for a file. By default Qt's standard open-file dialog;
+// tests install a chooser that returns a name (or an empty one, as a
+// cancelled dialog does) while the real slot runs.
+using OpenFileChooser = std::function<QString(QWidget *parent, const QString &caption, const QString &directory)>;
+
+// Installs a chooser; an empty one restores the dialog.
+void setOpenFileChooser(OpenFileChooser chooser);
+
+QString chooseFileToOpen(QWidget *parent, const QString &caption, const QString &directory);
+
+#endif // FILECHOOSER_H

@@ -1,0 +1,6 @@
+#include "compressdecompressexperiment.h"
+
+// Not built yet.
+void runCompressDecompressExperiment(QImage, QString, int, int, int, int, QList<float>)
+{
+}

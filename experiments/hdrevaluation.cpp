@@ -1,0 +1,6 @@
+#include "hdrevaluation.h"
+
+// Not built yet.
+void runHdrEvaluation()
+{
+}

@@ -1,0 +1,6 @@
+#include "jpegqualitysweep.h"
+
+// Not built yet.
+void runJpegQualitySweep()
+{
+}

@@ -1,0 +1,9 @@
+#ifndef JPEGQUALITYSWEEP_H
+#define JPEGQUALITYSWEEP_H
+
+// The JPEG quality sweep over the ready-made texture files under temp/ at
+// qualities 0, 10, ..., 100: bits per pixel on standard output, completed by
+// the image-difference program's report.
+void runJpegQualitySweep();
+
+#endif // JPEGQUALITYSWEEP_H

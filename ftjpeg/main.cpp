@@ -1,0 +1,65 @@
+#include "cli.h"
+#include "subcommand.h"
+
+#include <QCoreApplication>
+#include <QStringList>
+
+#include <algorithm>
+#include <cstdio>
+
+QList<Subcommand> &subcommands()
+{
+    static QList<Subcommand> all;
+    return all;
+}
+
+void printError(const QString &message)
+{
+    std::fprintf(stderr, "ftjpeg: %s\n", message.toLocal8Bit().constData());
+}
+
+namespace {
+void printUsage(FILE *stream)
+{
+    std::fputs("Usage: ftjpeg COMMAND [OPTIONS] ...\n"
+               "The F-transform hybrid JPEG codec on the command line.\n\n"
+               "Commands:\n", stream);
+    QList<Subcommand> sorted = subcommands();
+    std::sort(sorted.begin(), sorted.end(),
+              [](const Subcommand &a, const Subcommand &b) { return qstrcmp(a.name, b.name) < 0; });
+    for (const Subcommand &command : sorted)
+        std::fprintf(stream, "  %-12s %s\n", command.name, command.summary);
+    std::fputs("\nRun 'ftjpeg COMMAND --help' for the options of a command.\n", stream);
+}
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication application(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("ftjpeg"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(VELTRANO_VERSION));
+
+    QStringList arguments = QCoreApplication::arguments();
+    if (arguments.size() < 2) {
+        printUsage(stderr);
+        return ExitUsage;
+    }
+    const QString name = arguments.at(1);
+    if (name == QLatin1String("--help") || name == QLatin1String("-h")) {
+        printUsage(stdout);
+        return ExitSuccess;
+    }
+    if (name == QLatin1String("--version") || name == QLatin1String("-v")) {
+        std::printf("ftjpeg %s\n", VELTRANO_VERSION);
+        return ExitSuccess;
+    }
+    for (const Subcommand &command : subcommands()) {
+        if (name == QLatin1String(command.name)) {
+            arguments.removeFirst();
+            arguments.first() = QStringLiteral("ftjpeg ") + name;
+            return command.run(arguments);
+        }
+    }
+    printError(QStringLiteral("unknown command '%1' (see 'ftjpeg --help')").arg(name));
+    return ExitUsage;
+}

@@ -1,0 +1,32 @@
+#ifndef SUBCOMMAND_H
+#define SUBCOMMAND_H
+
+#include <QList>
+#include <QStringList>
+
+// Exit statuses of every ftjpeg subcommand.
+enum ExitStatus { ExitSuccess = 0, ExitFailure = 1, ExitUsage = 2 };
+
+// One ftjpeg subcommand. run() receives the arguments after the subcommand's
+// name, preceded by "ftjpeg <name>" as the program name, ready for a
+// QCommandLineParser of its own.
+struct Subcommand
+{
+    const char *name;
+    const char *summary;
+    int (*run)(const QStringList &arguments);
+};
+
+// The subcommands, registered from their own source files at start-up.
+QList<Subcommand> &subcommands();
+
+struct SubcommandRegistration
+{
+    explicit SubcommandRegistration(const Subcommand &subcommand) { subcommands().append(subcommand); }
+};
+
+// Registers a subcommand: REGISTER_SUBCOMMAND(direct, "summary", runDirect);
+#define REGISTER_SUBCOMMAND(id, summary, function) \
+    static const SubcommandRegistration registration_##id(Subcommand{#id, summary, function})
+
+#endif // SUBCOMMAND_H

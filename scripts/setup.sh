@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Shared set-up of run.sh and test.sh: installs the missing Debian packages,
+# configures and builds the project (Release) in build/.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+packages=(cmake g++ make pkg-config qtbase5-dev qtbase5-dev-tools libqt5gui5 fonts-dejavu-core
+          libbenchmark-dev)
+
+missing=()
+for package in "${packages[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
+        missing+=("$package")
+    fi
+done
+if [ ${#missing[@]} -gt 0 ]; then
+    echo "Installing: ${missing[*]}" >&2
+    if [ "$(id -u)" -eq 0 ]; then sudo=(); else sudo=(sudo); fi
+    "${sudo[@]}" apt-get update
+    DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y --no-install-recommends "${missing[@]}"
+fi
+
+jobs=$(nproc 2>/dev/null || echo 2)
+cmake -S . -B build -DCMAKE_BUILD_TYPE=Release
+cmake --build build -j"$jobs"

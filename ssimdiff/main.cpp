@@ -1,0 +1,8 @@
+#include <cstdio>
+
+// Not built yet.
+int main()
+{
+    std::fputs("nan\tnan\n", stdout);
+    return 1;
+}
