@@ -8,6 +8,7 @@
 int main(int argc, char *argv[])
 {
     std::fputs("console: name, min area, max diff, back rejoin, edge, sim\n", stdout);
+    std::fflush(stdout);
 
     if (argc == 1) {
         QApplication application(argc, argv);
