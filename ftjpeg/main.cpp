@@ -2,10 +2,13 @@
 #include "subcommand.h"
 
 #include <QCoreApplication>
+#include <QGuiApplication>
 #include <QStringList>
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
+#include <memory>
 
 QList<Subcommand> &subcommands()
 {
@@ -35,7 +38,20 @@ void printUsage(FILE *stream)
 
 int main(int argc, char *argv[])
 {
-    QCoreApplication application(argc, argv);
+    const Subcommand *chosen = nullptr;
+    if (argc >= 2) {
+        for (const Subcommand &command : subcommands())
+            if (std::strcmp(argv[1], command.name) == 0)
+                chosen = &command;
+    }
+    std::unique_ptr<QCoreApplication> application;
+    if (chosen && chosen->needsGuiApplication) {
+        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+            qputenv("QT_QPA_PLATFORM", "offscreen");
+        application.reset(new QGuiApplication(argc, argv));
+    } else {
+        application.reset(new QCoreApplication(argc, argv));
+    }
     QCoreApplication::setApplicationName(QStringLiteral("ftjpeg"));
     QCoreApplication::setApplicationVersion(QStringLiteral(VELTRANO_VERSION));
 
@@ -53,13 +69,11 @@ int main(int argc, char *argv[])
         std::printf("ftjpeg %s\n", VELTRANO_VERSION);
         return ExitSuccess;
     }
-    for (const Subcommand &command : subcommands()) {
-        if (name == QLatin1String(command.name)) {
-            arguments.removeFirst();
-            arguments.first() = QStringLiteral("ftjpeg ") + name;
-            return command.run(arguments);
-        }
+    if (!chosen) {
+        printError(QStringLiteral("unknown command '%1' (see 'ftjpeg --help')").arg(name));
+        return ExitUsage;
     }
-    printError(QStringLiteral("unknown command '%1' (see 'ftjpeg --help')").arg(name));
-    return ExitUsage;
+    arguments.removeFirst();
+    arguments.first() = QStringLiteral("ftjpeg ") + name;
+    return chosen->run(arguments);
 }

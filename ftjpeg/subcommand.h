@@ -15,6 +15,10 @@ struct Subcommand
     const char *name;
     const char *summary;
     int (*run)(const QStringList &arguments);
+    // Subcommands that draw text (plots) need a QGuiApplication; ftjpeg then
+    // creates one on the offscreen platform unless QT_QPA_PLATFORM says
+    // otherwise. Others run on a QCoreApplication.
+    bool needsGuiApplication = false;
 };
 
 // The subcommands, registered from their own source files at start-up.
@@ -27,6 +31,8 @@ struct SubcommandRegistration
 
 // Registers a subcommand: REGISTER_SUBCOMMAND(direct, "summary", runDirect);
 #define REGISTER_SUBCOMMAND(id, summary, function) \
-    static const SubcommandRegistration registration_##id(Subcommand{#id, summary, function})
+    static const SubcommandRegistration registration_##id(Subcommand{#id, summary, function, false})
+#define REGISTER_GUI_SUBCOMMAND(id, summary, function) \
+    static const SubcommandRegistration registration_##id(Subcommand{#id, summary, function, true})
 
 #endif // SUBCOMMAND_H
