@@ -1,26 +1,193 @@
 #include "hybridjpeg.h"
 
-// Not built yet.
-QByteArray readFirstLine(QIODevice &)
+#include "directtransform.h"
+#include "imagefile.h"
+#include "inversetransform.h"
+#include "kernel.h"
+#include "weightsfile.h"
+
+#include <QBuffer>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QImageReader>
+#include <QImageWriter>
+
+#include <cstdio>
+
+namespace {
+
+// The fixed geometry of the hybrid codec.
+constexpr int hybridStep = 2;
+constexpr int hybridKernelRadius = 2;
+constexpr int hybridRadius = 1;
+
+QString displayName(const QString &fileName)
 {
-    return {};
+    return QDir::toNativeSeparators(fileName);
 }
 
-bool isHybridJpeg(const QByteArray &)
+QImage fail(QString *error, const QString &message)
 {
-    return false;
-}
-
-void markHybridJpeg(const QString &)
-{
-}
-
-QImage compressHybrid(const QImage &, int, const QList<float> &, QString *, const QString &)
-{
+    if (error)
+        *error = message;
     return QImage();
 }
 
-QImage decompressHybrid(const QString &, QString *, const QString &)
+// Whether the first line of data starting with `head` (at most 13 bytes of
+// it) holds at least 13 bytes: no line feed among bytes 0 to 11.
+bool firstLineReachesMarker(const QByteArray &head)
 {
-    return QImage();
+    if (head.size() <= hybridMarkerOffset)
+        return false;
+    for (int i = 0; i < hybridMarkerOffset; ++i)
+        if (head.at(i) == '\n')
+            return false;
+    return true;
+}
+
+QString shortTableMessage(const QString &tableName, int entries, int needed)
+{
+    return QStringLiteral("the weights table%1 has %2 entries, but step %3 and radius %4 need %5")
+        .arg(tableName.isEmpty() ? QString() : QStringLiteral(" of ") + displayName(tableName))
+        .arg(entries)
+        .arg(hybridStep)
+        .arg(hybridRadius)
+        .arg(needed);
+}
+
+QImage decodeHybridFile(const QString &fileName, const QList<float> &weights, const QString &tableName,
+                        QString *error)
+{
+    // The decoded image has twice the width and height of the stored one, so
+    // the stored size is checked from the header before anything is read.
+    const qint64 maxStoredPixels = maxDecodedPixels / 4;
+    {
+        QImageReader reader(fileName);
+        reader.setDecideFormatFromContent(true);
+        const QSize size = reader.size();
+        if (size.isValid() && qint64(size.width()) * qint64(size.height()) > maxStoredPixels)
+            return fail(error, QStringLiteral("cannot decode %1: its %2x%3 components would expand to %4x%5 "
+                                              "pixels, more than %6")
+                                   .arg(displayName(fileName))
+                                   .arg(size.width())
+                                   .arg(size.height())
+                                   .arg(qint64(size.width()) * 2)
+                                   .arg(qint64(size.height()) * 2)
+                                   .arg(maxDecodedPixels));
+    }
+    QImage components;
+    QString reason;
+    if (!readImageFile(fileName, components, &reason, maxStoredPixels))
+        return fail(error, reason);
+
+    const int width = components.width() * 2;
+    const int height = components.height() * 2;
+    const int needed = requiredWeightCount(width, height, hybridStep, hybridRadius);
+    if (weights.size() < needed)
+        return fail(error, shortTableMessage(tableName, weights.size(), needed));
+    return inverseFTransform(components, width, height, hybridStep, hybridRadius, weights, error);
+}
+
+} // namespace
+
+QByteArray readFirstLine(QIODevice &device)
+{
+    return device.readLine();
+}
+
+bool isHybridJpeg(const QByteArray &firstLine)
+{
+    return firstLine.size() > hybridMarkerOffset && firstLine.at(hybridMarkerOffset) == hybridMarker;
+}
+
+bool markHybridJpegData(QByteArray &data)
+{
+    if (!firstLineReachesMarker(data.left(hybridMarkerOffset + 1)))
+        return false;
+    data[hybridMarkerOffset] = hybridMarker;
+    return true;
+}
+
+void markHybridJpeg(const QString &fileName)
+{
+    // ExistingOnly: marking must never create a file.
+    QFile file(fileName);
+    if (!file.open(QIODevice::ReadWrite | QIODevice::ExistingOnly))
+        return;
+    const QByteArray head = file.read(hybridMarkerOffset + 1);
+    if (!firstLineReachesMarker(head) || head.at(hybridMarkerOffset) == hybridMarker)
+        return;
+    // The first line is written back unchanged but for byte 12, so that byte
+    // is all that needs to be written.
+    if (file.seek(hybridMarkerOffset))
+        file.write(&hybridMarker, 1);
+}
+
+QImage compressHybrid(const QImage &source, int quality, const QList<float> &weights, QString *error,
+                      const QString &fileName)
+{
+    const int width = source.width();
+    const int height = source.height();
+    if (source.isNull() || width < hybridStep || height < hybridStep)
+        return fail(error, QStringLiteral("an image of %1x%2 pixels is too small for a component image "
+                                          "(at least %3x%3 pixels are needed)")
+                               .arg(width)
+                               .arg(height)
+                               .arg(hybridStep));
+    const int needed = requiredWeightCount(width, height, hybridStep, hybridRadius);
+    if (weights.size() < needed)
+        return fail(error, shortTableMessage(QString(), weights.size(), needed));
+
+    const QImage components = directFTransform(source, hybridStep, makeRaisedCosineKernel(hybridKernelRadius));
+    if (components.isNull())
+        return fail(error, QStringLiteral("cannot compute the component image of %1x%2 pixels")
+                               .arg(width)
+                               .arg(height));
+
+    // Encoded in memory, marked, then written in one piece: a failure leaves
+    // no truncated file and keeps any earlier file of that name.
+    QByteArray data;
+    {
+        QBuffer buffer(&data);
+        buffer.open(QIODevice::WriteOnly);
+        QImageWriter writer(&buffer, "jpg");
+        writer.setQuality(quality);
+        if (!writer.write(components))
+            return fail(error, QStringLiteral("cannot write %1: %2").arg(displayName(fileName), writer.errorString()));
+    }
+    markHybridJpegData(data);
+    QString reason;
+    if (!writeFileAtomically(fileName, data, &reason))
+        return fail(error, reason);
+
+    // The expansion works on the components as the file gives them back.
+    QImage decoded;
+    if (!readImageFile(fileName, decoded, &reason))
+        return fail(error, reason);
+    if (decoded.size() != components.size())
+        return fail(error, QStringLiteral("%1 reads back at %2x%3 pixels instead of %4x%5")
+                               .arg(displayName(fileName))
+                               .arg(decoded.width())
+                               .arg(decoded.height())
+                               .arg(components.width())
+                               .arg(components.height()));
+    return inverseFTransform(decoded, width, height, hybridStep, hybridRadius, weights, error);
+}
+
+QImage decompressHybrid(const QString &fileName, QString *error, const QString &weightsFile)
+{
+    QList<float> weights;
+    QString reason;
+    if (!loadWeightsTable(weightsFile, weights, &reason)) {
+        std::fputs("cannot open weights file!", stdout);
+        std::fflush(stdout);
+        return fail(error, reason);
+    }
+    return decodeHybridFile(fileName, weights, weightsFile, error);
+}
+
+QImage decompressHybrid(const QString &fileName, const QList<float> &weights, QString *error)
+{
+    return decodeHybridFile(fileName, weights, QString(), error);
 }

@@ -29,6 +29,11 @@ bool isHybridJpeg(const QByteArray &firstLine);
 // untouched.
 void markHybridJpeg(const QString &fileName);
 
+// The same marking applied to the bytes of a JPEG stream in memory: byte 12
+// is set when the first line holds at least 13 bytes; otherwise nothing
+// changes. Returns whether the data is marked afterwards.
+bool markHybridJpegData(QByteArray &data);
+
 // Hybrid compression: direct transform (step 2, radius 2), component image
 // saved as JPEG at the given quality to fileName, marked, loaded back and
 // expanded to the source size (step 2, radius 1) with the weights.
@@ -46,5 +51,9 @@ QImage compressHybrid(const QImage &source, int quality, const QList<float> &wei
 // short.
 QImage decompressHybrid(const QString &fileName, QString *error = nullptr,
                         const QString &weightsFile = QStringLiteral("weights_out.txt"));
+
+// Hybrid decompression with a weights table the caller has read: prints
+// nothing, otherwise as above.
+QImage decompressHybrid(const QString &fileName, const QList<float> &weights, QString *error = nullptr);
 
 #endif // HYBRIDJPEG_H
