@@ -3,6 +3,11 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QTemporaryFile>
+
+#include <cstdio>
+#include <iostream>
+#include <unistd.h>
 
 QString sourcePath(const QString &relative)
 {
@@ -69,4 +74,36 @@ QByteArray readFileBytes(const QString &fileName)
     if (!file.open(QIODevice::ReadOnly))
         return QByteArray();
     return file.readAll();
+}
+
+bool writeFileBytes(const QString &fileName, const QByteArray &bytes)
+{
+    QFile file(fileName);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
+}
+
+QByteArray captureStdout(const std::function<void()> &work)
+{
+    std::cout.flush();
+    std::fflush(stdout);
+    QTemporaryFile capture;
+    if (!capture.open())
+        return QByteArray("<capture failed>");
+    const int saved = ::dup(1);
+    ::dup2(capture.handle(), 1);
+    work();
+    std::cout.flush();
+    std::fflush(stdout);
+    ::dup2(saved, 1);
+    ::close(saved);
+    capture.seek(0);
+    return capture.readAll();
+}
+
+QByteArray testWeightsFileText()
+{
+    QByteArray text;
+    for (int i = 0; i <= 20; ++i)
+        text += QByteArray::number(1.0 - i / 40.0) + '\n';
+    return text;
 }

@@ -8,6 +8,8 @@
 #include <QStringList>
 #include <QTemporaryDir>
 
+#include <functional>
+
 // A file of the source tree, e.g. sourcePath("data/photos/chelsea.png").
 QString sourcePath(const QString &relative);
 // A program built into build/bin, e.g. binPath("ftjpeg").
@@ -47,5 +49,15 @@ ProcessResult runProcess(const QString &program, const QStringList &arguments,
                          const QProcessEnvironment &extraEnvironment = QProcessEnvironment());
 
 QByteArray readFileBytes(const QString &fileName);
+bool writeFileBytes(const QString &fileName, const QByteArray &bytes);
+
+// Runs work with the process's standard output (file descriptor 1, so stdio,
+// iostreams and child processes alike) sent to a temporary file, and returns
+// what was written.
+QByteArray captureStdout(const std::function<void()> &work);
+
+// A weights table of 21 entries for tests: 1 - i / 40, so entry 0 is 1 and
+// entry 10 is 0.75.
+QByteArray testWeightsFileText();
 
 #endif // TESTSUPPORT_H
