@@ -88,7 +88,7 @@ QImage inverseFTransform(const QImage &components, int width, int height, int st
     const int componentHeight = components.height();
     const float scale = distanceScale(step);
 
-    std::vector<std::vector<NodeTerm>> columnTerms{std::size_t(width)};
+    std::vector<std::vector<NodeTerm>> columnTerms(static_cast<std::size_t>(width));
     for (int x = 0; x < width; ++x)
         buildTerms(columnTerms[std::size_t(x)], x, width, componentWidth, step, radius, scale, weights);
 
