@@ -2,6 +2,7 @@
 
 #include "commandcontext.h"
 #include "consolelog.h"
+#include "failureline.h"
 #include "filechooser.h"
 #include "hybridjpeg.h"
 #include "imagefile.h"
@@ -13,13 +14,21 @@
 #include <QPixmap>
 
 namespace {
-void reportFailedOpen(const CommandContext &context, const QString &reason)
+// No usable image: the current one is dropped, so Compress refuses to run.
+void markOpenFailed(const CommandContext &context)
 {
     *context.currentImage = QImage();
     *context.imageOpened = false;
     appendStatusLine(context.console, QStringLiteral(" - File open failed."));
-    if (!reason.isEmpty())
-        appendStatusLine(context.console, QStringLiteral(" - ") + reason);
+}
+
+bool hasJpegSuffix(const QString &fileName)
+{
+    // The last "."-separated part of the whole name, compared exactly: an
+    // upper-case "JPG" does not count, and a name without "." is its own
+    // last part.
+    const QString suffix = fileName.split(QLatin1Char('.')).last();
+    return suffix == QLatin1String("jpg") || suffix == QLatin1String("jpeg");
 }
 } // namespace
 
@@ -31,20 +40,16 @@ void openImageCommand(const CommandContext &context)
         return;
 
     QImage loaded;
-    QString reason;
-    if (!readImageFile(fileName, loaded, &reason)) {
-        reportFailedOpen(context, reason);
+    if (!readImageFile(fileName, loaded, nullptr)) {
+        markOpenFailed(context);
         return;
     }
     *context.currentImage = loaded;
     appendStatusLine(context.console, QStringLiteral(" - File opened."));
     *context.imageOpened = true;
 
-    // Only names whose last "."-separated part is exactly "jpg" or "jpeg"
-    // are tested for the hybrid marker.
-    const QString suffix = fileName.split(QLatin1Char('.')).last();
-    if (suffix == QLatin1String("jpg") || suffix == QLatin1String("jpeg")) {
-        // Read-only: a write-protected hybrid file must open like any other.
+    if (hasJpegSuffix(fileName)) {
+        // Only read: a write-protected hybrid file opens like any other.
         QFile file(fileName);
         if (!file.open(QIODevice::ReadOnly))
             return;
@@ -52,14 +57,17 @@ void openImageCommand(const CommandContext &context)
         file.close();
         if (isHybridJpeg(firstLine)) {
             appendStatusLine(context.console, QStringLiteral(" - It is a hybrid JPEG image."));
+            QString reason;
             const QImage decoded = decompressHybrid(fileName, &reason);
             if (decoded.isNull()) {
-                reportFailedOpen(context, reason);
+                // Without its decoded form the file is no image to work on.
+                markOpenFailed(context);
+                appendFailureLine(context.console, reason);
                 return;
             }
             *context.currentImage = decoded;
             if (!writeImageFile(QStringLiteral("hybrid_decompressed.bmp"), decoded, "bmp", -1, &reason))
-                appendStatusLine(context.console, QStringLiteral(" - ") + reason);
+                appendFailureLine(context.console, reason);
         } else {
             appendStatusLine(context.console, QStringLiteral(" - It is a standard JPEG image."));
         }
