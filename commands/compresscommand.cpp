@@ -2,6 +2,7 @@
 
 #include "commandcontext.h"
 #include "consolelog.h"
+#include "failureline.h"
 #include "hybridjpeg.h"
 #include "imagefile.h"
 #include "weightsfile.h"
@@ -38,24 +39,31 @@ void compressCommand(const CommandContext &context)
     const QString hybridName = QStringLiteral("hybrid.jpg");
     QString error;
 
-    // A failed save or reload ends the command with the reason, so no size of
-    // a file left by an earlier run is ever reported as new.
+    // Every failed save or load is reported with its file and reason, and the
+    // pane it would have filled is emptied rather than left showing an
+    // earlier result. The bit rates are given only when both files were
+    // written by this run, never from a file an earlier run left behind.
+    const bool jpegWritten = writeImageFile(jpegName, source, "jpg", quality, &error);
     QImage jpeg;
-    if (!writeImageFile(jpegName, source, "jpg", quality, &error) || !readImageFile(jpegName, jpeg, &error)) {
-        appendStatusLine(context.console, QStringLiteral(" - ") + error);
-        return;
+    if (jpegWritten && readImageFile(jpegName, jpeg, &error)) {
+        context.jpegPane->setPixmap(QPixmap::fromImage(jpeg));
+    } else {
+        appendFailureLine(context.console, error);
+        context.jpegPane->clear();
     }
-    context.jpegPane->setPixmap(QPixmap::fromImage(jpeg));
 
     const QImage hybrid = compressHybrid(source, quality + 50, weights, &error, hybridName);
     if (hybrid.isNull()) {
-        appendStatusLine(context.console, QStringLiteral(" - ") + error);
-        return;
+        appendFailureLine(context.console, error);
+        context.hybridPane->clear();
+    } else {
+        context.hybridPane->setPixmap(QPixmap::fromImage(hybrid));
+        if (!writeImageFile(QStringLiteral("hybrid_decompressed.bmp"), hybrid, "bmp", -1, &error))
+            appendFailureLine(context.console, error);
     }
-    context.hybridPane->setPixmap(QPixmap::fromImage(hybrid));
-    if (!writeImageFile(QStringLiteral("hybrid_decompressed.bmp"), hybrid, "bmp", -1, &error))
-        appendStatusLine(context.console, QStringLiteral(" - ") + error);
 
+    if (!jpegWritten || hybrid.isNull())
+        return;
     appendResultLine(context.console,
                      QStringLiteral("Hybrid bpp: ") + bitsPerPixel(QFileInfo(hybridName).size(), source));
     appendResultLine(context.console, QStringLiteral("JPEG bpp: ") + bitsPerPixel(QFileInfo(jpegName).size(), source));
