@@ -17,9 +17,12 @@ bool loadWeightsTable(const QString &fileName, QList<float> &weights, QString *e
     }
     QTextStream stream(&file);
     while (!stream.atEnd()) {
-        // toFloat() yields 0.0 for a line that does not convert, so such a
-        // line still takes its place in the table.
-        weights.append(stream.readLine().toFloat());
+        // A line that does not convert still takes its place in the table,
+        // as 0.0. toFloat() alone is not enough for that: for a number beyond
+        // the float range it reports failure but returns infinity.
+        bool converted = false;
+        const float value = stream.readLine().toFloat(&converted);
+        weights.append(converted ? value : 0.0f);
     }
     return true;
 }
