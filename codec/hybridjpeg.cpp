@@ -63,9 +63,7 @@ QImage decodeHybridFile(const QString &fileName, const QList<float> &weights, co
     // the stored size is checked from the header before anything is read.
     const qint64 maxStoredPixels = maxDecodedPixels / 4;
     {
-        QImageReader reader(fileName);
-        reader.setDecideFormatFromContent(true);
-        const QSize size = reader.size();
+        const QSize size = readImageSize(fileName);
         if (size.isValid() && qint64(size.width()) * qint64(size.height()) > maxStoredPixels)
             return fail(error, QStringLiteral("cannot decode %1: its %2x%3 components would expand to %4x%5 "
                                               "pixels, more than %6")

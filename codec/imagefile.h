@@ -3,6 +3,7 @@
 
 #include <QByteArray>
 #include <QImage>
+#include <QSize>
 #include <QString>
 
 // Reads an image file, the format detected from its content. Images of more
@@ -12,6 +13,12 @@
 // the reason.
 bool readImageFile(const QString &fileName, QImage &image, QString *error);
 bool readImageFile(const QString &fileName, QImage &image, QString *error, qint64 maxPixels);
+
+// The size an image file declares in its header, without decoding it. JPEG
+// streams are measured from their frame header directly, since Qt's reader
+// gives no size at all for dimensions its decoder does not support; other
+// formats as QImageReader tells it. Invalid when it cannot be told.
+QSize readImageSize(const QString &fileName);
 
 // Writes an image file in the given format ("png", "bmp", "ppm", "jpg" ...)
 // at the given quality (-1: the format's default). The file is written to a
