@@ -189,3 +189,9 @@ QImage decompressHybrid(const QString &fileName, const QList<float> &weights, QS
 {
     return decodeHybridFile(fileName, weights, QString(), error);
 }
+
+QImage decompressHybrid(const QString &fileName, const QList<float> &weights, QString *error,
+                        const QString &weightsName)
+{
+    return decodeHybridFile(fileName, weights, weightsName, error);
+}

@@ -56,4 +56,9 @@ QImage decompressHybrid(const QString &fileName, QString *error = nullptr,
 // nothing, otherwise as above.
 QImage decompressHybrid(const QString &fileName, const QList<float> &weights, QString *error = nullptr);
 
+// The same, naming the file the table was read from in the message about a
+// table that is too short.
+QImage decompressHybrid(const QString &fileName, const QList<float> &weights, QString *error,
+                        const QString &weightsName);
+
 #endif // HYBRIDJPEG_H

@@ -80,6 +80,15 @@ inline QImage referenceHybridDecode(const QByteArray &file, int width, int heigh
     return referenceInverseFTransform(components, width, height, 2, 1, weights);
 }
 
+// Whether two JPEG files made by different programs are the same stream. The
+// JFIF density (bytes 13 to 17) is the writing program's default resolution
+// (its screen's, or a fixed value where it has none; QtTest's is 96 dpi), so
+// only that may differ.
+inline bool sameJpegStream(const QByteArray &a, const QByteArray &b)
+{
+    return a.size() == b.size() && a.size() > 18 && a.left(13) == b.left(13) && a.mid(18) == b.mid(18);
+}
+
 // The names in a folder, hidden ones (a writer's temporary files) included.
 inline QStringList folderEntries(const QString &path)
 {

@@ -1,0 +1,501 @@
+// The codec subcommands of ftjpeg: direct, inverse, compress, decompress and
+// info. Each reads its whole input before it writes anything, and writes
+// every output through a temporary file that replaces the target only when
+// complete, so a failed run leaves no partial file and keeps earlier ones.
+
+#include "cli.h"
+#include "subcommand.h"
+
+#include "directtransform.h"
+#include "hybridjpeg.h"
+#include "imagefile.h"
+#include "inversetransform.h"
+#include "kernel.h"
+#include "weightsfile.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QImageReader>
+#include <QRegularExpression>
+#include <QTemporaryFile>
+
+#include <climits>
+#include <cstdio>
+
+namespace {
+
+// Node spacings and radii beyond this are refused as usage errors: they make
+// no sense for any image that can be read, and a kernel of that many
+// coefficients would not fit in memory.
+constexpr int maxGeometry = 1 << 20;
+
+const char defaultWeightsFile[] = "weights_out.txt";
+
+QString displayName(const QString &fileName)
+{
+    return QDir::toNativeSeparators(fileName);
+}
+
+// Qt's image plugins report problems of the files they read as warnings on
+// standard error (libjpeg's "Premature end of JPEG file" and the like). The
+// subcommands report every failure themselves in one line, with the reader's
+// reason, so those warnings are not passed on.
+class QuietImagePlugins
+{
+public:
+    QuietImagePlugins() { previous = qInstallMessageHandler(&QuietImagePlugins::handle); }
+    ~QuietImagePlugins() { qInstallMessageHandler(previous); }
+    QuietImagePlugins(const QuietImagePlugins &) = delete;
+    QuietImagePlugins &operator=(const QuietImagePlugins &) = delete;
+
+private:
+    static void handle(QtMsgType type, const QMessageLogContext &context, const QString &message)
+    {
+        if ((type == QtCriticalMsg || type == QtFatalMsg) && previous)
+            previous(type, context, message);
+    }
+    static QtMessageHandler previous;
+};
+
+QtMessageHandler QuietImagePlugins::previous = nullptr;
+
+int usageError(const QString &program, const QString &message)
+{
+    printError(QStringLiteral("%1 (see '%2 --help')").arg(message, program));
+    return ExitUsage;
+}
+
+int failure(const QString &message)
+{
+    printError(message);
+    return ExitFailure;
+}
+
+// Parses the command line of a subcommand whose positional arguments the
+// parser declares. Returns true when the subcommand is to run; otherwise
+// *status is the exit status (help and version shown, or a usage error
+// reported).
+bool parseCommandLine(QCommandLineParser &parser, const QStringList &arguments, int minimumPositional,
+                      int maximumPositional, int *status)
+{
+    const QString program = arguments.value(0);
+    const QCommandLineOption helpOption = parser.addHelpOption();
+    const QCommandLineOption versionOption = parser.addVersionOption();
+    if (!parser.parse(arguments)) {
+        *status = usageError(program, parser.errorText());
+        return false;
+    }
+    if (parser.isSet(helpOption)) {
+        // The usage line names the subcommand, not the executable's path.
+        QString text = parser.helpText();
+        const QString executable = QStringLiteral("Usage: ") + QCoreApplication::arguments().value(0);
+        if (text.startsWith(executable))
+            text.replace(0, executable.size(), QStringLiteral("Usage: ") + program);
+        std::fputs(text.toLocal8Bit().constData(), stdout);
+        *status = ExitSuccess;
+        return false;
+    }
+    if (parser.isSet(versionOption)) {
+        std::printf("ftjpeg %s\n", qPrintable(QCoreApplication::applicationVersion()));
+        *status = ExitSuccess;
+        return false;
+    }
+    const int count = parser.positionalArguments().size();
+    if (count < minimumPositional || count > maximumPositional) {
+        const QString expected = minimumPositional == maximumPositional
+            ? QString::number(minimumPositional)
+            : QStringLiteral("at least %1").arg(minimumPositional);
+        *status = usageError(program, QStringLiteral("expected %1 file name%2, got %3")
+                                          .arg(expected, minimumPositional == 1 ? QString() : QStringLiteral("s"))
+                                          .arg(count));
+        return false;
+    }
+    return true;
+}
+
+// An integer option within [minimum, maximum]; false after reporting a usage
+// error.
+bool integerOption(const QCommandLineParser &parser, const QCommandLineOption &option, int minimum, int maximum,
+                   const QString &program, int *value, int *status)
+{
+    if (!parser.isSet(option))
+        return true;
+    const QString text = parser.value(option);
+    bool ok = false;
+    const int parsed = text.toInt(&ok);
+    if (!ok || parsed < minimum || parsed > maximum) {
+        *status = usageError(program, QStringLiteral("--%1 must be an integer from %2 to %3, not '%4'")
+                                          .arg(option.names().constFirst())
+                                          .arg(minimum)
+                                          .arg(maximum)
+                                          .arg(text));
+        return false;
+    }
+    *value = parsed;
+    return true;
+}
+
+// The image format of an output file, from its suffix; empty when the
+// suffix names no format ftjpeg writes.
+QByteArray outputFormat(const QString &fileName)
+{
+    const QString suffix = QFileInfo(fileName).suffix().toLower();
+    if (suffix == QLatin1String("png") || suffix == QLatin1String("bmp") || suffix == QLatin1String("ppm"))
+        return suffix.toLatin1();
+    if (suffix == QLatin1String("jpg") || suffix == QLatin1String("jpeg"))
+        return QByteArrayLiteral("jpg");
+    return QByteArray();
+}
+
+bool knownOutputFormat(const QString &fileName, const QString &program, QByteArray *format, int *status)
+{
+    *format = outputFormat(fileName);
+    if (format->isEmpty()) {
+        *status = usageError(program, QStringLiteral("cannot tell the image format of %1 from its suffix "
+                                                     "(use .png, .bmp, .ppm or .jpg)")
+                                          .arg(displayName(fileName)));
+        return false;
+    }
+    return true;
+}
+
+bool sameFile(const QString &a, const QString &b)
+{
+    return QFileInfo(a).absoluteFilePath() == QFileInfo(b).absoluteFilePath();
+}
+
+// The weights table of a file, quietly: the caller reports a failure.
+bool readWeights(const QString &fileName, QList<float> &weights, QString *error)
+{
+    return loadWeightsTable(fileName, weights, error);
+}
+
+QString shortTableMessage(const QString &weightsFile, int entries, int needed, int step, int radius)
+{
+    return QStringLiteral("the weights table of %1 has %2 entries, but step %3 and radius %4 need %5")
+        .arg(displayName(weightsFile))
+        .arg(entries)
+        .arg(step)
+        .arg(radius)
+        .arg(needed);
+}
+
+// Whether the file holds a JPEG stream marked as hybrid.
+bool isHybridFile(const QString &fileName, QString *error)
+{
+    QFile file(fileName);
+    if (!file.open(QIODevice::ReadOnly)) {
+        *error = QStringLiteral("cannot open %1: %2").arg(displayName(fileName), file.errorString());
+        return false;
+    }
+    const QByteArray firstLine = readFirstLine(file);
+    return firstLine.startsWith("\xFF\xD8") && isHybridJpeg(firstLine);
+}
+
+QString sizeText(const QSize &size)
+{
+    return QStringLiteral("%1x%2").arg(size.width()).arg(size.height());
+}
+
+int runDirect(const QStringList &arguments)
+{
+    const QString program = arguments.value(0);
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("Writes the component image of IN (the direct F-transform with a raised-cosine kernel) "
+                       "to OUT, in the format of OUT's suffix (png, bmp, ppm, jpg)."));
+    parser.addPositionalArgument(QStringLiteral("IN"), QStringLiteral("The image to transform."));
+    parser.addPositionalArgument(QStringLiteral("OUT"), QStringLiteral("The component image to write."));
+    const QCommandLineOption stepOption(QStringLiteral("step"), QStringLiteral("Node spacing (default 2)."),
+                                        QStringLiteral("H"));
+    const QCommandLineOption radiusOption(QStringLiteral("radius"), QStringLiteral("Kernel radius (default 2)."),
+                                          QStringLiteral("N"));
+    parser.addOption(stepOption);
+    parser.addOption(radiusOption);
+
+    int status = ExitSuccess;
+    if (!parseCommandLine(parser, arguments, 2, 2, &status))
+        return status;
+    int step = 2;
+    int radius = 2;
+    if (!integerOption(parser, stepOption, 1, maxGeometry, program, &step, &status)
+        || !integerOption(parser, radiusOption, 1, maxGeometry, program, &radius, &status))
+        return status;
+    const QString input = parser.positionalArguments().at(0);
+    const QString output = parser.positionalArguments().at(1);
+    QByteArray format;
+    if (!knownOutputFormat(output, program, &format, &status))
+        return status;
+
+    const QuietImagePlugins quiet;
+    QImage image;
+    QString error;
+    if (!readImageFile(input, image, &error))
+        return failure(error);
+    if (image.width() < step || image.height() < step)
+        return failure(QStringLiteral("%1: an image of %2 pixels is too small for node spacing %3")
+                           .arg(displayName(input), sizeText(image.size()))
+                           .arg(step));
+    const QImage components = directFTransform(image, step, makeRaisedCosineKernel(radius));
+    if (components.isNull())
+        return failure(QStringLiteral("%1: cannot compute the component image").arg(displayName(input)));
+    if (!writeImageFile(output, components, format, -1, &error))
+        return failure(error);
+    return ExitSuccess;
+}
+
+int runInverse(const QStringList &arguments)
+{
+    const QString program = arguments.value(0);
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("Expands the component image IN by the inverse F-transform to an image of the given size "
+                       "and writes it to OUT, in the format of OUT's suffix (png, bmp, ppm, jpg)."));
+    parser.addPositionalArgument(QStringLiteral("IN"), QStringLiteral("The component image."));
+    parser.addPositionalArgument(QStringLiteral("OUT"), QStringLiteral("The expanded image to write."));
+    const QCommandLineOption sizeOption(QStringLiteral("size"), QStringLiteral("Size of the output (required)."),
+                                        QStringLiteral("WxH"));
+    const QCommandLineOption stepOption(QStringLiteral("step"), QStringLiteral("Node spacing (default 2)."),
+                                        QStringLiteral("H"));
+    const QCommandLineOption radiusOption(QStringLiteral("radius"),
+                                          QStringLiteral("Reconstruction radius (default 1)."), QStringLiteral("R"));
+    const QCommandLineOption weightsOption(QStringLiteral("weights"),
+                                           QStringLiteral("Weights file (default weights_out.txt)."),
+                                           QStringLiteral("FILE"), QString::fromLatin1(defaultWeightsFile));
+    parser.addOption(sizeOption);
+    parser.addOption(stepOption);
+    parser.addOption(radiusOption);
+    parser.addOption(weightsOption);
+
+    int status = ExitSuccess;
+    if (!parseCommandLine(parser, arguments, 2, 2, &status))
+        return status;
+    int step = 2;
+    int radius = 1;
+    if (!integerOption(parser, stepOption, 1, maxGeometry, program, &step, &status)
+        || !integerOption(parser, radiusOption, 0, maxGeometry, program, &radius, &status))
+        return status;
+    if (!parser.isSet(sizeOption))
+        return usageError(program, QStringLiteral("--size WxH is required"));
+    const QString sizeValue = parser.value(sizeOption);
+    const QRegularExpressionMatch match =
+        QRegularExpression(QStringLiteral("^([0-9]+)x([0-9]+)$")).match(sizeValue);
+    bool widthOk = false;
+    bool heightOk = false;
+    const int width = match.hasMatch() ? match.captured(1).toInt(&widthOk) : 0;
+    const int height = match.hasMatch() ? match.captured(2).toInt(&heightOk) : 0;
+    if (!widthOk || !heightOk || width < 1 || height < 1 || qint64(width) * qint64(height) > maxDecodedPixels)
+        return usageError(program, QStringLiteral("--size must be WIDTHxHEIGHT, both positive and at most %1 "
+                                                  "pixels in all, not '%2'")
+                                       .arg(maxDecodedPixels)
+                                       .arg(sizeValue));
+    const QString input = parser.positionalArguments().at(0);
+    const QString output = parser.positionalArguments().at(1);
+    QByteArray format;
+    if (!knownOutputFormat(output, program, &format, &status))
+        return status;
+
+    const QuietImagePlugins quiet;
+    const QString weightsFile = parser.value(weightsOption);
+    QList<float> weights;
+    QString error;
+    if (!readWeights(weightsFile, weights, &error))
+        return failure(error);
+    const int needed = requiredWeightCount(width, height, step, radius);
+    if (weights.size() < needed)
+        return failure(shortTableMessage(weightsFile, weights.size(), needed, step, radius));
+    QImage components;
+    if (!readImageFile(input, components, &error))
+        return failure(error);
+    const QImage expanded = inverseFTransform(components, width, height, step, radius, weights, &error);
+    if (expanded.isNull())
+        return failure(QStringLiteral("%1: %2").arg(displayName(input), error));
+    if (!writeImageFile(output, expanded, format, -1, &error))
+        return failure(error);
+    return ExitSuccess;
+}
+
+int runCompress(const QStringList &arguments)
+{
+    const QString program = arguments.value(0);
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("Writes the hybrid JPEG file of IN: its component image (node spacing 2, kernel radius 2) "
+                       "as a JPEG at the given quality, marked as hybrid. Prints the file's bits per pixel "
+                       "relative to IN."));
+    parser.addPositionalArgument(QStringLiteral("IN"), QStringLiteral("The image to compress."));
+    parser.addPositionalArgument(QStringLiteral("OUT.jpg"), QStringLiteral("The hybrid JPEG file to write."));
+    const QCommandLineOption qualityOption(QStringLiteral("quality"),
+                                           QStringLiteral("JPEG quality of the components, 0 to 100 (default 70)."),
+                                           QStringLiteral("Q"));
+    const QCommandLineOption weightsOption(QStringLiteral("weights"),
+                                           QStringLiteral("Weights file (default weights_out.txt)."),
+                                           QStringLiteral("FILE"), QString::fromLatin1(defaultWeightsFile));
+    const QCommandLineOption decodedOption(
+        QStringLiteral("decoded"),
+        QStringLiteral("Also write the image decoded back at IN's size, in the format of FILE's suffix."),
+        QStringLiteral("FILE"));
+    parser.addOption(qualityOption);
+    parser.addOption(weightsOption);
+    parser.addOption(decodedOption);
+
+    int status = ExitSuccess;
+    if (!parseCommandLine(parser, arguments, 2, 2, &status))
+        return status;
+    int quality = 70;
+    if (!integerOption(parser, qualityOption, 0, 100, program, &quality, &status))
+        return status;
+    const QString input = parser.positionalArguments().at(0);
+    const QString output = parser.positionalArguments().at(1);
+    if (outputFormat(output) != "jpg")
+        return usageError(program, QStringLiteral("the hybrid file %1 must be named .jpg or .jpeg")
+                                       .arg(displayName(output)));
+    const QString decodedFile = parser.value(decodedOption);
+    QByteArray decodedFormat;
+    if (parser.isSet(decodedOption)) {
+        if (!knownOutputFormat(decodedFile, program, &decodedFormat, &status))
+            return status;
+        if (sameFile(decodedFile, output))
+            return usageError(program, QStringLiteral("--decoded names the hybrid file %1 itself")
+                                           .arg(displayName(output)));
+    }
+
+    const QuietImagePlugins quiet;
+    const QString weightsFile = parser.value(weightsOption);
+    QList<float> weights;
+    QString error;
+    if (!readWeights(weightsFile, weights, &error))
+        return failure(error);
+    QImage source;
+    if (!readImageFile(input, source, &error))
+        return failure(error);
+    const int needed = requiredWeightCount(source.width(), source.height(), 2, 1);
+    if (weights.size() < needed)
+        return failure(shortTableMessage(weightsFile, weights.size(), needed, 2, 1));
+
+    // The hybrid file is made beside OUT under a temporary name and takes
+    // OUT's place only once the decoded image, when asked for, is written too.
+    QTemporaryFile staging(QFileInfo(output).absolutePath() + QStringLiteral("/.ftjpeg-XXXXXX.jpg"));
+    if (!staging.open())
+        return failure(QStringLiteral("cannot write %1: %2").arg(displayName(output), staging.errorString()));
+    const QString stagingName = staging.fileName();
+    staging.close();
+    const QImage decoded = compressHybrid(source, quality, weights, &error, stagingName);
+    if (decoded.isNull())
+        return failure(error.replace(displayName(stagingName), displayName(output)));
+    const QByteArray hybrid = [&stagingName] {
+        QFile file(stagingName);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }();
+    if (hybrid.isEmpty())
+        return failure(QStringLiteral("cannot write %1: the hybrid file could not be read back").arg(displayName(output)));
+    if (parser.isSet(decodedOption) && !writeImageFile(decodedFile, decoded, decodedFormat, -1, &error))
+        return failure(error);
+    if (!writeFileAtomically(output, hybrid, &error))
+        return failure(error);
+
+    // Bits per pixel as the window reports them: the file's bit count in
+    // single precision over the pixel count of IN.
+    const float bits = float(qint64(hybrid.size()) * 8);
+    const double bitsPerPixel = double(bits) / double(qint64(source.width()) * qint64(source.height()));
+    std::printf("%s\n", qPrintable(QString::number(bitsPerPixel, 'g', 6)));
+    return ExitSuccess;
+}
+
+int runDecompress(const QStringList &arguments)
+{
+    const QString program = arguments.value(0);
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("Decodes the hybrid JPEG file IN to twice its component size and writes the image to OUT, "
+                       "in the format of OUT's suffix (png, bmp, ppm, jpg)."));
+    parser.addPositionalArgument(QStringLiteral("IN.jpg"), QStringLiteral("The hybrid JPEG file."));
+    parser.addPositionalArgument(QStringLiteral("OUT"), QStringLiteral("The decoded image to write."));
+    const QCommandLineOption weightsOption(QStringLiteral("weights"),
+                                           QStringLiteral("Weights file (default weights_out.txt)."),
+                                           QStringLiteral("FILE"), QString::fromLatin1(defaultWeightsFile));
+    parser.addOption(weightsOption);
+
+    int status = ExitSuccess;
+    if (!parseCommandLine(parser, arguments, 2, 2, &status))
+        return status;
+    const QString input = parser.positionalArguments().at(0);
+    const QString output = parser.positionalArguments().at(1);
+    QByteArray format;
+    if (!knownOutputFormat(output, program, &format, &status))
+        return status;
+
+    const QuietImagePlugins quiet;
+    QString error;
+    if (!isHybridFile(input, &error))
+        return failure(error.isEmpty() ? QStringLiteral("%1 is not a hybrid JPEG file (open it as a plain image)")
+                                             .arg(displayName(input))
+                                       : error);
+    const QString weightsFile = parser.value(weightsOption);
+    QList<float> weights;
+    if (!readWeights(weightsFile, weights, &error))
+        return failure(error);
+    const QImage decoded = decompressHybrid(input, weights, &error, weightsFile);
+    if (decoded.isNull())
+        return failure(error);
+    if (!writeImageFile(output, decoded, format, -1, &error))
+        return failure(error);
+    return ExitSuccess;
+}
+
+int runInfo(const QStringList &arguments)
+{
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("Prints one line per file: whether it is a hybrid JPEG, a standard JPEG or an image of "
+                       "another format, and its size, read from its header."));
+    parser.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("The files to describe."),
+                                 QStringLiteral("FILE..."));
+    int status = ExitSuccess;
+    if (!parseCommandLine(parser, arguments, 1, INT_MAX, &status))
+        return status;
+
+    const QuietImagePlugins quiet;
+    for (const QString &fileName : parser.positionalArguments()) {
+        QFile file(fileName);
+        if (!file.open(QIODevice::ReadOnly)) {
+            status = failure(QStringLiteral("cannot open %1: %2").arg(displayName(fileName), file.errorString()));
+            continue;
+        }
+        const QByteArray firstLine = readFirstLine(file);
+        file.close();
+        QImageReader reader(fileName);
+        reader.setDecideFormatFromContent(true);
+        const QByteArray format = reader.format();
+        const QSize size = readImageSize(fileName);
+        if (format.isEmpty() || !size.isValid()) {
+            status = failure(QStringLiteral("cannot read %1: %2")
+                                 .arg(displayName(fileName),
+                                      format.isEmpty() ? QStringLiteral("not an image of a known format")
+                                                       : QStringLiteral("its size cannot be read")));
+            continue;
+        }
+        QString description;
+        if (format == "jpeg" && isHybridJpeg(firstLine))
+            description = QStringLiteral("hybrid JPEG, %1 components, decodes to %2")
+                              .arg(sizeText(size), sizeText(size * 2));
+        else if (format == "jpeg")
+            description = QStringLiteral("standard JPEG, %1").arg(sizeText(size));
+        else
+            description = QStringLiteral("%1 image, %2").arg(QString::fromLatin1(format.toUpper()), sizeText(size));
+        std::printf("%s: %s\n", qPrintable(fileName), qPrintable(description));
+    }
+    std::fflush(stdout);
+    return status;
+}
+
+} // namespace
+
+REGISTER_SUBCOMMAND(direct, "component image of an image (direct F-transform)", runDirect);
+REGISTER_SUBCOMMAND(inverse, "expand a component image (inverse F-transform)", runInverse);
+REGISTER_SUBCOMMAND(compress, "write the hybrid JPEG file of an image", runCompress);
+REGISTER_SUBCOMMAND(decompress, "decode a hybrid JPEG file", runDecompress);
+REGISTER_SUBCOMMAND(info, "tell hybrid JPEG, standard JPEG and other images apart, with their sizes", runInfo);
