@@ -74,7 +74,8 @@ void TestHybridJpeg::hybridFileStartsWithTheMarkedHeader()
     // The default file name is "hybrid.jpg" in the working directory.
     const QByteArray bytes = readFileBytes(QStringLiteral("hybrid.jpg"));
     QCOMPARE(bytes.left(13), hybridHeader);
-    QVERIFY(isHybridJpeg(firstLineOf(QStringLiteral("hybrid.jpg"))));}
+    QVERIFY(isHybridJpeg(firstLineOf(QStringLiteral("hybrid.jpg"))));
+}
 
 void TestHybridJpeg::plainJpegIsStandard()
 {
