@@ -88,7 +88,8 @@ bool parseCommandLine(QCommandLineParser &parser, const QStringList &arguments, 
         *status = usageError(program, parser.errorText());
         return false;
     }
-    if (parser.isSet(helpOption)) {
+    // Qt adds --help-all beside --help; it shows the same text here.
+    if (parser.isSet(helpOption) || parser.isSet(QStringLiteral("help-all"))) {
         // The usage line names the subcommand, not the executable's path.
         QString text = parser.helpText();
         const QString executable = QStringLiteral("Usage: ") + QCoreApplication::arguments().value(0);

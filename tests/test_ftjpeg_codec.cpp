@@ -254,6 +254,9 @@ void TestFtjpegCodec::helpAndVersion()
         QCOMPARE(help.exitCode, 0);
         QVERIFY2(help.out.startsWith("Usage: ftjpeg " + command.toLatin1() + " [options]"), help.out.constData());
         QCOMPARE(help.err, QByteArray());
+        const ProcessResult helpAll = ftjpeg({command, QStringLiteral("--help-all")});
+        QCOMPARE(helpAll.exitCode, 0);
+        QCOMPARE(helpAll.out, help.out);
         const ProcessResult version = ftjpeg({command, QStringLiteral("--version")});
         QCOMPARE(version.exitCode, 0);
         QVERIFY2(version.out.startsWith("ftjpeg "), version.out.constData());
