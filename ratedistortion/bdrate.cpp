@@ -1,0 +1,159 @@
+#include "bdrate.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+namespace {
+
+constexpr double notANumber = std::numeric_limits<double>::quiet_NaN();
+
+int sign(double value)
+{
+    return (value > 0.0) - (value < 0.0);
+}
+
+// Slopes of the monotone piecewise cubic Hermite interpolant at the points:
+// weighted harmonic means of the neighbouring secants inside (zero where the
+// data turn), the three-point shape-preserving formula at both ends.
+QVector<double> pchipSlopes(const QVector<double> &x, const QVector<double> &y)
+{
+    const int n = x.size();
+    QVector<double> h(n - 1);
+    QVector<double> secant(n - 1);
+    for (int k = 0; k < n - 1; ++k) {
+        h[k] = x[k + 1] - x[k];
+        secant[k] = (y[k + 1] - y[k]) / h[k];
+    }
+    QVector<double> slope(n, 0.0);
+    if (n == 2) {
+        slope[0] = slope[1] = secant[0];
+        return slope;
+    }
+    for (int k = 1; k < n - 1; ++k) {
+        if (secant[k - 1] * secant[k] <= 0.0)
+            continue;
+        const double w1 = 2.0 * h[k] + h[k - 1];
+        const double w2 = h[k] + 2.0 * h[k - 1];
+        slope[k] = (w1 + w2) / (w1 / secant[k - 1] + w2 / secant[k]);
+    }
+    const auto endSlope = [](double h0, double h1, double s0, double s1) {
+        double d = ((2.0 * h0 + h1) * s0 - h0 * s1) / (h0 + h1);
+        if (sign(d) != sign(s0))
+            d = 0.0;
+        else if (sign(s0) != sign(s1) && std::fabs(d) > std::fabs(3.0 * s0))
+            d = 3.0 * s0;
+        return d;
+    };
+    slope[0] = endSlope(h[0], h[1], secant[0], secant[1]);
+    slope[n - 1] = endSlope(h[n - 2], h[n - 3], secant[n - 2], secant[n - 3]);
+    return slope;
+}
+
+// The integral of the interpolant from x.front() to `to`.
+double integralFromStart(const QVector<double> &x, const QVector<double> &y, const QVector<double> &slope,
+                         double to)
+{
+    double sum = 0.0;
+    for (int k = 0; k + 1 < x.size() && to > x[k]; ++k) {
+        const double h = x[k + 1] - x[k];
+        const double s = std::min(1.0, (to - x[k]) / h);
+        const double s2 = s * s;
+        const double s3 = s2 * s;
+        const double s4 = s3 * s;
+        // Integrals from 0 to s of the four cubic Hermite basis functions.
+        const double h00 = s4 / 2.0 - s3 + s;
+        const double h10 = s4 / 4.0 - 2.0 * s3 / 3.0 + s2 / 2.0;
+        const double h01 = -s4 / 2.0 + s3;
+        const double h11 = s4 / 4.0 - s3 / 3.0;
+        sum += h * (h00 * y[k] + h10 * h * slope[k] + h01 * y[k + 1] + h11 * h * slope[k + 1]);
+    }
+    return sum;
+}
+
+struct Axis
+{
+    QVector<double> x;
+    QVector<double> y;
+};
+
+// The frontier as (log10 rate, quality), or the reverse.
+Axis axis(const QVector<RateQualityPoint> &frontier, bool qualityOnX)
+{
+    Axis result;
+    for (const RateQualityPoint &point : frontier) {
+        const double logRate = std::log10(point.rate);
+        result.x.append(qualityOnX ? point.quality : logRate);
+        result.y.append(qualityOnX ? logRate : point.quality);
+    }
+    return result;
+}
+
+// The mean of test minus reference over the range both cover, with the
+// range; NaN when the range is empty.
+double meanDifference(const Axis &reference, const Axis &test, double *low, double *high)
+{
+    *low = std::max(reference.x.front(), test.x.front());
+    *high = std::min(reference.x.back(), test.x.back());
+    if (!(*high > *low)) {
+        *low = *high = notANumber;
+        return notANumber;
+    }
+    const double referenceArea = pchipIntegral(reference.x, reference.y, *low, *high);
+    const double testArea = pchipIntegral(test.x, test.y, *low, *high);
+    return (testArea - referenceArea) / (*high - *low);
+}
+
+} // namespace
+
+QVector<RateQualityPoint> efficientFrontier(const QVector<RateQualityPoint> &points)
+{
+    QVector<RateQualityPoint> sorted;
+    for (const RateQualityPoint &point : points)
+        if (std::isfinite(point.rate) && point.rate > 0.0 && std::isfinite(point.quality))
+            sorted.append(point);
+    // Among equal rates the best quality comes first and the others fall out.
+    std::sort(sorted.begin(), sorted.end(), [](const RateQualityPoint &a, const RateQualityPoint &b) {
+        return a.rate < b.rate || (a.rate == b.rate && a.quality > b.quality);
+    });
+    QVector<RateQualityPoint> frontier;
+    for (const RateQualityPoint &point : sorted) {
+        if (!frontier.isEmpty()
+            && (point.quality <= frontier.back().quality || point.rate <= frontier.back().rate))
+            continue;
+        frontier.append(point);
+    }
+    return frontier;
+}
+
+double pchipIntegral(const QVector<double> &x, const QVector<double> &y, double from, double to)
+{
+    if (x.size() < 2 || x.size() != y.size())
+        return notANumber;
+    const QVector<double> slope = pchipSlopes(x, y);
+    return integralFromStart(x, y, slope, to) - integralFromStart(x, y, slope, from);
+}
+
+BdResult bjontegaardDelta(const QVector<RateQualityPoint> &reference, const QVector<RateQualityPoint> &test)
+{
+    BdResult result;
+    result.ratePercent = result.quality = notANumber;
+    result.rateLow = result.rateHigh = result.qualityLow = result.qualityHigh = notANumber;
+    const QVector<RateQualityPoint> referenceFrontier = efficientFrontier(reference);
+    const QVector<RateQualityPoint> testFrontier = efficientFrontier(test);
+    if (referenceFrontier.size() < 2 || testFrontier.size() < 2)
+        return result;
+
+    double low = 0.0;
+    double high = 0.0;
+    result.quality = meanDifference(axis(referenceFrontier, false), axis(testFrontier, false), &low, &high);
+    result.rateLow = std::pow(10.0, low);
+    result.rateHigh = std::pow(10.0, high);
+
+    const double logRateDifference =
+        meanDifference(axis(referenceFrontier, true), axis(testFrontier, true), &low, &high);
+    result.ratePercent = (std::pow(10.0, logRateDifference) - 1.0) * 100.0;
+    result.qualityLow = low;
+    result.qualityHigh = high;
+    return result;
+}

@@ -1,0 +1,51 @@
+#ifndef BDRATE_H
+#define BDRATE_H
+
+#include <QVector>
+
+// One operating point of a codec: its rate (bits per pixel, or any unit
+// proportional to it) and the quality it reaches (PSNR in dB).
+struct RateQualityPoint
+{
+    double rate = 0.0;
+    double quality = 0.0;
+};
+
+// The points of a curve that no other point beats: sorted by rate, each
+// point kept only when its quality exceeds that of every point of lower or
+// equal rate, so rate and quality both rise strictly along the result.
+// Points with a non-positive or non-finite rate or a non-finite quality are
+// dropped. A codec setting that costs more bits for no gain in quality is
+// thereby left out, which the interpolation below needs (quality must be a
+// function of log-rate and the reverse).
+QVector<RateQualityPoint> efficientFrontier(const QVector<RateQualityPoint> &points);
+
+// The average differences between two rate-quality curves in the manner of
+// Bjøntegaard, with the curves interpolated by monotone piecewise cubic
+// Hermite polynomials (Fritsch-Carlson slopes, as in pchip) through the
+// points of their efficient frontiers, on a log10 rate axis, and integrated
+// exactly over the range both curves cover.
+struct BdResult
+{
+    // Mean rate difference of test against reference at equal quality, in
+    // percent: -50 means test needs half the rate. NaN when the quality
+    // ranges do not overlap or a frontier has fewer than two points.
+    double ratePercent = 0.0;
+    // Mean quality difference of test against reference at equal rate (dB
+    // for PSNR). NaN when the rate ranges do not overlap.
+    double quality = 0.0;
+    // The overlaps the averages were taken over (NaN when empty).
+    double rateLow = 0.0;
+    double rateHigh = 0.0;
+    double qualityLow = 0.0;
+    double qualityHigh = 0.0;
+};
+
+BdResult bjontegaardDelta(const QVector<RateQualityPoint> &reference, const QVector<RateQualityPoint> &test);
+
+// The integral over [from, to] of the monotone piecewise cubic Hermite
+// interpolant through (x[i], y[i]), x strictly increasing, from <= to, both
+// within [x.front(), x.back()]. NaN for fewer than two points.
+double pchipIntegral(const QVector<double> &x, const QVector<double> &y, double from, double to);
+
+#endif // BDRATE_H
