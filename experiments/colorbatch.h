@@ -8,4 +8,9 @@
 // quality, otherwise the F-transform experiment at quality + 50.
 void runColorBatch(const std::function<int()> &quality);
 
+// The same batch; returns false when it could not start because the weights
+// file could not be opened ("cannot open weights file!" is then on standard
+// output and no image was processed).
+bool startColorBatch(const std::function<int()> &quality);
+
 #endif // COLORBATCH_H

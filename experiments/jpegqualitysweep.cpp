@@ -1,6 +1,60 @@
 #include "jpegqualitysweep.h"
 
-// Not built yet.
+#include "experimentoutput.h"
+#include "imagefile.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QImage>
+
+#include <iostream>
+#include <limits>
+
+namespace {
+// The single-precision bit count divided in double precision by the pixel
+// count. Without pixels (no texture) the rate is infinite for a file with
+// bytes and not a number for an empty or missing one, always written
+// "inf" or "nan", never with the sign a hardware 0/0 would carry.
+double sweepBitsPerPixel(qint64 bytes, int pixels)
+{
+    const float bits = static_cast<float>(bytes * 8);
+    if (pixels == 0)
+        return bits > 0.0f ? std::numeric_limits<double>::infinity() : std::numeric_limits<double>::quiet_NaN();
+    return double(bits) / double(pixels);
+}
+} // namespace
+
+bool startJpegQualitySweep()
+{
+    QImage reference;
+    QString error;
+    // Only the texture's size is used; a missing texture still runs the
+    // series, with rates that are not finite.
+    if (!readImageFile(QStringLiteral("in/texture.ppm"), reference, &error))
+        reportExperimentProblem(error);
+
+    // Opened only to be emptied: it receives nothing.
+    QFile table(QStringLiteral("jpeg_stat.csv"));
+    if (!table.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+        std::cout << "cannot open output file\n";
+        flushStandardOutput();
+        return false;
+    }
+
+    const int pixels = reference.width() * reference.height();
+    for (int q = 0; q <= 100; q += 10) {
+        writeField(q);
+        // QFileInfo gives 0 for a file that does not exist.
+        const qint64 bytes = QFileInfo(QStringLiteral("temp/texture_bic_sm_%1.jpg").arg(q)).size();
+        writeField(sweepBitsPerPixel(bytes, pixels));
+        runShellCommand(QStringLiteral("ssimdiff_cygwin -CC 1 in/texture.ppm temp/texture_bic_sm_%1.ppm").arg(q));
+    }
+    table.close();
+    flushStandardOutput();
+    return true;
+}
+
 void runJpegQualitySweep()
 {
+    startJpegQualitySweep();
 }

@@ -6,4 +6,9 @@
 // the image-difference program's report.
 void runJpegQualitySweep();
 
+// The same sweep; returns false when "jpeg_stat.csv" could not be opened
+// ("cannot open output file\n" is then on standard output and no row was
+// written).
+bool startJpegQualitySweep();
+
 #endif // JPEGQUALITYSWEEP_H

@@ -1,9 +1,7 @@
 #!/usr/bin/env bash
-# Lays out the default working directory build/workdir from data/.
+# Lays out the default working directory build/workdir after the build: every
+# input file of the window's commands and of the batch experiments, generated
+# from data/ by ftjpeg (see 'build/bin/ftjpeg workdir --help').
 set -euo pipefail
 cd "$(dirname "$0")/.."
-workdir=build/workdir
-mkdir -p "$workdir"
-cp -f data/pattern.png data/hdr_triang_4.png "$workdir"/
-mkdir -p "$workdir/photos"
-cp -f data/photos/* "$workdir/photos/"
+build/bin/ftjpeg workdir build/workdir

@@ -1,0 +1,65 @@
+#include "experimentoutput.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <iostream>
+#include <limits>
+#include <sstream>
+
+namespace {
+// A fresh stream has the default format whatever was done to std::cout.
+template <typename T>
+void writeFormatted(const T &value)
+{
+    std::ostringstream text;
+    text << value;
+    std::cout << text.str() << '\t';
+}
+} // namespace
+
+void writeField(int value)
+{
+    writeFormatted(value);
+}
+
+void writeField(qint64 value)
+{
+    writeFormatted(static_cast<long long>(value));
+}
+
+void writeField(double value)
+{
+    writeFormatted(value);
+}
+
+void writeField(const QString &text)
+{
+    std::cout << text.toUtf8().constData() << '\t';
+}
+
+void flushStandardOutput()
+{
+    std::cout.flush();
+    std::fflush(stdout);
+}
+
+void runShellCommand(const QString &commandLine)
+{
+    flushStandardOutput();
+    const QByteArray bytes = commandLine.toUtf8();
+    const int status = std::system(bytes.constData());
+    static_cast<void>(status);
+}
+
+void reportExperimentProblem(const QString &message)
+{
+    std::cerr << message.toLocal8Bit().constData() << std::endl;
+}
+
+double bitsPerPixelSingle(qint64 bytes, qint64 pixels)
+{
+    if (pixels <= 0)
+        return std::numeric_limits<double>::quiet_NaN();
+    const float bits = static_cast<float>(bytes * 8);
+    return static_cast<double>(bits / static_cast<float>(pixels));
+}

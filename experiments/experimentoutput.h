@@ -1,0 +1,34 @@
+#ifndef EXPERIMENTOUTPUT_H
+#define EXPERIMENTOUTPUT_H
+
+#include <QString>
+#include <QtGlobal>
+
+// Fields of the experiments' measurement rows on standard output. Each value
+// is written in the stream's default format (for doubles that of printf's
+// "%g": six significant digits), whatever state std::cout was left in, and is
+// followed by one tab. No line end is ever written: the external program's
+// report completes the row.
+void writeField(int value);
+void writeField(qint64 value);
+void writeField(double value);
+void writeField(const QString &text); // as UTF-8
+
+// Flushes std::cout and stdio's stdout, so that whatever a child process
+// writes lands after what was written so far, on a terminal, a pipe or a file.
+void flushStandardOutput();
+
+// Runs a command line (converted to UTF-8) through the command interpreter
+// and waits for it, after flushing standard output. Its status is not used.
+void runShellCommand(const QString &commandLine);
+
+// Tells the user on standard error, one line, why a measurement is missing
+// or incomplete. Standard output, which carries the rows, stays untouched.
+void reportExperimentProblem(const QString &message);
+
+// Bits per pixel of a file of `bytes` bytes standing for `pixels` pixels:
+// the bit count in single precision divided, in single precision, by the
+// pixel count. NaN when there are no pixels: no pixel has a bit rate.
+double bitsPerPixelSingle(qint64 bytes, qint64 pixels);
+
+#endif // EXPERIMENTOUTPUT_H
