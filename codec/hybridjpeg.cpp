@@ -16,6 +16,18 @@
 #include <cstdio>
 
 namespace {
+// Images the codec makes carry a fixed resolution of 72 dpi, which lands in the
+// JPEG and BMP headers; otherwise the bytes written would depend on the
+// default resolution of the program that runs the codec (its screen).
+QImage withFixedResolution(QImage image)
+{
+    if (!image.isNull()) {
+        image.setDotsPerMeterX(hybridDotsPerMeter);
+        image.setDotsPerMeterY(hybridDotsPerMeter);
+    }
+    return image;
+}
+
 
 // The fixed geometry of the hybrid codec.
 constexpr int hybridStep = 2;
@@ -84,7 +96,8 @@ QImage decodeHybridFile(const QString &fileName, const QList<float> &weights, co
     const int needed = requiredWeightCount(width, height, hybridStep, hybridRadius);
     if (weights.size() < needed)
         return fail(error, shortTableMessage(tableName, weights.size(), needed));
-    return inverseFTransform(components, width, height, hybridStep, hybridRadius, weights, error);
+    return withFixedResolution(
+        inverseFTransform(components, width, height, hybridStep, hybridRadius, weights, error));
 }
 
 } // namespace
@@ -137,7 +150,8 @@ QImage compressHybrid(const QImage &source, int quality, const QList<float> &wei
     if (weights.size() < needed)
         return fail(error, shortTableMessage(QString(), weights.size(), needed));
 
-    const QImage components = directFTransform(source, hybridStep, makeRaisedCosineKernel(hybridKernelRadius));
+    const QImage components =
+        withFixedResolution(directFTransform(source, hybridStep, makeRaisedCosineKernel(hybridKernelRadius)));
     if (components.isNull())
         return fail(error, QStringLiteral("cannot compute the component image of %1x%2 pixels")
                                .arg(width)
@@ -170,7 +184,7 @@ QImage compressHybrid(const QImage &source, int quality, const QList<float> &wei
                                .arg(decoded.height())
                                .arg(components.width())
                                .arg(components.height()));
-    return inverseFTransform(decoded, width, height, hybridStep, hybridRadius, weights, error);
+    return withFixedResolution(inverseFTransform(decoded, width, height, hybridStep, hybridRadius, weights, error));
 }
 
 QImage decompressHybrid(const QString &fileName, QString *error, const QString &weightsFile)

@@ -13,6 +13,10 @@ class QIODevice;
 constexpr char hybridMarker = 0x04;
 constexpr int hybridMarkerOffset = 12;
 
+// The resolution (dots per metre, 72 dpi) of the component image written into
+// a hybrid file and of every image the codec decodes from one.
+constexpr int hybridDotsPerMeter = 2835;
+
 // Decoded images larger than this many pixels (1 GiB of ARGB32) are refused
 // before anything is allocated.
 constexpr qint64 maxDecodedPixels = qint64(1) << 28;

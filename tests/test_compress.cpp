@@ -119,7 +119,10 @@ void CompressTest::compressOnPhoto()
     bed.compress(quality);
 
     QCOMPARE(readFileBytes("jpeg.jpg"), jpegBytes(photo, quality));
-    QByteArray hybrid = jpegBytes(directFTransform(photo, 2, makeRaisedCosineKernel(2)), quality + 50);
+    QImage components = directFTransform(photo, 2, makeRaisedCosineKernel(2));
+    components.setDotsPerMeterX(2835); // 72 dpi, whatever the program's screen
+    components.setDotsPerMeterY(2835);
+    QByteArray hybrid = jpegBytes(components, quality + 50);
     hybrid[12] = 0x04;
     const QByteArray written = readFileBytes("hybrid.jpg");
     QCOMPARE(written, hybrid);
@@ -135,6 +138,15 @@ void CompressTest::compressOnPhoto()
     QCOMPARE(bed.pane("image_current_2"), expected);
     QCOMPARE(bed.pane("image_current"), argb(QImage("jpeg.jpg")));
     QCOMPARE(bed.pane("image_original"), argb(photo));
+
+    // The command-line tool writes the very same files.
+    const ProcessResult tool = runProcess(binPath("ftjpeg"),
+                                          {"compress", "astronaut.png", "tool.jpg", "--quality",
+                                           QString::number(quality + 50), "--decoded", "tool.bmp"});
+    QCOMPARE(tool.exitCode, 0);
+    QCOMPARE(readFileBytes("tool.jpg"), written);
+    QCOMPARE(readFileBytes("tool.bmp"), readFileBytes("hybrid_decompressed.bmp"));
+    QCOMPARE(tool.out.trimmed(), bpp(written.size(), photo).toUtf8());
 
     QCOMPARE(bed.lines().mid(1), (QStringList{
                                      "Hybrid bpp: " + bpp(written.size(), photo),
