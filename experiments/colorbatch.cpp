@@ -34,7 +34,8 @@ void runPlainJpeg(const QImage &image, const QString &name, int quality)
     const QString label = name + suffix + QStringLiteral(": ");
 
     // A missing input has been reported already.
-    const bool compressedWritten = !image.isNull() && writeImageFile(compressedName, image, "jpg", quality, &error);
+    const bool compressedWritten =
+        !image.isNull() && writeImageFile(compressedName, withFixedResolution(image), "jpg", quality, &error);
     if (!image.isNull() && !compressedWritten)
         problems << label + error;
     writeField(timer.elapsed());

@@ -40,15 +40,16 @@ void runCompressDecompressExperiment(QImage image, QString name, int step, int e
     timer.start();
     const int width = image.width();
     const int height = image.height();
-    const QImage components = directFTransform(image, step, kernel);
+    const QImage components = withFixedResolution(directFTransform(image, step, kernel));
     bool compressedWritten = false;
     if (components.isNull()) {
         if (image.isNull())
             problems << label + QStringLiteral("there is no image to compress");
         else if (step < 1 || kernel.isEmpty())
-            problems << label + QStringLiteral("invalid geometry: node spacing %1, kernel radius %2 (both must be at least 1)")
-                                    .arg(step)
-                                    .arg(step + extraRadius);
+            problems << label
+                    + QStringLiteral("invalid geometry: node spacing %1, kernel radius %2 (both must be at least 1)")
+                          .arg(step)
+                          .arg(step + extraRadius);
         else
             problems << label + QStringLiteral("the image of %1x%2 pixels is smaller than the node spacing %3")
                                     .arg(width)
@@ -75,7 +76,8 @@ void runCompressDecompressExperiment(QImage image, QString name, int step, int e
                                     .arg(components.width())
                                     .arg(components.height());
         } else {
-            reconstructed = inverseFTransform(readBack, width, height, step, radius, weights, &error);
+            reconstructed =
+                withFixedResolution(inverseFTransform(readBack, width, height, step, radius, weights, &error));
             if (reconstructed.isNull())
                 problems << label + error;
         }

@@ -1,5 +1,7 @@
 #include "experimentoutput.h"
 
+#include "hybridjpeg.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
@@ -7,6 +9,8 @@
 #include <sstream>
 
 namespace {
+int problemCount = 0;
+
 // A fresh stream has the default format whatever was done to std::cout.
 template <typename T>
 void writeFormatted(const T &value)
@@ -53,7 +57,22 @@ void runShellCommand(const QString &commandLine)
 
 void reportExperimentProblem(const QString &message)
 {
+    ++problemCount;
     std::cerr << message.toLocal8Bit().constData() << std::endl;
+}
+
+int experimentProblemCount()
+{
+    return problemCount;
+}
+
+QImage withFixedResolution(QImage image)
+{
+    if (!image.isNull()) {
+        image.setDotsPerMeterX(hybridDotsPerMeter);
+        image.setDotsPerMeterY(hybridDotsPerMeter);
+    }
+    return image;
 }
 
 double bitsPerPixelSingle(qint64 bytes, qint64 pixels)

@@ -1,6 +1,7 @@
 #ifndef EXPERIMENTOUTPUT_H
 #define EXPERIMENTOUTPUT_H
 
+#include <QImage>
 #include <QString>
 #include <QtGlobal>
 
@@ -25,6 +26,15 @@ void runShellCommand(const QString &commandLine);
 // Tells the user on standard error, one line, why a measurement is missing
 // or incomplete. Standard output, which carries the rows, stays untouched.
 void reportExperimentProblem(const QString &message);
+
+// How many problems reportExperimentProblem() has told since the process
+// started, so that a command-line caller can end with a failure status.
+int experimentProblemCount();
+
+// The image with a fixed resolution of 72 dpi, as the hybrid codec gives its
+// images: the resolution lands in JPEG and PNG headers, which would
+// otherwise depend on the screen of the program that runs the experiment.
+QImage withFixedResolution(QImage image);
 
 // Bits per pixel of a file of `bytes` bytes standing for `pixels` pixels:
 // the bit count in single precision divided, in single precision, by the

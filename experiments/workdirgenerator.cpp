@@ -1,6 +1,7 @@
 #include "workdirgenerator.h"
 
 #include "directtransform.h"
+#include "experimentoutput.h"
 #include "imagefile.h"
 #include "inversetransform.h"
 #include "kernel.h"
@@ -55,7 +56,7 @@ bool encodeJpeg(const QImage &image, int quality, const QString &what, QByteArra
     buffer.open(QIODevice::WriteOnly);
     QImageWriter writer(&buffer, "jpg");
     writer.setQuality(quality);
-    if (!writer.write(image)) {
+    if (!writer.write(withFixedResolution(image))) {
         *error = QStringLiteral("cannot encode %1 as JPEG: %2").arg(what, writer.errorString());
         return false;
     }
@@ -101,7 +102,7 @@ private:
     }
     bool writeImage(const QString &name, const QImage &image, const QByteArray &format, QString *error)
     {
-        return writeImageFile(targetPath(name), image, format, -1, error) && advance();
+        return writeImageFile(targetPath(name), withFixedResolution(image), format, -1, error) && advance();
     }
     bool copyFile(const QString &from, const QString &to, QString *error)
     {

@@ -14,6 +14,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 
 #include <cstdio>
 
@@ -76,8 +77,8 @@ int runBatch(const QStringList &arguments)
         "  evaluate   mse and ssim of out/hdr.ppm against its 97 reconstructions, written to\n"
         "             out_hdr_test_ftih.csv (\"Evaluate\")\n"
         "  jpeg-stat  bits per pixel of temp/texture_bic_sm_<q>.jpg, q = 0, 10, ..., 100 (\"jpeg stat\")\n"
-        "The rows go to standard output, each completed by ssimdiff_cygwin, which must be on the\n"
-        "search path."));
+        "The rows go to standard output, each completed by ssimdiff_cygwin (looked for on the search\n"
+        "path, then beside ftjpeg). Problems are told on standard error; the exit status is then 1."));
     parser.addPositionalArgument(QStringLiteral("experiment"), QStringLiteral("color, evaluate or jpeg-stat."));
     const QCommandLineOption qualityOption(
         {QStringLiteral("q"), QStringLiteral("quality")},
@@ -118,6 +119,12 @@ int runBatch(const QStringList &arguments)
         return ExitFailure;
     }
 
+    // ssimdiff_cygwin is built beside ftjpeg: it is found there too, after
+    // every folder of the user's search path.
+    const QByteArray path = qgetenv("PATH");
+    if (!path.isEmpty())
+        qputenv("PATH", path + ':' + QFile::encodeName(QCoreApplication::applicationDirPath()));
+
     bool started = false;
     if (color)
         started = startColorBatch([quality] { return quality; });
@@ -131,6 +138,13 @@ int runBatch(const QStringList &arguments)
     if (!started) {
         printError(color ? QStringLiteral("cannot read weights_out.txt; nothing was done")
                          : QStringLiteral("cannot write the output file; nothing was measured"));
+        return ExitFailure;
+    }
+    // Rows with missing figures have been written and explained above.
+    if (experimentProblemCount() > 0) {
+        printError(QStringLiteral("%1 problem%2 (see above); some figures are missing")
+                       .arg(experimentProblemCount())
+                       .arg(experimentProblemCount() == 1 ? QString() : QStringLiteral("s")));
         return ExitFailure;
     }
     return ExitSuccess;
