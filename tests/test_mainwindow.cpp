@@ -236,6 +236,14 @@ void MainWindowTest::buttonsDispatchToTheirSlots()
     button("pushButton_5")->click();
     button("pushButton_6")->click(); // no weights file: ends before writing anything
     QCOMPARE(entries(), before);
+    // Without its images the evaluation still writes its 97 rows (of NaN).
+    button("pushButton_7")->click();
+    QCOMPARE(readFileBytes("out_hdr_test_ftih.csv").count('\n'), 97);
+    // The sweep starts by emptying its table; without its images nothing is added.
+    writeFileBytes("jpeg_stat.csv", "old rows\n");
+    button("pushButton_8")->click();
+    QVERIFY(QFileInfo::exists("jpeg_stat.csv"));
+    QCOMPARE(readFileBytes("jpeg_stat.csv"), QByteArray());
 }
 
 void MainWindowTest::disabledButtonsRunNothing()
