@@ -1,0 +1,241 @@
+// ftjpeg rd: the rate-distortion study of plain JPEG against the hybrid
+// scheme over a set of images, and the merge of the outputs of shards.
+
+#include "cli.h"
+#include "subcommand.h"
+
+#include "rdoutput.h"
+#include "rdprogress.h"
+#include "rdrunner.h"
+#include "rdsummary.h"
+#include "weightsfile.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QThread>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <unistd.h>
+
+namespace {
+
+const QStringList imageSuffixes{QStringLiteral("png"), QStringLiteral("jpg"), QStringLiteral("jpeg"),
+                                QStringLiteral("bmp"), QStringLiteral("ppm"), QStringLiteral("pgm")};
+
+// Qt's image plugins report problems of the files they read as warnings
+// (libpng's and libjpeg's among them), from the worker threads too. The
+// study reports each bad image itself, in one line with the reason.
+class QuietWarnings
+{
+public:
+    QuietWarnings() { previous = qInstallMessageHandler(&QuietWarnings::handle); }
+    ~QuietWarnings() { qInstallMessageHandler(previous); }
+    QuietWarnings(const QuietWarnings &) = delete;
+    QuietWarnings &operator=(const QuietWarnings &) = delete;
+
+private:
+    static void handle(QtMsgType type, const QMessageLogContext &context, const QString &message)
+    {
+        if ((type == QtCriticalMsg || type == QtFatalMsg) && previous)
+            previous(type, context, message);
+    }
+    static QtMessageHandler previous;
+};
+
+QtMessageHandler QuietWarnings::previous = nullptr;
+
+int usageError(const QString &program, const QString &message)
+{
+    printError(QStringLiteral("%1 (see '%2 --help')").arg(message, program));
+    return ExitUsage;
+}
+
+int failure(const QString &message)
+{
+    printError(message);
+    return ExitFailure;
+}
+
+// The image files of the arguments: a folder stands for the images in it
+// (by suffix, in any case; sorted by name), anything else for itself.
+QStringList expandInputs(const QStringList &arguments)
+{
+    QStringList files;
+    for (const QString &argument : arguments) {
+        if (!QFileInfo(argument).isDir()) {
+            files.append(argument);
+            continue;
+        }
+        const QDir folder(argument);
+        for (const QString &name : folder.entryList(QDir::Files, QDir::Name))
+            if (imageSuffixes.contains(QFileInfo(name).suffix().toLower()))
+                files.append(argument.endsWith(QLatin1Char('/')) ? argument + name
+                                                                 : argument + QLatin1Char('/') + name);
+    }
+    return files;
+}
+
+bool parseShard(const QString &text, int *index, int *count)
+{
+    const QRegularExpressionMatch match = QRegularExpression(QStringLiteral("^([0-9]{1,6})/([0-9]{1,6})$")).match(text);
+    if (!match.hasMatch())
+        return false;
+    *index = match.captured(1).toInt();
+    *count = match.captured(2).toInt();
+    return *count >= 1 && *index < *count;
+}
+
+QString percentText(double value, const QString &unit)
+{
+    if (!std::isfinite(value))
+        return QStringLiteral("not computable");
+    return (value > 0 ? QStringLiteral("+") : QString()) + QString::number(value, 'f', 2) + unit;
+}
+
+// Writes the outputs and says on standard output where they are.
+int finish(const RdStudy &study, const QString &outDirectory)
+{
+    QString error;
+    if (!RdOutput::writeStudy(study, outDirectory, &error))
+        return failure(error);
+    const RdSummary summary = summarizeStudy(study);
+    std::printf("%s: %d image%s measured, %d skipped; hybrid against JPEG: BD-rate %s, BD-PSNR %s\n",
+                qPrintable(QDir::toNativeSeparators(QDir(outDirectory).filePath(QStringLiteral("report.html")))),
+                int(study.images.size()), study.images.size() == 1 ? "" : "s", int(study.skipped.size()),
+                qPrintable(percentText(summary.meanRatePercent, QStringLiteral(" %"))),
+                qPrintable(percentText(summary.meanPsnr, QStringLiteral(" dB"))));
+    std::fflush(stdout);
+    if (study.images.isEmpty())
+        return failure(QStringLiteral("no image could be measured"));
+    return ExitSuccess;
+}
+
+int runRd(const QStringList &arguments)
+{
+    const QString program = arguments.value(0);
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Rate-distortion study of the hybrid scheme against plain JPEG: each image at JPEG qualities 0, 5, ..., 100 "
+        "and at hybrid component qualities 0, 5, ..., 100, with size, bits per pixel, PSNR, SSIM, windowed SSIM and "
+        "times per point. Writes points.csv, summary.csv (BD-rate and BD-PSNR of hybrid against JPEG), skipped.csv, "
+        "shards.csv, a plot per image, plot-average.png and report.html to the output folder.\n"
+        "With --merge, the arguments are output folders of shards, combined into one report."));
+    parser.addPositionalArgument(QStringLiteral("IMAGE_OR_DIR"),
+                                 QStringLiteral("Image files, or folders whose images (png, jpg, jpeg, bmp, ppm, pgm) "
+                                                "are taken in name order; output folders with --merge."),
+                                 QStringLiteral("IMAGE_OR_DIR..."));
+    const QCommandLineOption outOption(QStringLiteral("out"), QStringLiteral("Output folder (default rd)."),
+                                       QStringLiteral("DIR"), QStringLiteral("rd"));
+    const QCommandLineOption jobsOption(QStringLiteral("jobs"),
+                                        QStringLiteral("Images measured at the same time (default: the number of "
+                                                       "cores)."),
+                                        QStringLiteral("N"));
+    const QCommandLineOption shardOption(QStringLiteral("shard"),
+                                         QStringLiteral("Measure only every N-th image of the input list, starting "
+                                                        "at image K (0 <= K < N)."),
+                                         QStringLiteral("K/N"));
+    const QCommandLineOption mergeOption(QStringLiteral("merge"),
+                                         QStringLiteral("Merge the output folders given as arguments."));
+    const QCommandLineOption weightsOption(QStringLiteral("weights"),
+                                           QStringLiteral("Weights file (default weights_out.txt)."),
+                                           QStringLiteral("FILE"), QStringLiteral("weights_out.txt"));
+    parser.addOptions({outOption, jobsOption, shardOption, mergeOption, weightsOption});
+    const QCommandLineOption helpOption = parser.addHelpOption();
+    const QCommandLineOption versionOption = parser.addVersionOption();
+    if (!parser.parse(arguments))
+        return usageError(program, parser.errorText());
+    if (parser.isSet(helpOption) || parser.isSet(QStringLiteral("help-all"))) {
+        QString text = parser.helpText();
+        const QString executable = QStringLiteral("Usage: ") + QCoreApplication::arguments().value(0);
+        if (text.startsWith(executable))
+            text.replace(0, executable.size(), QStringLiteral("Usage: ") + program);
+        std::fputs(text.toLocal8Bit().constData(), stdout);
+        return ExitSuccess;
+    }
+    if (parser.isSet(versionOption)) {
+        std::printf("ftjpeg %s\n", qPrintable(QCoreApplication::applicationVersion()));
+        return ExitSuccess;
+    }
+    const QStringList positional = parser.positionalArguments();
+    if (positional.isEmpty())
+        return usageError(program, parser.isSet(mergeOption) ? QStringLiteral("no folders to merge")
+                                                              : QStringLiteral("no images given"));
+    const QString outDirectory = parser.value(outOption);
+    const QuietWarnings quiet;
+
+    if (parser.isSet(mergeOption)) {
+        if (parser.isSet(jobsOption) || parser.isSet(shardOption) || parser.isSet(weightsOption))
+            return usageError(program, QStringLiteral("--merge takes no --jobs, --shard or --weights"));
+        QVector<RdStudy> parts;
+        for (const QString &directory : positional) {
+            RdStudy part;
+            QString error;
+            if (!RdOutput::readStudy(directory, &part, &error))
+                return failure(error);
+            parts.append(part);
+        }
+        RdStudy merged;
+        QStringList warnings;
+        QString error;
+        if (!RdOutput::mergeStudies(parts, &merged, &warnings, &error))
+            return failure(error);
+        for (const QString &warning : warnings)
+            printError(QStringLiteral("warning: ") + warning);
+        if (!merged.skipped.isEmpty())
+            printError(QStringLiteral("%1 of %2 images were skipped")
+                           .arg(merged.skipped.size())
+                           .arg(merged.skipped.size() + merged.images.size()));
+        return finish(merged, outDirectory);
+    }
+
+    int jobs = QThread::idealThreadCount();
+    if (parser.isSet(jobsOption)) {
+        bool ok = false;
+        jobs = parser.value(jobsOption).toInt(&ok);
+        if (!ok || jobs < 1 || jobs > 1024)
+            return usageError(program, QStringLiteral("--jobs must be an integer from 1 to 1024, not '%1'")
+                                           .arg(parser.value(jobsOption)));
+    }
+    jobs = std::max(1, jobs);
+    RdShard shard;
+    if (parser.isSet(shardOption) && !parseShard(parser.value(shardOption), &shard.index, &shard.count))
+        return usageError(program, QStringLiteral("--shard must be K/N with 0 <= K < N, not '%1'")
+                                       .arg(parser.value(shardOption)));
+
+    const QString weightsFile = parser.value(weightsOption);
+    QList<float> weights;
+    QString error;
+    if (!loadWeightsTable(weightsFile, weights, &error))
+        return failure(error);
+
+    const QStringList files = expandInputs(positional);
+    if (files.isEmpty())
+        return failure(QStringLiteral("no images in %1").arg(positional.join(QStringLiteral(", "))));
+    shard.inputImages = files.size();
+    QVector<RdInput> inputs;
+    for (int index = shard.index; index < files.size(); index += shard.count)
+        inputs.append(RdInput{index, files[index]});
+
+    RdRunner runner(inputs, weights, jobs);
+    RdProgress progress(inputs.size() * RdRunner::pointsPerImage(), isatty(fileno(stderr)) != 0);
+    runner.setPointDone([&progress] { progress.advance(); });
+    runner.setImageSkipped([&progress](const RdSkippedImage &skipped) {
+        progress.printLine(QStringLiteral("ftjpeg: skipped: %1").arg(skipped.reason).toLocal8Bit());
+    });
+    RdStudy study = runner.run();
+    progress.finish();
+    study.shards.append(shard);
+    if (!study.skipped.isEmpty())
+        printError(QStringLiteral("%1 of %2 images were skipped").arg(study.skipped.size()).arg(inputs.size()));
+    return finish(study, outDirectory);
+}
+
+} // namespace
+
+REGISTER_GUI_SUBCOMMAND(rd, "rate-distortion study of hybrid against plain JPEG, with BD-rate, plots and a report",
+                        runRd);

@@ -1,0 +1,388 @@
+#include "rdcsv.h"
+
+#include "rdsummary.h"
+
+#include <QHash>
+#include <QMap>
+
+#include <charconv>
+#include <cmath>
+#include <system_error>
+
+namespace RdCsv {
+
+namespace {
+
+const QStringList pointsColumns{
+    QStringLiteral("image_index"), QStringLiteral("image"),        QStringLiteral("width"),
+    QStringLiteral("height"),      QStringLiteral("scheme"),       QStringLiteral("quality"),
+    QStringLiteral("size_bytes"),  QStringLiteral("bpp"),          QStringLiteral("psnr_db"),
+    QStringLiteral("ssim"),        QStringLiteral("windowed_ssim"), QStringLiteral("encode_ms"),
+    QStringLiteral("decode_ms")};
+const QStringList skippedColumns{QStringLiteral("image_index"), QStringLiteral("image"), QStringLiteral("reason")};
+const QStringList shardsColumns{QStringLiteral("shard_index"), QStringLiteral("shard_count"),
+                                QStringLiteral("input_images")};
+const QStringList summaryColumns{QStringLiteral("image_index"), QStringLiteral("image"),
+                                 QStringLiteral("bd_rate_percent"), QStringLiteral("bd_psnr_db"),
+                                 QStringLiteral("bpp_low"),        QStringLiteral("bpp_high"),
+                                 QStringLiteral("psnr_low"),       QStringLiteral("psnr_high")};
+
+template <typename T>
+QString shortest(T value)
+{
+    if (std::isnan(value))
+        return QStringLiteral("nan");
+    if (std::isinf(value))
+        return value > 0 ? QStringLiteral("inf") : QStringLiteral("-inf");
+    char buffer[64];
+    const std::to_chars_result result = std::to_chars(buffer, buffer + sizeof buffer, value);
+    return QString::fromLatin1(buffer, int(result.ptr - buffer));
+}
+
+// An empty field for a value that could not be computed.
+QString optionalNumber(double value)
+{
+    return std::isnan(value) ? QString() : formatNumber(value);
+}
+
+QString milliseconds(double value)
+{
+    return QString::number(value, 'f', 3);
+}
+
+void appendRecord(QByteArray &data, const QStringList &fields)
+{
+    QStringList quoted;
+    for (const QString &field : fields)
+        quoted.append(quoteField(field));
+    data += quoted.join(QLatin1Char(',')).toUtf8();
+    data += '\n';
+}
+
+template <typename T>
+bool parseNumber(const QString &text, T *value)
+{
+    if (text == QLatin1String("nan")) {
+        *value = std::numeric_limits<T>::quiet_NaN();
+        return true;
+    }
+    if (text == QLatin1String("inf") || text == QLatin1String("-inf")) {
+        *value = text.startsWith(QLatin1Char('-')) ? -std::numeric_limits<T>::infinity()
+                                                   : std::numeric_limits<T>::infinity();
+        return true;
+    }
+    const QByteArray bytes = text.toLatin1();
+    const char *end = bytes.constData() + bytes.size();
+    const std::from_chars_result result = std::from_chars(bytes.constData(), end, *value);
+    return !bytes.isEmpty() && result.ec == std::errc() && result.ptr == end;
+}
+
+// A CSV table read with its header: the rows as fields by column name.
+class Table
+{
+public:
+    Table(const QByteArray &data, const QString &fileName, const QStringList &required)
+        : name(fileName)
+    {
+        const QString text = QString::fromUtf8(data);
+        QVector<QStringList> records;
+        QVector<int> lines;
+        if (!splitRecords(text, &records, &lines))
+            return;
+        if (records.isEmpty()) {
+            problem = QStringLiteral("%1: no header line").arg(name);
+            return;
+        }
+        const QStringList header = records.front();
+        for (const QString &column : required) {
+            const int position = header.indexOf(column);
+            if (position < 0) {
+                problem = QStringLiteral("%1: no column '%2' in the header").arg(name, column);
+                return;
+            }
+            columns.insert(column, position);
+        }
+        for (int i = 1; i < records.size(); ++i) {
+            if (records[i].size() != header.size()) {
+                problem = QStringLiteral("%1, line %2: %3 fields where the header has %4")
+                              .arg(name)
+                              .arg(lines[i])
+                              .arg(records[i].size())
+                              .arg(header.size());
+                return;
+            }
+        }
+        rows = records.mid(1);
+        rowLines = lines.mid(1);
+        valid = true;
+    }
+
+    bool isValid() const { return valid; }
+    QString error() const { return problem; }
+    int rowCount() const { return rows.size(); }
+    QString text(int row, const QString &column) const { return rows[row][columns.value(column)]; }
+
+    // Sets the error and returns false when the field is not a number.
+    template <typename T>
+    bool number(int row, const QString &column, T *value, bool emptyAllowed = false)
+    {
+        const QString field = text(row, column);
+        if (emptyAllowed && field.isEmpty()) {
+            *value = std::numeric_limits<T>::quiet_NaN();
+            return true;
+        }
+        if (parseNumber(field, value))
+            return true;
+        return fail(row, QStringLiteral("'%1' in column %2 is not a number").arg(field, column));
+    }
+
+    bool integer(int row, const QString &column, qint64 *value)
+    {
+        bool ok = false;
+        *value = text(row, column).toLongLong(&ok);
+        if (ok)
+            return true;
+        return fail(row, QStringLiteral("'%1' in column %2 is not an integer").arg(text(row, column), column));
+    }
+
+    bool fail(int row, const QString &message)
+    {
+        problem = QStringLiteral("%1, line %2: %3").arg(name).arg(rowLines[row]).arg(message);
+        return false;
+    }
+
+private:
+    bool splitRecords(const QString &text, QVector<QStringList> *records, QVector<int> *lines)
+    {
+        QStringList fields;
+        QString field;
+        bool quoted = false;
+        bool fieldStarted = false;
+        int line = 1;
+        int recordLine = 1;
+        for (int i = 0; i < text.size(); ++i) {
+            const QChar c = text.at(i);
+            if (quoted) {
+                if (c == QLatin1Char('"')) {
+                    if (i + 1 < text.size() && text.at(i + 1) == QLatin1Char('"')) {
+                        field += c;
+                        ++i;
+                    } else {
+                        quoted = false;
+                    }
+                } else {
+                    if (c == QLatin1Char('\n'))
+                        ++line;
+                    field += c;
+                }
+                continue;
+            }
+            if (c == QLatin1Char('"') && !fieldStarted) {
+                quoted = true;
+                fieldStarted = true;
+            } else if (c == QLatin1Char(',')) {
+                fields.append(field);
+                field.clear();
+                fieldStarted = false;
+            } else if (c == QLatin1Char('\n')) {
+                if (field.endsWith(QLatin1Char('\r')))
+                    field.chop(1);
+                fields.append(field);
+                records->append(fields);
+                lines->append(recordLine);
+                fields.clear();
+                field.clear();
+                fieldStarted = false;
+                recordLine = ++line;
+            } else {
+                field += c;
+                fieldStarted = true;
+            }
+        }
+        if (quoted) {
+            problem = QStringLiteral("%1, line %2: a quoted field does not end").arg(name).arg(recordLine);
+            return false;
+        }
+        if (fieldStarted || !fields.isEmpty()) {
+            fields.append(field);
+            records->append(fields);
+            lines->append(recordLine);
+        }
+        return true;
+    }
+
+    QString name;
+    QString problem;
+    bool valid = false;
+    QHash<QString, int> columns;
+    QVector<QStringList> rows;
+    QVector<int> rowLines;
+};
+
+} // namespace
+
+QString formatNumber(double value)
+{
+    return shortest(value);
+}
+
+QString formatNumber(float value)
+{
+    return shortest(value);
+}
+
+QString quoteField(const QString &field)
+{
+    if (!field.contains(QLatin1Char(',')) && !field.contains(QLatin1Char('"')) && !field.contains(QLatin1Char('\n'))
+        && !field.contains(QLatin1Char('\r')))
+        return field;
+    QString quoted = field;
+    quoted.replace(QLatin1Char('"'), QLatin1String("\"\""));
+    return QLatin1Char('"') + quoted + QLatin1Char('"');
+}
+
+QByteArray pointsCsv(const RdStudy &study)
+{
+    QByteArray data;
+    appendRecord(data, pointsColumns);
+    for (const RdImageResult &image : study.images)
+        for (const RdPoint &point : image.points)
+            appendRecord(data, {QString::number(image.index), image.image, QString::number(image.width),
+                                QString::number(image.height), point.scheme, QString::number(point.quality),
+                                QString::number(point.sizeBytes), formatNumber(point.bpp), formatNumber(point.psnr),
+                                formatNumber(point.ssim), formatNumber(point.windowedSsim),
+                                milliseconds(point.encodeMs), milliseconds(point.decodeMs)});
+    return data;
+}
+
+QByteArray skippedCsv(const RdStudy &study)
+{
+    QByteArray data;
+    appendRecord(data, skippedColumns);
+    for (const RdSkippedImage &skipped : study.skipped)
+        appendRecord(data, {QString::number(skipped.index), skipped.image, skipped.reason});
+    return data;
+}
+
+QByteArray shardsCsv(const RdStudy &study)
+{
+    QByteArray data;
+    appendRecord(data, shardsColumns);
+    for (const RdShard &shard : study.shards)
+        appendRecord(data, {QString::number(shard.index), QString::number(shard.count),
+                            QString::number(shard.inputImages)});
+    return data;
+}
+
+QByteArray summaryCsv(const RdSummary &summary)
+{
+    QByteArray data;
+    appendRecord(data, summaryColumns);
+    for (const RdImageSummary &image : summary.images)
+        appendRecord(data, {QString::number(image.index), image.image, optionalNumber(image.delta.ratePercent),
+                            optionalNumber(image.delta.quality), optionalNumber(image.delta.rateLow),
+                            optionalNumber(image.delta.rateHigh), optionalNumber(image.delta.qualityLow),
+                            optionalNumber(image.delta.qualityHigh)});
+    appendRecord(data, {QString(), QStringLiteral("average"), optionalNumber(summary.meanRatePercent),
+                        optionalNumber(summary.meanPsnr), QString(), QString(), QString(), QString()});
+    return data;
+}
+
+bool parsePoints(const QByteArray &data, const QString &fileName, QVector<RdImageResult> *images, QString *error)
+{
+    Table table(data, fileName, pointsColumns);
+    if (!table.isValid()) {
+        *error = table.error();
+        return false;
+    }
+    QMap<int, RdImageResult> byIndex;
+    for (int row = 0; row < table.rowCount(); ++row) {
+        qint64 index = 0;
+        qint64 width = 0;
+        qint64 height = 0;
+        qint64 quality = 0;
+        RdPoint point;
+        if (!table.integer(row, QStringLiteral("image_index"), &index)
+            || !table.integer(row, QStringLiteral("width"), &width)
+            || !table.integer(row, QStringLiteral("height"), &height)
+            || !table.integer(row, QStringLiteral("quality"), &quality)
+            || !table.integer(row, QStringLiteral("size_bytes"), &point.sizeBytes)
+            || !table.number(row, QStringLiteral("bpp"), &point.bpp)
+            || !table.number(row, QStringLiteral("psnr_db"), &point.psnr)
+            || !table.number(row, QStringLiteral("ssim"), &point.ssim)
+            || !table.number(row, QStringLiteral("windowed_ssim"), &point.windowedSsim)
+            || !table.number(row, QStringLiteral("encode_ms"), &point.encodeMs)
+            || !table.number(row, QStringLiteral("decode_ms"), &point.decodeMs)) {
+            *error = table.error();
+            return false;
+        }
+        point.scheme = table.text(row, QStringLiteral("scheme"));
+        point.quality = int(quality);
+        if (point.scheme != jpegScheme() && point.scheme != hybridScheme()) {
+            table.fail(row, QStringLiteral("unknown scheme '%1'").arg(point.scheme));
+            *error = table.error();
+            return false;
+        }
+        const QString name = table.text(row, QStringLiteral("image"));
+        auto it = byIndex.find(int(index));
+        if (it == byIndex.end()) {
+            RdImageResult image;
+            image.index = int(index);
+            image.image = name;
+            image.width = int(width);
+            image.height = int(height);
+            it = byIndex.insert(int(index), image);
+        } else if (it->image != name || it->width != width || it->height != height) {
+            table.fail(row, QStringLiteral("image %1 is %2 here but %3 before").arg(index).arg(name, it->image));
+            *error = table.error();
+            return false;
+        }
+        it->points.append(point);
+    }
+    for (const RdImageResult &image : byIndex)
+        images->append(image);
+    return true;
+}
+
+bool parseSkipped(const QByteArray &data, const QString &fileName, QVector<RdSkippedImage> *skipped, QString *error)
+{
+    Table table(data, fileName, skippedColumns);
+    if (!table.isValid()) {
+        *error = table.error();
+        return false;
+    }
+    for (int row = 0; row < table.rowCount(); ++row) {
+        qint64 index = 0;
+        if (!table.integer(row, QStringLiteral("image_index"), &index)) {
+            *error = table.error();
+            return false;
+        }
+        skipped->append(RdSkippedImage{int(index), table.text(row, QStringLiteral("image")),
+                                       table.text(row, QStringLiteral("reason"))});
+    }
+    return true;
+}
+
+bool parseShards(const QByteArray &data, const QString &fileName, QVector<RdShard> *shards, QString *error)
+{
+    Table table(data, fileName, shardsColumns);
+    if (!table.isValid()) {
+        *error = table.error();
+        return false;
+    }
+    for (int row = 0; row < table.rowCount(); ++row) {
+        qint64 index = 0;
+        qint64 count = 0;
+        qint64 inputImages = 0;
+        if (!table.integer(row, QStringLiteral("shard_index"), &index)
+            || !table.integer(row, QStringLiteral("shard_count"), &count)
+            || !table.integer(row, QStringLiteral("input_images"), &inputImages)) {
+            *error = table.error();
+            return false;
+        }
+        shards->append(RdShard{int(index), int(count), int(inputImages)});
+    }
+    return true;
+}
+
+} // namespace RdCsv

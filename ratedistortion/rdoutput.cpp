@@ -1,0 +1,188 @@
+#include "rdoutput.h"
+
+#include "imagefile.h"
+#include "rdcsv.h"
+#include "rdplot.h"
+#include "rdreport.h"
+#include "rdsummary.h"
+
+#include <QBuffer>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QMap>
+#include <QRegularExpression>
+#include <QSet>
+
+#include <algorithm>
+
+namespace RdOutput {
+
+namespace {
+
+QByteArray pngData(const QImage &image)
+{
+    QByteArray data;
+    QBuffer buffer(&data);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "png");
+    return data;
+}
+
+bool readFile(const QString &fileName, QByteArray *data, QString *error)
+{
+    QFile file(fileName);
+    if (!file.open(QIODevice::ReadOnly)) {
+        *error = QStringLiteral("cannot read %1: %2").arg(QDir::toNativeSeparators(fileName), file.errorString());
+        return false;
+    }
+    *data = file.readAll();
+    return true;
+}
+
+QString plotTitle(const RdImageResult &image)
+{
+    return QStringLiteral("%1  (%2 x %3)").arg(QFileInfo(image.image).fileName(), QString::number(image.width),
+                                                QString::number(image.height));
+}
+
+} // namespace
+
+QStringList plotFileNames(const RdStudy &study)
+{
+    QStringList names;
+    QSet<QString> taken{QStringLiteral("plot-average.png")};
+    for (const RdImageResult &image : study.images) {
+        QString base = QFileInfo(image.image).completeBaseName();
+        base.replace(QRegularExpression(QStringLiteral("[^A-Za-z0-9._-]")), QStringLiteral("_"));
+        QString name = QStringLiteral("plot-%1.png").arg(base);
+        if (taken.contains(name))
+            name = QStringLiteral("plot-%1-%2.png").arg(base).arg(image.index);
+        taken.insert(name);
+        names.append(name);
+    }
+    return names;
+}
+
+bool writeStudy(const RdStudy &study, const QString &directory, QString *error)
+{
+    if (!QDir().mkpath(directory)) {
+        *error = QStringLiteral("cannot create the folder %1").arg(QDir::toNativeSeparators(directory));
+        return false;
+    }
+    const QDir out(directory);
+    const RdSummary summary = summarizeStudy(study);
+    const struct
+    {
+        const char *name;
+        QByteArray data;
+    } tables[] = {{"points.csv", RdCsv::pointsCsv(study)},
+                  {"summary.csv", RdCsv::summaryCsv(summary)},
+                  {"skipped.csv", RdCsv::skippedCsv(study)},
+                  {"shards.csv", RdCsv::shardsCsv(study)}};
+    for (const auto &table : tables)
+        if (!writeFileAtomically(out.filePath(QString::fromLatin1(table.name)), table.data, error))
+            return false;
+
+    const QStringList names = plotFileNames(study);
+    QVector<RdReportPlot> plots;
+    for (int i = 0; i < study.images.size(); ++i) {
+        const RdImageResult &image = study.images[i];
+        QVector<RdPoint> jpeg;
+        QVector<RdPoint> hybrid;
+        for (const RdPoint &point : image.points)
+            (point.scheme == jpegScheme() ? jpeg : hybrid).append(point);
+        RdReportPlot plot{plotTitle(image), names[i], pngData(RdPlot(plotTitle(image), jpeg, hybrid).render())};
+        if (!writeFileAtomically(out.filePath(plot.fileName), plot.png, error))
+            return false;
+        plots.append(plot);
+    }
+    const QString averageTitle = QStringLiteral("Average over %1 image%2")
+                                     .arg(study.images.size())
+                                     .arg(study.images.size() == 1 ? QString() : QStringLiteral("s"));
+    const RdReportPlot average{averageTitle, QStringLiteral("plot-average.png"),
+                               pngData(RdPlot(averageTitle, averageCurve(study, jpegScheme()),
+                                              averageCurve(study, hybridScheme()))
+                                           .render())};
+    if (!writeFileAtomically(out.filePath(average.fileName), average.png, error))
+        return false;
+    return writeFileAtomically(out.filePath(QStringLiteral("report.html")),
+                               rdReportHtml(study, summary, average, plots), error);
+}
+
+bool readStudy(const QString &directory, RdStudy *study, QString *error)
+{
+    const QDir in(directory);
+    QByteArray data;
+    const QString points = in.filePath(QStringLiteral("points.csv"));
+    if (!readFile(points, &data, error) || !RdCsv::parsePoints(data, points, &study->images, error))
+        return false;
+    const QString skipped = in.filePath(QStringLiteral("skipped.csv"));
+    if (!readFile(skipped, &data, error) || !RdCsv::parseSkipped(data, skipped, &study->skipped, error))
+        return false;
+    const QString shards = in.filePath(QStringLiteral("shards.csv"));
+    return readFile(shards, &data, error) && RdCsv::parseShards(data, shards, &study->shards, error);
+}
+
+bool mergeStudies(const QVector<RdStudy> &parts, RdStudy *merged, QStringList *warnings, QString *error)
+{
+    QMap<int, QString> seen;
+    RdStudy result;
+    for (const RdStudy &part : parts) {
+        for (const RdImageResult &image : part.images) {
+            if (seen.contains(image.index)) {
+                *error = QStringLiteral("image %1 (%2) is in more than one of the folders")
+                             .arg(QString::number(image.index), image.image);
+                return false;
+            }
+            seen.insert(image.index, image.image);
+            result.images.append(image);
+        }
+        for (const RdSkippedImage &skipped : part.skipped) {
+            if (seen.contains(skipped.index)) {
+                *error = QStringLiteral("image %1 (%2) is in more than one of the folders")
+                             .arg(QString::number(skipped.index), skipped.image);
+                return false;
+            }
+            seen.insert(skipped.index, skipped.image);
+            result.skipped.append(skipped);
+        }
+        result.shards += part.shards;
+    }
+    std::sort(result.images.begin(), result.images.end(),
+              [](const RdImageResult &a, const RdImageResult &b) { return a.index < b.index; });
+    std::sort(result.skipped.begin(), result.skipped.end(),
+              [](const RdSkippedImage &a, const RdSkippedImage &b) { return a.index < b.index; });
+    std::sort(result.shards.begin(), result.shards.end(), [](const RdShard &a, const RdShard &b) {
+        return a.count < b.count || (a.count == b.count && a.index < b.index);
+    });
+
+    // Every shard of one partition of one input list, once each.
+    QSet<QPair<int, int>> partitions;
+    for (const RdShard &shard : result.shards)
+        partitions.insert(qMakePair(shard.count, shard.inputImages));
+    if (partitions.size() > 1)
+        warnings->append(QStringLiteral("the folders come from different partitions or input lists"));
+    for (const QPair<int, int> &partition : partitions) {
+        QMap<int, int> counts;
+        for (const RdShard &shard : result.shards)
+            if (shard.count == partition.first && shard.inputImages == partition.second)
+                ++counts[shard.index];
+        QStringList missing;
+        QStringList twice;
+        for (int index = 0; index < partition.first; ++index) {
+            if (counts.value(index) == 0)
+                missing.append(QStringLiteral("%1/%2").arg(index).arg(partition.first));
+            else if (counts.value(index) > 1)
+                twice.append(QStringLiteral("%1/%2").arg(index).arg(partition.first));
+        }
+        if (!missing.isEmpty())
+            warnings->append(QStringLiteral("shards missing: %1").arg(missing.join(QStringLiteral(", "))));
+        if (!twice.isEmpty())
+            warnings->append(QStringLiteral("shards given more than once: %1").arg(twice.join(QStringLiteral(", "))));
+    }
+    *merged = result;
+    return true;
+}
+
+} // namespace RdOutput

@@ -1,0 +1,132 @@
+#include "rdreport.h"
+
+#include "rdcsv.h"
+#include "rdsummary.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+#include <cmath>
+
+namespace {
+
+QString escaped(const QString &text)
+{
+    return text.toHtmlEscaped();
+}
+
+QString number(double value, int decimals)
+{
+    return std::isfinite(value) ? QString::number(value, 'f', decimals)
+                                : (std::isnan(value) ? QStringLiteral("&ndash;") : QStringLiteral("&infin;"));
+}
+
+QString signedNumber(double value, int decimals)
+{
+    if (!std::isfinite(value))
+        return number(value, decimals);
+    return (value > 0 ? QStringLiteral("+") : QString()) + QString::number(value, 'f', decimals);
+}
+
+QString plotFigure(const RdReportPlot &plot)
+{
+    return QStringLiteral("<figure><img src=\"data:image/png;base64,%1\" alt=\"%2\" width=\"1400\" height=\"620\">"
+                          "<figcaption>%2 (%3)</figcaption></figure>\n")
+        .arg(QString::fromLatin1(plot.png.toBase64()), escaped(plot.heading), escaped(plot.fileName));
+}
+
+QString pointsTable(const RdImageResult &image)
+{
+    QString html = QStringLiteral("<details><summary>Points</summary>\n<table class=\"points\"><tr><th>scheme</th>"
+                                  "<th>quality</th><th>bytes</th><th>bpp</th><th>PSNR (dB)</th><th>SSIM</th>"
+                                  "<th>windowed SSIM</th><th>encode (ms)</th><th>decode (ms)</th></tr>\n");
+    for (const RdPoint &point : image.points)
+        html += QStringLiteral("<tr><td>%1</td><td>%2</td><td>%3</td><td>%4</td><td>%5</td><td>%6</td><td>%7</td>"
+                               "<td>%8</td><td>%9</td></tr>\n")
+                    .arg(escaped(point.scheme))
+                    .arg(point.quality)
+                    .arg(point.sizeBytes)
+                    .arg(number(point.bpp, 4), number(point.psnr, 2), number(point.ssim, 4),
+                         number(point.windowedSsim, 4), number(point.encodeMs, 1), number(point.decodeMs, 1));
+    return html + QStringLiteral("</table></details>\n");
+}
+
+} // namespace
+
+QByteArray rdReportHtml(const RdStudy &study, const RdSummary &summary, const RdReportPlot &average,
+                        const QVector<RdReportPlot> &imagePlots)
+{
+    QString html = QStringLiteral(
+        "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
+        "<title>Rate-distortion study: hybrid JPEG against JPEG</title>\n<style>\n"
+        "body { font-family: sans-serif; margin: 2em; max-width: 1450px; color: #222; }\n"
+        "table { border-collapse: collapse; margin: 1em 0; }\n"
+        "th, td { border: 1px solid #bbb; padding: 0.25em 0.6em; text-align: right; }\n"
+        "th { background: #eee; } td.name, th.name { text-align: left; }\n"
+        "tr.average td { font-weight: bold; background: #f6f6f6; }\n"
+        "figure { margin: 1em 0; } img { max-width: 100%; height: auto; border: 1px solid #ddd; }\n"
+        "figcaption { color: #555; font-size: 0.9em; }\n"
+        "</style>\n</head>\n<body>\n<h1>Rate-distortion study: hybrid JPEG against plain JPEG</h1>\n");
+
+    int inputImages = 0;
+    QStringList shards;
+    for (const RdShard &shard : study.shards) {
+        inputImages = std::max(inputImages, shard.inputImages);
+        if (shard.count > 1)
+            shards.append(QStringLiteral("%1/%2").arg(shard.index).arg(shard.count));
+    }
+    html += QStringLiteral("<p>%1 images measured, %2 skipped")
+                .arg(study.images.size())
+                .arg(study.skipped.size());
+    if (!shards.isEmpty())
+        html += QStringLiteral(", merged from shards %1 of %2 input images").arg(shards.join(QStringLiteral(", ")))
+                    .arg(inputImages);
+    html += QStringLiteral(". Plain JPEG at qualities 0, 5, &hellip;, 100 and the hybrid scheme (F-transform "
+                           "components, node spacing 2, as JPEG) at component qualities 0, 5, &hellip;, 100; bits "
+                           "per pixel relative to the full image.</p>\n");
+
+    html += QStringLiteral(
+        "<h2>Bj&oslash;ntegaard deltas of hybrid against JPEG</h2>\n"
+        "<p>BD-rate: the mean difference in bit rate at equal PSNR (negative: the hybrid scheme needs fewer bits). "
+        "BD-PSNR: the mean difference in PSNR at equal bit rate (positive: the hybrid scheme is better). Both over "
+        "the range both curves cover, on log<sub>10</sub> bpp, with the curves interpolated by monotone piecewise "
+        "cubic Hermite polynomials through the points that no other point of the same scheme beats. The average is "
+        "the arithmetic mean over the images.</p>\n"
+        "<table><tr><th class=\"name\">image</th><th>BD-rate (%)</th><th>BD-PSNR (dB)</th>"
+        "<th>bpp range</th><th>PSNR range (dB)</th></tr>\n");
+    for (const RdImageSummary &image : summary.images)
+        html += QStringLiteral("<tr><td class=\"name\">%1</td><td>%2</td><td>%3</td><td>%4 &ndash; %5</td>"
+                               "<td>%6 &ndash; %7</td></tr>\n")
+                    .arg(escaped(image.image), signedNumber(image.delta.ratePercent, 2),
+                         signedNumber(image.delta.quality, 3), number(image.delta.rateLow, 3),
+                         number(image.delta.rateHigh, 3), number(image.delta.qualityLow, 2),
+                         number(image.delta.qualityHigh, 2));
+    html += QStringLiteral("<tr class=\"average\"><td class=\"name\">average (%1 images)</td><td>%2</td><td>%3</td>"
+                           "<td></td><td></td></tr>\n</table>\n")
+                .arg(summary.rateImages)
+                .arg(signedNumber(summary.meanRatePercent, 2), signedNumber(summary.meanPsnr, 3));
+
+    html += QStringLiteral("<h2>Average over the images</h2>\n<p>At each quality, the mean bpp, PSNR and SSIM "
+                           "over the images.</p>\n");
+    html += plotFigure(average);
+
+    html += QStringLiteral("<h2>Images</h2>\n");
+    for (int i = 0; i < study.images.size() && i < imagePlots.size(); ++i) {
+        const RdImageResult &image = study.images[i];
+        html += QStringLiteral("<h3>%1 <small>(%2&times;%3)</small></h3>\n")
+                    .arg(escaped(image.image), QString::number(image.width), QString::number(image.height));
+        html += plotFigure(imagePlots[i]);
+        html += pointsTable(image);
+    }
+
+    if (!study.skipped.isEmpty()) {
+        html += QStringLiteral("<h2>Skipped images</h2>\n<table><tr><th class=\"name\">image</th>"
+                               "<th class=\"name\">reason</th></tr>\n");
+        for (const RdSkippedImage &skipped : study.skipped)
+            html += QStringLiteral("<tr><td class=\"name\">%1</td><td class=\"name\">%2</td></tr>\n")
+                        .arg(escaped(skipped.image), escaped(skipped.reason));
+        html += QStringLiteral("</table>\n");
+    }
+    html += QStringLiteral("<p>Tables: points.csv, summary.csv, skipped.csv beside this page.</p>\n</body>\n</html>\n");
+    return html.toUtf8();
+}
