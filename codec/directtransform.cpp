@@ -1,11 +1,53 @@
 #include "directtransform.h"
 
-#include "pixelmath.h"
-#include "pixelreader.h"
+#include "cpufeatures.h"
+#include "scanlinesource.h"
+#include "transformkernels.h"
 
-#include <algorithm>
-#include <cstdlib>
+#include <cmath>
 #include <vector>
+
+namespace {
+
+// Whether every product and every partial sum of the direct transform's
+// accumulation is exact in single precision for this kernel, whatever the
+// pixels (0 .. 255 per channel) and whatever the image border leaves out.
+//
+// Write each coefficient as A[k] = K[k] / 2^p with integers K[k] (the
+// smallest such p), and let T = |K[0]| + 2 (|K[1]| + ... + |K[n]|), the sum
+// of |K| over one axis of the window. A weight s = A[i] A[j] is K[i] K[j] /
+// 2^2p and a term value * s is (value K[i] K[j]) / 2^2p with |value K[i]
+// K[j]| <= 255 T^2. Any partial sum of terms, in any order and over any subset
+// of the window, is an integer multiple of 1 / 2^2p no larger in magnitude
+// than 255 T^2 / 2^2p. When 255 T^2 < 2^24 such a number has at most 24
+// significant bits, so it is a float and every rounding in the accumulation
+// is exact; the same holds for the weight sums (at most T^2 / 2^2p) and for
+// a row pass (multiples of 1 / 2^p up to 255 T / 2^p) followed by a column
+// pass. The colour and weight sums are then the exact real sums, equal to
+// those of the defined order, and so is the quotient of each channel.
+//
+// The codec's kernel 1, 0.5, 0 has p = 1, K = 2, 1, 0, T = 4 and 255 T^2 =
+// 4080, far below 2^24 = 16777216.
+bool kernelSumsAreExact(const std::vector<float> &kernel)
+{
+    for (int p = 0; p <= 12; ++p) {
+        double total = 0.0;
+        bool integral = true;
+        for (std::size_t k = 0; k < kernel.size() && integral; ++k) {
+            const double scaled = std::ldexp(double(kernel[k]), p);
+            if (!std::isfinite(scaled) || std::floor(scaled) != scaled || std::fabs(scaled) > 65536.0) {
+                integral = false;
+                break;
+            }
+            total += (k == 0 ? 1.0 : 2.0) * std::fabs(scaled);
+        }
+        if (integral)
+            return 255.0 * total * total < 16777216.0;
+    }
+    return false;
+}
+
+} // namespace
 
 QImage directFTransform(const QImage &image, int step, const QList<float> &kernel)
 {
@@ -22,37 +64,40 @@ QImage directFTransform(const QImage &image, int step, const QList<float> &kerne
     if (components.isNull())
         return QImage();
 
-    const PixelReader pixels(image);
-    const int radius = kernel.size() - 1;
-    const std::vector<float> coefficients(kernel.cbegin(), kernel.cend());
+    // Taps beyond the image never count, so a kernel longer than the image
+    // is cut to the image's size.
+    const int longest = width > height ? width : height;
+    const int radius = kernel.size() - 1 < longest - 1 ? kernel.size() - 1 : longest - 1;
+    const std::vector<float> coefficients(kernel.cbegin(), kernel.cbegin() + radius + 1);
 
-    for (int y = 0; y < height; y += step) {
-        const int componentRow = std::min(componentHeight - 1, y / step);
-        QRgb *out = reinterpret_cast<QRgb *>(components.scanLine(componentRow));
-        const int firstRow = std::max(0, y - radius);
-        const int lastRow = std::min(height - 1, y + radius);
-        int column = 0;
-        for (int x = 0; x < width && column < componentWidth; x += step, ++column) {
-            float red = 0.0f;
-            float green = 0.0f;
-            float blue = 0.0f;
-            float weightSum = 0.0f;
-            const int firstColumn = std::max(0, x - radius);
-            const int lastColumn = std::min(width - 1, x + radius);
-            for (int px = firstColumn; px <= lastColumn; ++px) {
-                const float columnWeight = coefficients[std::size_t(std::abs(x - px))];
-                for (int py = firstRow; py <= lastRow; ++py) {
-                    const float s = columnWeight * coefficients[std::size_t(std::abs(y - py))];
-                    const QRgb pixel = pixels.row(py)[px];
-                    red += float(qRed(pixel)) * s;
-                    green += float(qGreen(pixel)) * s;
-                    blue += float(qBlue(pixel)) * s;
-                    weightSum += s;
-                }
-            }
-            out[column] = opaquePixel(channelFromSums(red, weightSum), channelFromSums(green, weightSum),
-                                      channelFromSums(blue, weightSum));
-        }
+    ScanLineSource source(image);
+    transformkernels::DirectJob job{};
+    job.fetchRow = &ScanLineSource::fetch;
+    job.context = &source;
+    job.width = width;
+    job.height = height;
+    job.step = step;
+    job.radius = radius;
+    job.kernel = coefficients.data();
+    job.componentWidth = componentWidth;
+    job.componentHeight = componentHeight;
+    job.out = reinterpret_cast<std::uint32_t *>(components.bits());
+    job.outStride = components.bytesPerLine() / 4;
+    job.separable = kernelSumsAreExact(coefficients);
+
+    bool done = false;
+    switch (transformSimdLevel()) {
+#ifdef VELTRANO_X86_SIMD
+    case SimdLevel::Avx2:
+        done = transformkernels::directAvx2(job);
+        break;
+    case SimdLevel::Sse2:
+        done = transformkernels::directSse2(job);
+        break;
+#endif
+    default:
+        done = transformkernels::directScalar(job);
+        break;
     }
-    return components;
+    return done ? components : QImage();
 }

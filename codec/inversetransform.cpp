@@ -1,7 +1,8 @@
 #include "inversetransform.h"
 
-#include "pixelmath.h"
-#include "pixelreader.h"
+#include "cpufeatures.h"
+#include "scanlinesource.h"
+#include "transformkernels.h"
 
 #include <algorithm>
 #include <climits>
@@ -22,23 +23,6 @@ qint64 weightIndex(int distance, float scale)
 {
     const float product = float(distance) * scale;
     return static_cast<qint64>(std::ceil(double(product)));
-}
-
-// The terms of one output row or column at `position` on an axis of `length`
-// output pixels with `nodeCount` components.
-void buildTerms(std::vector<NodeTerm> &terms, int position, int length, int nodeCount, int step, int radius,
-                float scale, const QList<float> &weights)
-{
-    terms.clear();
-    const int first = position > radius ? position - radius : 0;
-    const int last = length - 1 - position > radius ? position + radius : length - 1;
-    for (int j = first; j <= last; ++j) {
-        if (j % step != 0)
-            continue;
-        const int distance = j > position ? j - position : position - j;
-        const int index = static_cast<int>(weightIndex(distance, scale));
-        terms.push_back(NodeTerm{weights.at(index), std::min(j / step, nodeCount - 1)});
-    }
 }
 
 } // namespace
@@ -83,38 +67,50 @@ QImage inverseFTransform(const QImage &components, int width, int height, int st
     if (output.isNull())
         return fail(QStringLiteral("cannot allocate an image of %1x%2 pixels").arg(width).arg(height));
 
-    const PixelReader pixels(components);
-    const int componentWidth = components.width();
-    const int componentHeight = components.height();
+    // No node lies farther away than the longer side, so a larger radius
+    // changes nothing; every distance up to the cut radius that occurs is
+    // covered by the length check above.
+    const int longest = std::max(width, height) - 1;
+    const int usedRadius = std::min(radius, longest);
     const float scale = distanceScale(step);
-
-    std::vector<std::vector<NodeTerm>> columnTerms(static_cast<std::size_t>(width));
-    for (int x = 0; x < width; ++x)
-        buildTerms(columnTerms[std::size_t(x)], x, width, componentWidth, step, radius, scale, weights);
-
-    std::vector<NodeTerm> rowTerms;
-    for (int y = 0; y < height; ++y) {
-        buildTerms(rowTerms, y, height, componentHeight, step, radius, scale, weights);
-        QRgb *out = reinterpret_cast<QRgb *>(output.scanLine(y));
-        for (int x = 0; x < width; ++x) {
-            float red = 0.0f;
-            float green = 0.0f;
-            float blue = 0.0f;
-            float weightSum = 0.0f;
-            for (const NodeTerm &rowTerm : rowTerms) {
-                const QRgb *componentRow = pixels.row(rowTerm.node);
-                for (const NodeTerm &columnTerm : columnTerms[std::size_t(x)]) {
-                    const float s = rowTerm.weight * columnTerm.weight;
-                    const QRgb pixel = componentRow[columnTerm.node];
-                    red += float(qRed(pixel)) * s;
-                    green += float(qGreen(pixel)) * s;
-                    blue += float(qBlue(pixel)) * s;
-                    weightSum += s;
-                }
-            }
-            out[x] = opaquePixel(channelFromSums(red, weightSum), channelFromSums(green, weightSum),
-                                 channelFromSums(blue, weightSum));
-        }
+    std::vector<float> weightByDistance(std::size_t(usedRadius) + 1, 0.0f);
+    for (int distance = 0; distance <= usedRadius; ++distance) {
+        const qint64 index = weightIndex(distance, scale);
+        if (index < weights.size())
+            weightByDistance[std::size_t(distance)] = weights.at(int(index));
     }
+
+    ScanLineSource source(components);
+    transformkernels::InverseJob job{};
+    job.fetchRow = &ScanLineSource::fetch;
+    job.context = &source;
+    job.componentWidth = components.width();
+    job.componentHeight = components.height();
+    job.width = width;
+    job.height = height;
+    job.step = step;
+    job.radius = usedRadius;
+    job.weightByDistance = weightByDistance.data();
+    job.out = reinterpret_cast<std::uint32_t *>(output.bits());
+    job.outStride = output.bytesPerLine() / 4;
+
+    bool done = false;
+    switch (transformSimdLevel()) {
+#ifdef VELTRANO_X86_SIMD
+    case SimdLevel::Avx2:
+        done = transformkernels::inverseAvx2(job);
+        break;
+    case SimdLevel::Sse2:
+        done = transformkernels::inverseSse2(job);
+        break;
+#endif
+    default:
+        done = transformkernels::inverseScalar(job);
+        break;
+    }
+    if (!done)
+        return fail(QStringLiteral("cannot allocate the working memory for an image of %1x%2 pixels")
+                        .arg(width)
+                        .arg(height));
     return output;
 }

@@ -1,0 +1,30 @@
+#ifndef CPUFEATURES_H
+#define CPUFEATURES_H
+
+// The instruction sets the transforms' inner loops are built for. Every level
+// gives bit-identical results; they differ in speed only.
+enum class SimdLevel
+{
+    Scalar, // plain C++, one pixel at a time
+    Sse2,   // 4 single-precision lanes, always present on x86-64
+    Avx2,   // 8 lanes, used only when the processor reports AVX2
+};
+
+// The widest level this build and this processor can run.
+SimdLevel detectedSimdLevel();
+
+bool simdLevelSupported(SimdLevel level);
+
+// The level the transforms use now: the detected one unless a narrower one
+// was chosen with setTransformSimdLevel().
+SimdLevel transformSimdLevel();
+
+// Makes the transforms use `level`, or the widest supported level below it
+// when the processor lacks it; returns the level now in use. For tests and
+// benchmarks that compare the code paths with each other.
+SimdLevel setTransformSimdLevel(SimdLevel level);
+
+// "scalar", "sse2" or "avx2".
+const char *simdLevelName(SimdLevel level);
+
+#endif // CPUFEATURES_H

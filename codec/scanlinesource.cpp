@@ -1,0 +1,62 @@
+#include "scanlinesource.h"
+
+static_assert(sizeof(QRgb) == sizeof(std::uint32_t), "QRgb is a 32-bit word");
+
+ScanLineSource::ScanLineSource(const QImage &image)
+    : image(image)
+{
+    switch (image.format()) {
+    case QImage::Format_RGB32:
+    case QImage::Format_ARGB32:
+    case QImage::Format_ARGB32_Premultiplied:
+        kind = Kind::Direct;
+        return;
+    case QImage::Format_Grayscale8:
+        kind = Kind::Grey;
+        break;
+    case QImage::Format_Indexed8:
+        kind = Kind::Indexed;
+        // pixel() gives 0 for an index beyond the colour table.
+        colours = image.colorTable();
+        colours.resize(256);
+        for (int i = image.colorTable().size(); i < 256; ++i)
+            colours[i] = 0;
+        break;
+    default:
+        kind = Kind::Generic;
+        break;
+    }
+    buffer.resize(std::size_t(image.width() > 0 ? image.width() : 0));
+}
+
+const QRgb *ScanLineSource::row(int y)
+{
+    const int columns = image.width();
+    switch (kind) {
+    case Kind::Direct:
+        return reinterpret_cast<const QRgb *>(image.constScanLine(y));
+    case Kind::Grey: {
+        const uchar *in = image.constScanLine(y);
+        for (int x = 0; x < columns; ++x)
+            buffer[std::size_t(x)] = 0xFF000000u | (uint(in[x]) * 0x010101u);
+        break;
+    }
+    case Kind::Indexed: {
+        const uchar *in = image.constScanLine(y);
+        const QRgb *table = colours.constData();
+        for (int x = 0; x < columns; ++x)
+            buffer[std::size_t(x)] = table[in[x]];
+        break;
+    }
+    case Kind::Generic:
+        for (int x = 0; x < columns; ++x)
+            buffer[std::size_t(x)] = image.pixel(x, y);
+        break;
+    }
+    return buffer.data();
+}
+
+const std::uint32_t *ScanLineSource::fetch(void *source, int y)
+{
+    return static_cast<ScanLineSource *>(source)->row(y);
+}
