@@ -1,0 +1,514 @@
+// ftjpeg rd as a process on small crops of the photographs: the points
+// table and its agreement with ftjpeg compress and an independent JPEG
+// encode, sharding and merging, --jobs, bad input files; and the parts of
+// the library a process run cannot reach (CSV round trip, progress text,
+// plots).
+
+#include "imagemetrics.h"
+#include "rdcsv.h"
+#include "rdmeasurement.h"
+#include "rdoutput.h"
+#include "rdplot.h"
+#include "rdprogress.h"
+#include "testsupport.h"
+
+#include <QtTest>
+
+#include <QBuffer>
+#include <QDir>
+#include <QFile>
+#include <QImageWriter>
+
+#include <cmath>
+
+namespace {
+
+const QStringList expectedColumns{
+    QStringLiteral("image_index"), QStringLiteral("image"),         QStringLiteral("width"),
+    QStringLiteral("height"),      QStringLiteral("scheme"),        QStringLiteral("quality"),
+    QStringLiteral("size_bytes"),  QStringLiteral("bpp"),           QStringLiteral("psnr_db"),
+    QStringLiteral("ssim"),        QStringLiteral("windowed_ssim"), QStringLiteral("encode_ms"),
+    QStringLiteral("decode_ms")};
+
+// A table of plain fields (no quoting: the tests use plain file names).
+struct Csv
+{
+    QStringList header;
+    QVector<QStringList> rows;
+
+    QString field(int row, const QString &column) const { return rows[row][header.indexOf(column)]; }
+};
+
+Csv readCsv(const QString &fileName)
+{
+    Csv csv;
+    QFile file(fileName);
+    if (!file.open(QIODevice::ReadOnly))
+        return csv;
+    const QList<QByteArray> lines = file.readAll().split('\n');
+    for (int i = 0; i < lines.size(); ++i) {
+        if (lines[i].isEmpty())
+            continue;
+        const QStringList fields = QString::fromUtf8(lines[i]).split(QLatin1Char(','));
+        if (i == 0)
+            csv.header = fields;
+        else
+            csv.rows.append(fields);
+    }
+    return csv;
+}
+
+// points.csv without the two time columns, which vary from run to run.
+QByteArray pointsWithoutTimes(const QString &fileName)
+{
+    const Csv csv = readCsv(fileName);
+    const int encode = csv.header.indexOf(QStringLiteral("encode_ms"));
+    const int decode = csv.header.indexOf(QStringLiteral("decode_ms"));
+    QByteArray text;
+    QVector<QStringList> all = csv.rows;
+    all.prepend(csv.header);
+    for (QStringList fields : all) {
+        if (encode < 0 || decode < 0 || fields.size() != csv.header.size())
+            return QByteArray("malformed");
+        fields.removeAt(std::max(encode, decode));
+        fields.removeAt(std::min(encode, decode));
+        text += fields.join(QLatin1Char(',')).toUtf8() + '\n';
+    }
+    return text;
+}
+
+// A crop of a photograph, saved as PNG.
+bool saveCrop(const QString &photo, const QRect &area, const QString &fileName)
+{
+    const QImage image = loadPhoto(photo);
+    return !image.isNull() && image.copy(area).save(fileName, "png");
+}
+
+// PSNR over red, green and blue together, written out plainly.
+double referencePsnr(const QImage &reference, const QImage &test)
+{
+    double sum = 0.0;
+    for (int y = 0; y < reference.height(); ++y)
+        for (int x = 0; x < reference.width(); ++x) {
+            const QRgb a = reference.pixel(x, y);
+            const QRgb b = test.pixel(x, y);
+            const int dr = qRed(a) - qRed(b);
+            const int dg = qGreen(a) - qGreen(b);
+            const int db = qBlue(a) - qBlue(b);
+            sum += dr * dr + dg * dg + db * db;
+        }
+    const double meanSquare = sum / (3.0 * reference.width() * reference.height());
+    return 10.0 * std::log10(255.0 * 255.0 / meanSquare);
+}
+
+double number(const QString &text)
+{
+    bool ok = false;
+    const double value = text.toDouble(&ok);
+    return ok ? value : std::nan("");
+}
+
+// Standard error without the start-up notes of Qt itself.
+QByteArray messages(const QByteArray &err)
+{
+    QByteArray kept;
+    for (const QByteArray &line : err.split('\n'))
+        if (!line.isEmpty() && !line.startsWith("QStandardPaths:"))
+            kept += line + '\n';
+    return kept;
+}
+
+class RdRun
+{
+public:
+    explicit RdRun(const QStringList &arguments, const QString &directory)
+        : result(runProcess(binPath(QStringLiteral("ftjpeg")), QStringList{QStringLiteral("rd")} + arguments,
+                            directory))
+    {
+    }
+    ProcessResult result;
+};
+
+} // namespace
+
+class TestRd : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(scratch.isValid());
+        QVERIFY(writeFileBytes(scratch.filePath(QStringLiteral("weights_out.txt")), testWeightsFileText()));
+        QVERIFY(QDir(scratch.path()).mkpath(QStringLiteral("one")));
+        QVERIFY(saveCrop(QStringLiteral("chelsea.png"), QRect(180, 90, 64, 48), scratch.filePath("one/cat.png")));
+        // An odd size: a component image of 31 x 23 expands back to 63 x 47.
+        QVERIFY(saveCrop(QStringLiteral("astronaut.png"), QRect(200, 120, 63, 47), scratch.filePath("one/odd.png")));
+        const RdRun run({QStringLiteral("one"), QStringLiteral("--out"), QStringLiteral("out-one"),
+                         QStringLiteral("--jobs"), QStringLiteral("1")},
+                        scratch.path());
+        QVERIFY2(run.result.exitCode == 0, run.result.err.constData());
+        points = readCsv(scratch.filePath(QStringLiteral("out-one/points.csv")));
+    }
+
+    void pointsTableHasEveryPoint()
+    {
+        QCOMPARE(points.header, expectedColumns);
+        QCOMPARE(points.rows.size(), 2 * 42);
+        for (int row = 0; row < points.rows.size(); ++row) {
+            QCOMPARE(points.rows[row].size(), expectedColumns.size());
+            // Images in name order, JPEG then hybrid, qualities rising.
+            const int image = row / 42;
+            QCOMPARE(points.field(row, "image_index"), QString::number(image));
+            QCOMPARE(points.field(row, "image"), image == 0 ? QStringLiteral("one/cat.png") : QStringLiteral("one/odd.png"));
+            QCOMPARE(points.field(row, "width"), image == 0 ? QStringLiteral("64") : QStringLiteral("63"));
+            QCOMPARE(points.field(row, "height"), image == 0 ? QStringLiteral("48") : QStringLiteral("47"));
+            QCOMPARE(points.field(row, "scheme"), row % 42 < 21 ? QStringLiteral("jpeg") : QStringLiteral("hybrid"));
+            QCOMPARE(points.field(row, "quality"), QString::number(row % 21 * 5));
+            // bpp: the bits in single precision over the pixels, in double,
+            // written so that it reads back exactly.
+            const qint64 size = points.field(row, "size_bytes").toLongLong();
+            const int pixels = image == 0 ? 64 * 48 : 63 * 47;
+            QCOMPARE(number(points.field(row, "bpp")), double(float(size * 8)) / pixels);
+            const double psnr = number(points.field(row, "psnr_db"));
+            const double ssim = number(points.field(row, "ssim"));
+            const double windowed = number(points.field(row, "windowed_ssim"));
+            QVERIFY(psnr > 10.0 && psnr < 100.0);
+            QVERIFY(ssim > 0.0 && ssim <= 1.0);
+            QVERIFY(windowed > 0.0 && windowed <= 1.0);
+            QVERIFY(number(points.field(row, "encode_ms")) >= 0.0);
+            QVERIFY(number(points.field(row, "decode_ms")) >= 0.0);
+        }
+    }
+
+    void jpegSizesGrowWithQuality()
+    {
+        // On this crop every step of 5 makes the file larger (quality 0
+        // reaches libjpeg as 1, still below 5).
+        int strictSteps = 0;
+        for (int row = 1; row < 21; ++row) {
+            const qint64 previous = points.field(row - 1, "size_bytes").toLongLong();
+            const qint64 size = points.field(row, "size_bytes").toLongLong();
+            QVERIFY2(size >= previous, qPrintable(QStringLiteral("quality %1").arg(row * 5)));
+            strictSteps += size > previous;
+        }
+        QCOMPARE(strictSteps, 20);
+        // The hybrid sizes grow with the component quality too.
+        for (int row = 22; row < 42; ++row)
+            QVERIFY(points.field(row, "size_bytes").toLongLong() > points.field(row - 1, "size_bytes").toLongLong());
+    }
+
+    void jpegRowsMatchAnIndependentEncode()
+    {
+        const QImage source(scratch.filePath(QStringLiteral("one/cat.png")));
+        QVERIFY(!source.isNull());
+        for (int quality : {0, 35, 100}) {
+            QByteArray data;
+            QBuffer buffer(&data);
+            buffer.open(QIODevice::WriteOnly);
+            QVERIFY(source.save(&buffer, "jpg", quality));
+            const int row = quality / 5;
+            QCOMPARE(points.field(row, "size_bytes").toLongLong(), qint64(data.size()));
+            const QImage decoded = QImage::fromData(data);
+            QCOMPARE(points.field(row, "ssim").toFloat(), ssim(source, decoded));
+            const double psnr = number(points.field(row, "psnr_db"));
+            QVERIFY2(std::fabs(psnr - referencePsnr(source, decoded)) < 1e-9 * psnr,
+                     qPrintable(QString::number(psnr, 'g', 17)));
+        }
+    }
+
+    void hybridRowsEqualFtjpegCompress()
+    {
+        QList<float> weights;
+        for (const QByteArray &line : testWeightsFileText().split('\n'))
+            if (!line.isEmpty())
+                weights.append(line.toFloat());
+        for (int image = 0; image < 2; ++image) {
+            const QString name = image == 0 ? QStringLiteral("one/cat.png") : QStringLiteral("one/odd.png");
+            const QImage source(scratch.filePath(name));
+            // Every quality on the first image, three on the odd-sized one.
+            const QVector<int> qualities = image == 0 ? QVector<int>{0, 5, 10, 15, 20, 25, 30, 35, 40, 45, 50, 55, 60,
+                                                                    65, 70, 75, 80, 85, 90, 95, 100}
+                                                      : QVector<int>{0, 50, 100};
+            for (int quality : qualities) {
+                const int row = image * 42 + 21 + quality / 5;
+                const ProcessResult compress =
+                    runProcess(binPath(QStringLiteral("ftjpeg")),
+                               {QStringLiteral("compress"), name, QStringLiteral("h.jpg"), QStringLiteral("--quality"),
+                                QString::number(quality), QStringLiteral("--decoded"), QStringLiteral("h.png")},
+                               scratch.path());
+                QVERIFY2(compress.exitCode == 0, compress.err.constData());
+                const QByteArray file = readFileBytes(scratch.filePath(QStringLiteral("h.jpg")));
+                QCOMPARE(points.field(row, "size_bytes").toLongLong(), qint64(file.size()));
+                // compress prints the bpp with six significant digits.
+                QCOMPARE(QString::number(number(points.field(row, "bpp")), 'g', 6),
+                         QString::fromLatin1(compress.out.trimmed()));
+                // The same bytes and the same decoded image, so the same
+                // figures. Bytes 14 to 17 are the JFIF pixel density, which
+                // Qt takes from the default resolution of new images: 72 dpi
+                // in a console process like ftjpeg compress, the screen's in
+                // a GUI process like this test.
+                QString error;
+                const QByteArray encoded = encodeHybridJpeg(source, quality, &error);
+                QCOMPARE(encoded.size(), file.size());
+                QCOMPARE(encoded.left(14), file.left(14));
+                QCOMPARE(encoded.mid(18), file.mid(18));
+                const QImage decoded(scratch.filePath(QStringLiteral("h.png")));
+                QCOMPARE(decodeHybridJpeg(file, source.width(), source.height(), weights, &error)
+                             .convertToFormat(QImage::Format_RGB32),
+                         decoded.convertToFormat(QImage::Format_RGB32));
+                QCOMPARE(points.field(row, "ssim").toFloat(), ssim(source, decoded));
+                const double psnr = number(points.field(row, "psnr_db"));
+                QVERIFY(std::fabs(psnr - referencePsnr(source, decoded)) < 1e-9 * psnr);
+            }
+        }
+    }
+
+    void summaryHasEveryImageAndTheAverage()
+    {
+        const Csv summary = readCsv(scratch.filePath(QStringLiteral("out-one/summary.csv")));
+        QCOMPARE(summary.header, QStringList({"image_index", "image", "bd_rate_percent", "bd_psnr_db", "bpp_low",
+                                              "bpp_high", "psnr_low", "psnr_high"}));
+        QCOMPARE(summary.rows.size(), 3);
+        QCOMPARE(summary.field(2, "image"), QStringLiteral("average"));
+        const double rate0 = number(summary.field(0, "bd_rate_percent"));
+        const double rate1 = number(summary.field(1, "bd_rate_percent"));
+        QVERIFY(std::isfinite(rate0) && std::isfinite(rate1));
+        QVERIFY(std::fabs(number(summary.field(2, "bd_rate_percent")) - (rate0 + rate1) / 2.0) < 1e-12);
+        // The report stands alone: its plots are embedded.
+        const QByteArray html = readFileBytes(scratch.filePath(QStringLiteral("out-one/report.html")));
+        QCOMPARE(html.count("<img src=\"data:image/png;base64,"), 3);
+        QVERIFY(html.contains("one/cat.png") && html.contains("one/odd.png"));
+        QVERIFY(!html.contains("http"));
+        for (const char *plot : {"plot-cat.png", "plot-odd.png", "plot-average.png"}) {
+            const QImage image(scratch.filePath(QStringLiteral("out-one/") + plot));
+            QCOMPARE(image.size(), QSize(RdPlot::width, RdPlot::height));
+        }
+    }
+
+    void shardsMergedEqualTheWholeRunAndJobsDoNotMatter()
+    {
+        QVERIFY(QDir(scratch.path()).mkpath(QStringLiteral("many")));
+        QVERIFY(saveCrop(QStringLiteral("astronaut.png"), QRect(100, 100, 40, 32), scratch.filePath("many/a.png")));
+        QVERIFY(saveCrop(QStringLiteral("camera.png"), QRect(200, 150, 33, 40), scratch.filePath("many/b.png")));
+        QVERIFY(saveCrop(QStringLiteral("gravel.png"), QRect(10, 300, 48, 24), scratch.filePath("many/c.png")));
+        QVERIFY(saveCrop(QStringLiteral("brick.png"), QRect(0, 0, 24, 24), scratch.filePath("many/d.bmp")));
+        QVERIFY(writeFileBytes(scratch.filePath(QStringLiteral("many/notes.txt")), "not an image"));
+        const struct
+        {
+            QString out;
+            QStringList options;
+        } runs[] = {{QStringLiteral("whole1"), {QStringLiteral("--jobs"), QStringLiteral("1")}},
+                    {QStringLiteral("whole2"), {QStringLiteral("--jobs"), QStringLiteral("2")}},
+                    {QStringLiteral("shard0"), {QStringLiteral("--shard"), QStringLiteral("0/2")}},
+                    {QStringLiteral("shard1"), {QStringLiteral("--shard"), QStringLiteral("1/2"),
+                                                QStringLiteral("--jobs"), QStringLiteral("2")}}};
+        for (const auto &run : runs) {
+            const RdRun rd(QStringList{QStringLiteral("many"), QStringLiteral("--out"), run.out} + run.options,
+                           scratch.path());
+            QVERIFY2(rd.result.exitCode == 0, rd.result.err.constData());
+        }
+        QCOMPARE(readCsv(scratch.filePath("shard0/points.csv")).rows.size(), 2 * 42);
+        QCOMPARE(readCsv(scratch.filePath("shard1/points.csv")).rows.size(), 2 * 42);
+        QCOMPARE(readCsv(scratch.filePath("shard1/points.csv")).field(0, "image"), QStringLiteral("many/b.png"));
+
+        // Merged in either order.
+        const RdRun merge({QStringLiteral("--merge"), QStringLiteral("shard1"), QStringLiteral("shard0"),
+                           QStringLiteral("--out"), QStringLiteral("merged")},
+                          scratch.path());
+        QVERIFY2(merge.result.exitCode == 0, merge.result.err.constData());
+        QVERIFY2(messages(merge.result.err).isEmpty(), merge.result.err.constData());
+
+        const QByteArray whole = pointsWithoutTimes(scratch.filePath("whole1/points.csv"));
+        QCOMPARE(whole.count('\n'), 1 + 4 * 42);
+        QCOMPARE(pointsWithoutTimes(scratch.filePath("whole2/points.csv")), whole);
+        QCOMPARE(pointsWithoutTimes(scratch.filePath("merged/points.csv")), whole);
+        for (const char *table : {"summary.csv", "skipped.csv"}) {
+            const QByteArray expected = readFileBytes(scratch.filePath(QStringLiteral("whole1/") + table));
+            QVERIFY(!expected.isEmpty());
+            QCOMPARE(readFileBytes(scratch.filePath(QStringLiteral("whole2/") + table)), expected);
+            QCOMPARE(readFileBytes(scratch.filePath(QStringLiteral("merged/") + table)), expected);
+        }
+        // Same plots, pixel for pixel.
+        for (const char *plot : {"plot-a.png", "plot-d.png", "plot-average.png"})
+            QCOMPARE(QImage(scratch.filePath(QStringLiteral("merged/") + plot)),
+                     QImage(scratch.filePath(QStringLiteral("whole1/") + plot)));
+    }
+
+    void mergeRefusesOverlapsAndWarnsOfMissingShards()
+    {
+        // Runs after the sharding test, which made shard0.
+        const RdRun twice({QStringLiteral("--merge"), QStringLiteral("shard0"), QStringLiteral("shard0"),
+                           QStringLiteral("--out"), QStringLiteral("bad-merge")},
+                          scratch.path());
+        QCOMPARE(twice.result.exitCode, 1);
+        QVERIFY2(twice.result.err.contains("more than one"), twice.result.err.constData());
+        QVERIFY(!QFile::exists(scratch.filePath(QStringLiteral("bad-merge/points.csv"))));
+
+        const RdRun partial({QStringLiteral("--merge"), QStringLiteral("shard0"), QStringLiteral("--out"),
+                             QStringLiteral("partial")},
+                            scratch.path());
+        QCOMPARE(partial.result.exitCode, 0);
+        QVERIFY2(partial.result.err.contains("shards missing: 1/2"), partial.result.err.constData());
+
+        const RdRun missing({QStringLiteral("--merge"), QStringLiteral("nowhere")}, scratch.path());
+        QCOMPARE(missing.result.exitCode, 1);
+        QVERIFY(missing.result.err.contains("nowhere"));
+    }
+
+    void badImagesAreReportedAndSkipped()
+    {
+        QVERIFY(QDir(scratch.path()).mkpath(QStringLiteral("mixed")));
+        QVERIFY(saveCrop(QStringLiteral("chelsea.png"), QRect(0, 0, 32, 32), scratch.filePath("mixed/good.png")));
+        QVERIFY(QFile::copy(sourcePath(QStringLiteral("tests/data/truncated.jpg")), scratch.filePath("mixed/broken.jpg")));
+        QVERIFY(writeFileBytes(scratch.filePath(QStringLiteral("mixed/fake.png")), "this is text, not a PNG\n"));
+        // Too small for a component image.
+        QVERIFY(QImage(1, 5, QImage::Format_RGB32).save(scratch.filePath("mixed/thin.png"), "png"));
+        const RdRun run({QStringLiteral("mixed"), QStringLiteral("--out"), QStringLiteral("out-mixed")},
+                        scratch.path());
+        QCOMPARE(run.result.exitCode, 0);
+        const QString err = QString::fromLocal8Bit(run.result.err);
+        for (const char *name : {"mixed/broken.jpg", "mixed/fake.png", "mixed/thin.png"})
+            QVERIFY2(err.contains(QLatin1String(name)), qPrintable(err));
+        QVERIFY2(err.contains(QLatin1String("3 of 4 images were skipped")), qPrintable(err));
+        QVERIFY2(!err.contains(QLatin1Char('\r')), qPrintable(err)); // no progress bar off a terminal
+        const Csv skipped = readCsv(scratch.filePath(QStringLiteral("out-mixed/skipped.csv")));
+        QCOMPARE(skipped.header, QStringList({"image_index", "image", "reason"}));
+        QCOMPARE(skipped.rows.size(), 3);
+        QCOMPARE(skipped.rows[0][1], QStringLiteral("mixed/broken.jpg"));
+        QCOMPARE(readCsv(scratch.filePath(QStringLiteral("out-mixed/points.csv"))).rows.size(), 42);
+        QVERIFY(run.result.out.contains("1 image measured, 3 skipped"));
+    }
+
+    void failuresBeforeAnyWork()
+    {
+        const RdRun noWeights({QStringLiteral("one"), QStringLiteral("--weights"), QStringLiteral("missing.txt"),
+                               QStringLiteral("--out"), QStringLiteral("out-noweights")},
+                              scratch.path());
+        QCOMPARE(noWeights.result.exitCode, 1);
+        QVERIFY2(noWeights.result.err.contains("missing.txt"), noWeights.result.err.constData());
+        QVERIFY(!QFile::exists(scratch.filePath(QStringLiteral("out-noweights"))));
+
+        for (const QStringList &arguments :
+             {QStringList{QStringLiteral("one"), QStringLiteral("--shard"), QStringLiteral("2/2")},
+              QStringList{QStringLiteral("one"), QStringLiteral("--shard"), QStringLiteral("1")},
+              QStringList{QStringLiteral("one"), QStringLiteral("--jobs"), QStringLiteral("0")},
+              QStringList{QStringLiteral("--merge"), QStringLiteral("x"), QStringLiteral("--jobs"), QStringLiteral("2")},
+              QStringList()}) {
+            const RdRun run(arguments, scratch.path());
+            QVERIFY2(run.result.exitCode == 2, qPrintable(arguments.join(QLatin1Char(' '))));
+        }
+        QVERIFY(!QFile::exists(scratch.filePath(QStringLiteral("rd"))));
+
+        QVERIFY(QDir(scratch.path()).mkpath(QStringLiteral("empty")));
+        const RdRun empty({QStringLiteral("empty")}, scratch.path());
+        QCOMPARE(empty.result.exitCode, 1);
+        QVERIFY(empty.result.err.contains("no images"));
+    }
+
+    void csvReadsBackWhatItWrites()
+    {
+        RdStudy study;
+        RdImageResult image;
+        image.index = 7;
+        image.image = QStringLiteral("dir, with \"quotes\"/a.png");
+        image.width = 3;
+        image.height = 2;
+        RdPoint point;
+        point.scheme = hybridScheme();
+        point.quality = 35;
+        point.sizeBytes = 1234;
+        point.bpp = double(float(1234 * 8)) / 6.0;
+        point.psnr = 1.0 / 3.0;
+        point.ssim = 0.1f;
+        point.windowedSsim = std::nextafter(0.9, 1.0);
+        point.encodeMs = 1.25;
+        image.points.append(point);
+        point.scheme = jpegScheme();
+        point.psnr = std::numeric_limits<double>::infinity();
+        image.points.append(point);
+        study.images.append(image);
+        study.skipped.append(RdSkippedImage{2, QStringLiteral("b.png"), QStringLiteral("cannot read b.png: bad, \"x\"")});
+
+        QVector<RdImageResult> images;
+        QString error;
+        QVERIFY2(RdCsv::parsePoints(RdCsv::pointsCsv(study), QStringLiteral("points.csv"), &images, &error),
+                 qPrintable(error));
+        QCOMPARE(images.size(), 1);
+        QCOMPARE(images[0].image, image.image);
+        QCOMPARE(images[0].index, 7);
+        QCOMPARE(images[0].points.size(), 2);
+        for (int i = 0; i < 2; ++i) {
+            const RdPoint &a = images[0].points[i];
+            const RdPoint &b = image.points[i];
+            QCOMPARE(a.scheme, b.scheme);
+            QCOMPARE(a.sizeBytes, b.sizeBytes);
+            QCOMPARE(a.bpp, b.bpp);
+            QCOMPARE(a.psnr, b.psnr);
+            QCOMPARE(a.ssim, b.ssim);
+            QCOMPARE(a.windowedSsim, b.windowedSsim);
+            QCOMPARE(a.encodeMs, b.encodeMs);
+        }
+        // Floats in their own shortest form, not widened to double.
+        QVERIFY(RdCsv::pointsCsv(study).contains(",0.1,"));
+        QVector<RdSkippedImage> skipped;
+        QVERIFY(RdCsv::parseSkipped(RdCsv::skippedCsv(study), QStringLiteral("skipped.csv"), &skipped, &error));
+        QCOMPARE(skipped.size(), 1);
+        QCOMPARE(skipped[0].reason, study.skipped[0].reason);
+
+        // A damaged table names the file and line.
+        QByteArray damaged = RdCsv::pointsCsv(study);
+        damaged.replace("1234", "12x4");
+        QVERIFY(!RdCsv::parsePoints(damaged, QStringLiteral("points.csv"), &images, &error));
+        QVERIFY2(error.contains("points.csv, line 2") && error.contains("12x4"), qPrintable(error));
+    }
+
+    void progressEstimatesTheTimeLeft()
+    {
+        QVERIFY(RdProgress::line(0, 84, 0).contains("0/84 points"));
+        // Half done after 10 s: 10 s to go.
+        const QByteArray half = RdProgress::line(42, 84, 10000);
+        QVERIFY2(half.contains(" 50%") && half.contains("0:10 left"), half.constData());
+        QVERIFY2(RdProgress::line(21, 84, 65000).contains("3:15 left"), RdProgress::line(21, 84, 65000).constData());
+        QVERIFY(RdProgress::line(84, 84, 3723000).contains("1:02:03 in all"));
+    }
+
+    void plotShowsBothCurves()
+    {
+        QVector<RdPoint> jpeg;
+        QVector<RdPoint> hybrid;
+        for (int q = 0; q <= 100; q += 5) {
+            RdPoint point;
+            point.quality = q;
+            point.bpp = 0.2 + q * 0.05;
+            point.psnr = 25.0 + q * 0.15;
+            point.windowedSsim = 0.6 + q * 0.003;
+            jpeg.append(point);
+            point.bpp /= 2.0;
+            point.psnr -= 1.0;
+            hybrid.append(point);
+        }
+        const QImage plot = RdPlot(QStringLiteral("test"), jpeg, hybrid).render();
+        QCOMPARE(plot.size(), QSize(RdPlot::width, RdPlot::height));
+        int blue = 0;
+        int red = 0;
+        int dark = 0;
+        for (int y = 0; y < plot.height(); ++y)
+            for (int x = 0; x < plot.width(); ++x) {
+                const QRgb p = plot.pixel(x, y);
+                blue += p == qRgb(31, 119, 180);
+                red += p == qRgb(214, 39, 40);
+                dark += qGray(p) < 80;
+            }
+        QVERIFY(blue > 500);
+        QVERIFY(red > 500);
+        QVERIFY(dark > 2000); // axes and text
+    }
+
+private:
+    ScratchDir scratch;
+    Csv points;
+};
+
+QTEST_MAIN(TestRd)
+#include "test_rd.moc"
