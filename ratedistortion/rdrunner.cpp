@@ -42,14 +42,26 @@ RdStudy RdRunner::run()
         QString reason;
     };
     std::vector<Outcome> outcomes(std::size_t(inputs.size()));
+    // The largest images first, so that no large image is left to run alone
+    // at the end; the results go to their input positions all the same.
+    std::vector<int> order(std::size_t(inputs.size()));
+    std::vector<qint64> pixels(std::size_t(inputs.size()));
+    for (int i = 0; i < inputs.size(); ++i) {
+        order[std::size_t(i)] = i;
+        const QSize size = readImageSize(inputs[i].fileName);
+        pixels[std::size_t(i)] = size.isValid() ? qint64(size.width()) * size.height() : 0;
+    }
+    std::stable_sort(order.begin(), order.end(),
+                     [&pixels](int a, int b) { return pixels[std::size_t(a)] > pixels[std::size_t(b)]; });
     std::atomic<int> next{0};
     std::mutex callbackMutex;
 
     const auto work = [&] {
         for (;;) {
-            const int position = next.fetch_add(1);
-            if (position >= inputs.size())
+            const int taken = next.fetch_add(1);
+            if (taken >= inputs.size())
                 return;
+            const int position = order[std::size_t(taken)];
             const RdInput &input = inputs[position];
             Outcome &outcome = outcomes[std::size_t(position)];
             QImage source;
