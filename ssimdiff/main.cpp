@@ -5,6 +5,7 @@
 #include "windowedssim.h"
 
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <QImage>
 #include <QImageReader>
 #include <QString>
@@ -92,6 +93,11 @@ int failWith(int mode, const QString &message, int exitCode)
 
 bool loadImage(const QString &fileName, QImage *image, QString *errorMessage)
 {
+    if (QFileInfo(fileName).isDir()) {
+        // Qt's reader calls a folder "not found".
+        *errorMessage = QCoreApplication::translate("ssimdiff", "cannot read %1: it is a folder").arg(fileName);
+        return false;
+    }
     QImageReader reader(fileName);
     *image = reader.read();
     if (image->isNull()) {
