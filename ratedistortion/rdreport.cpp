@@ -90,8 +90,10 @@ QByteArray rdReportHtml(const RdStudy &study, const RdSummary &summary, const Rd
         "<p>BD-rate: the mean difference in bit rate at equal PSNR (negative: the hybrid scheme needs fewer bits). "
         "BD-PSNR: the mean difference in PSNR at equal bit rate (positive: the hybrid scheme is better). Both over "
         "the range both curves cover, on log<sub>10</sub> bpp, with the curves interpolated by monotone piecewise "
-        "cubic Hermite polynomials through the points that no other point of the same scheme beats. The average is "
-        "the arithmetic mean over the images.</p>\n"
+        "cubic Hermite polynomials through the points that no other point of the same scheme beats. The two "
+        "ranges differ, so where the curves cross the two deltas can differ in sign: BD-rate weighs the qualities "
+        "both schemes reach, BD-PSNR the bit rates both spend. The average is the arithmetic mean over the "
+        "images.</p>\n"
         "<table><tr><th class=\"name\">image</th><th>BD-rate (%)</th><th>BD-PSNR (dB)</th>"
         "<th>bpp range</th><th>PSNR range (dB)</th></tr>\n");
     for (const RdImageSummary &image : summary.images)
