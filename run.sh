@@ -17,4 +17,6 @@ MSG
 fi
 
 cd build/workdir
+# The experiments run ssimdiff_cygwin from the search path.
+export PATH="$PWD/../bin:$PATH"
 exec ../bin/veltrano

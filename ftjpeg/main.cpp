@@ -34,6 +34,16 @@ void printUsage(FILE *stream)
         std::fprintf(stream, "  %-12s %s\n", command.name, command.summary);
     std::fputs("\nRun 'ftjpeg COMMAND --help' for the options of a command.\n", stream);
 }
+
+QtMessageHandler defaultHandler = nullptr;
+
+void quietAboutRuntimeDirectory(QtMsgType type, const QMessageLogContext &context, const QString &message)
+{
+    if (type == QtWarningMsg && message.startsWith(QLatin1String("QStandardPaths: XDG_RUNTIME_DIR")))
+        return;
+    if (defaultHandler)
+        defaultHandler(type, context, message);
+}
 } // namespace
 
 int main(int argc, char *argv[])
@@ -48,7 +58,11 @@ int main(int argc, char *argv[])
     if (chosen && chosen->needsGuiApplication) {
         if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
             qputenv("QT_QPA_PLATFORM", "offscreen");
+        // The offscreen platform needs no runtime directory; Qt's note that
+        // none is set would only be noise on a tool's standard error.
+        defaultHandler = qInstallMessageHandler(quietAboutRuntimeDirectory);
         application.reset(new QGuiApplication(argc, argv));
+        qInstallMessageHandler(defaultHandler);
     } else {
         application.reset(new QCoreApplication(argc, argv));
     }
