@@ -1,9 +1,11 @@
 #include "directtransform.h"
 
 #include "cpufeatures.h"
+#include "imagebuffer.h"
 #include "scanlinesource.h"
 #include "transformkernels.h"
 
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
@@ -60,7 +62,7 @@ QImage directFTransform(const QImage &image, int step, const QList<float> &kerne
     if (componentWidth < 1 || componentHeight < 1)
         return QImage();
 
-    QImage components(componentWidth, componentHeight, QImage::Format_ARGB32);
+    QImage components = newTransformImage(componentWidth, componentHeight, QImage::Format_ARGB32);
     if (components.isNull())
         return QImage();
 
@@ -84,6 +86,8 @@ QImage directFTransform(const QImage &image, int step, const QList<float> &kerne
     job.out = reinterpret_cast<std::uint32_t *>(components.bits());
     job.outStride = components.bytesPerLine() / 4;
     job.separable = kernelSumsAreExact(coefficients);
+    job.hybrid = step == 2 && coefficients.size() >= 2 && coefficients[0] == 1.0f && coefficients[1] == 0.5f
+        && std::all_of(coefficients.cbegin() + 2, coefficients.cend(), [](float a) { return a == 0.0f; });
 
     bool done = false;
     switch (transformSimdLevel()) {

@@ -1,6 +1,7 @@
 #include "inversetransform.h"
 
 #include "cpufeatures.h"
+#include "imagebuffer.h"
 #include "scanlinesource.h"
 #include "transformkernels.h"
 
@@ -63,7 +64,7 @@ QImage inverseFTransform(const QImage &components, int width, int height, int st
                         .arg(radius)
                         .arg(needed));
 
-    QImage output(width, height, QImage::Format_ARGB32);
+    QImage output = newTransformImage(width, height, QImage::Format_ARGB32);
     if (output.isNull())
         return fail(QStringLiteral("cannot allocate an image of %1x%2 pixels").arg(width).arg(height));
 

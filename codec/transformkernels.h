@@ -34,6 +34,9 @@ struct DirectJob
     // precision (see kernelSumsAreExact in directtransform.cpp), so the sums
     // may be formed in any order: a row pass and a column pass.
     bool separable;
+    // The kernel is 1, 0.5 (then zeros) and the step 2, the hybrid codec's:
+    // all sums are integers divided by 4 and are formed as such.
+    bool hybrid;
 };
 
 struct InverseJob

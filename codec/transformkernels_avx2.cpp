@@ -81,6 +81,49 @@ struct Lanes
         }
         return k;
     }
+
+    // Nodes m .. m + 3 read the pixels 2m - 1 .. 2m + 8. Pixel j of the
+    // three loads belongs to node m + j / 2 for even j; the byte unpacking
+    // works within 128-bit halves, giving pixels 0 1 | 4 5 and 2 3 | 6 7.
+    static int hybridRow(const uint32_t *src, int width, int m, int last, std::uint16_t *out)
+    {
+        const __m256i zero = _mm256_setzero_si256();
+        for (; m + 3 <= last && 2 * m + 8 <= width - 1; m += 4) {
+            const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(src + 2 * m - 1));
+            const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(src + 2 * m));
+            const __m256i c = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(src + 2 * m + 1));
+            const __m256i low =
+                _mm256_add_epi16(_mm256_add_epi16(_mm256_unpacklo_epi8(a, zero), _mm256_unpacklo_epi8(c, zero)),
+                                 _mm256_slli_epi16(_mm256_unpacklo_epi8(b, zero), 1));
+            const __m256i high =
+                _mm256_add_epi16(_mm256_add_epi16(_mm256_unpackhi_epi8(a, zero), _mm256_unpackhi_epi8(c, zero)),
+                                 _mm256_slli_epi16(_mm256_unpackhi_epi8(b, zero), 1));
+            _mm256_storeu_si256(reinterpret_cast<__m256i *>(out + 4 * m), _mm256_unpacklo_epi64(low, high));
+        }
+        return m;
+    }
+    static __m256i hybridSum(const std::uint16_t *above, const std::uint16_t *middle, const std::uint16_t *below)
+    {
+        const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(above));
+        const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(middle));
+        const __m256i c = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(below));
+        return _mm256_srli_epi16(_mm256_add_epi16(_mm256_add_epi16(a, c), _mm256_slli_epi16(b, 1)), 4);
+    }
+    static int hybridColumn(const std::uint16_t *above, const std::uint16_t *middle, const std::uint16_t *below,
+                            int m, int count, uint32_t *out)
+    {
+        const __m256i alpha = _mm256_set1_epi32(int(0xFF000000u));
+        for (; m + 8 <= count; m += 8) {
+            const size_t at = 4 * size_t(m);
+            const __m256i first = hybridSum(above + at, middle + at, below + at);
+            const __m256i second = hybridSum(above + at + 16, middle + at + 16, below + at + 16);
+            // Bytes of nodes m m+1 m+4 m+5 | m+2 m+3 m+6 m+7, quarters reordered.
+            const __m256i packed =
+                _mm256_permute4x64_epi64(_mm256_packus_epi16(first, second), _MM_SHUFFLE(3, 1, 2, 0));
+            _mm256_storeu_si256(reinterpret_cast<__m256i *>(out + m), _mm256_or_si256(packed, alpha));
+        }
+        return m;
+    }
 };
 
 } // namespace

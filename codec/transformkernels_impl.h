@@ -19,6 +19,16 @@
 //   toPlanar2(src, pairs, re, ge, be, ro, go, bo)
 //                               the same for even and odd words apart; returns
 //                               how many pairs it did
+//   hybridRow(src, width, m, last, out)
+//                               for nodes m .. at most last, all inside the
+//                               row: the four bytes of src[2m - 1] + 2 src[2m]
+//                               + src[2m + 1] as 16-bit sums at out[4m ..
+//                               4m + 3]; returns the first node not done
+//   hybridColumn(above, middle, below, m, count, out)
+//                               for nodes m .. below count: out[m] = alpha
+//                               0xFF and the bytes (above + 2 middle + below)
+//                               >> 4 of the 16-bit sums at 4m; returns the
+//                               first node not done
 //
 // Every sum is formed with exactly the operations, in exactly the order, of
 // the plain per-pixel definition, except where noted: a tap whose weight is
@@ -473,9 +483,106 @@ bool directGeneral(const transformkernels::DirectJob &job)
     return true;
 }
 
+
+// The hybrid codec's direct transform (kernel 1, 0.5, 0, step 2) in integers.
+// With K = 2, 1 for distances 0, 1 (the kernel times 2), a component's colour
+// sum is S / 4 and its weight sum Wt / 4 for the integers S = sum Kx Ky value
+// and Wt = sum Kx Ky over the taps inside the image; both are exact floats
+// (see kernelSumsAreExact), so the defined quotient is the float quotient of
+// float(S) and float(Wt). A node with all nine taps inside has Wt = 16: the
+// quotient S / 16 is then exact and its truncation is S >> 4. Row pass: the
+// 16-bit sums c[2m - 1] + 2 c[2m] + c[2m + 1] per byte of the pixel words
+// (at most 1020); column pass: the rows above, at and below a node row
+// combined the same way (at most 4080).
+template<class L>
+bool directHybrid(const transformkernels::DirectJob &job)
+{
+    const int width = job.width;
+    const int height = job.height;
+    const int componentWidth = job.componentWidth;
+    const int componentHeight = job.componentHeight;
+
+    const size_t rowLength = 4 * size_t(componentWidth) + 64;
+    Scratch<std::uint16_t> sums{3 * rowLength};
+    Scratch<int> columnWeight{size_t(componentWidth)};
+    if (!sums.ok() || !columnWeight.ok())
+        return false;
+    int slotRow[3] = {-1, -1, -1};
+    for (int m = 0; m < componentWidth; ++m)
+        columnWeight[size_t(m)] = 2 + (2 * m - 1 >= 0 ? 1 : 0) + (2 * m + 1 < width ? 1 : 0);
+    // Nodes whose three taps lie inside the row.
+    const int innerLast = minInt(componentWidth - 1, (width - 2) / 2);
+
+    auto rowPass = [&](int py) {
+        std::uint16_t *out = sums.get() + size_t(py % 3) * rowLength;
+        const uint32_t *src = job.fetchRow(job.context, py);
+        auto one = [&](int m) {
+            const int x = 2 * m;
+            for (int byte = 0; byte < 4; ++byte) {
+                const int shift = 8 * byte;
+                int sum = 2 * int((src[x] >> shift) & 0xFFu);
+                if (x - 1 >= 0)
+                    sum += int((src[x - 1] >> shift) & 0xFFu);
+                if (x + 1 < width)
+                    sum += int((src[x + 1] >> shift) & 0xFFu);
+                out[4 * size_t(m) + size_t(byte)] = std::uint16_t(sum);
+            }
+        };
+        one(0);
+        int m = 1;
+        if (m <= innerLast)
+            m = L::hybridRow(src, width, m, innerLast, out);
+        for (; m < componentWidth; ++m)
+            one(m);
+    };
+
+    for (int j = 0; j < componentHeight; ++j) {
+        const int y = nodeRowOf(j, componentHeight, height, 2);
+        const int first = maxInt(0, y - 1);
+        const int last = minInt(height - 1, y + 1);
+        const std::uint16_t *rows[3] = {nullptr, nullptr, nullptr};
+        int rowWeight = 0;
+        for (int py = first; py <= last; ++py) {
+            if (slotRow[py % 3] != py) {
+                rowPass(py);
+                slotRow[py % 3] = py;
+            }
+            rows[py - y + 1] = sums.get() + size_t(py % 3) * rowLength;
+            rowWeight += py == y ? 2 : 1;
+        }
+        uint32_t *out = job.out + ptrdiff_t(j) * job.outStride;
+        auto one = [&](int m) {
+            const float weight = float(columnWeight[size_t(m)] * rowWeight);
+            float channel[3];
+            for (int c = 0; c < 3; ++c) {
+                const size_t at = 4 * size_t(m) + size_t(c);
+                int sum = 2 * rows[1][at];
+                if (rows[0])
+                    sum += rows[0][at];
+                if (rows[2])
+                    sum += rows[2][at];
+                channel[c] = float(sum);
+            }
+            // Bytes 0, 1, 2 of the word: blue, green, red.
+            out[m] = 0xFF000000u | (channelOf(channel[2], weight) << 16) | (channelOf(channel[1], weight) << 8)
+                | channelOf(channel[0], weight);
+        };
+        int m = 0;
+        if (rows[0] && rows[2]) {
+            one(0);
+            m = L::hybridColumn(rows[0], rows[1], rows[2], 1, innerLast + 1, out);
+        }
+        for (; m < componentWidth; ++m)
+            one(m);
+    }
+    return true;
+}
+
 template<class L>
 bool directTransformRows(const transformkernels::DirectJob &job)
 {
+    if (job.hybrid)
+        return directHybrid<L>(job);
     return job.separable ? directSeparable<L>(job) : directGeneral<L>(job);
 }
 

@@ -25,6 +25,12 @@ struct Lanes
     }
     static int toPlanar(const uint32_t *, int, float *, float *, float *) { return 0; }
     static int toPlanar2(const uint32_t *, int, float *, float *, float *, float *, float *, float *) { return 0; }
+    static int hybridRow(const uint32_t *, int, int m, int, std::uint16_t *) { return m; }
+    static int hybridColumn(const std::uint16_t *, const std::uint16_t *, const std::uint16_t *, int m, int,
+                            uint32_t *)
+    {
+        return m;
+    }
 };
 
 } // namespace

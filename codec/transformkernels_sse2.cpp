@@ -71,6 +71,43 @@ struct Lanes
         }
         return k;
     }
+
+    // Nodes m and m + 1 read the pixels 2m - 1 .. 2m + 4. Pixel j of the
+    // three loads belongs to node m + j / 2 for even j.
+    static int hybridRow(const uint32_t *src, int width, int m, int last, std::uint16_t *out)
+    {
+        const __m128i zero = _mm_setzero_si128();
+        for (; m + 1 <= last && 2 * m + 4 <= width - 1; m += 2) {
+            const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i *>(src + 2 * m - 1));
+            const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i *>(src + 2 * m));
+            const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i *>(src + 2 * m + 1));
+            const __m128i low = _mm_add_epi16(_mm_add_epi16(_mm_unpacklo_epi8(a, zero), _mm_unpacklo_epi8(c, zero)),
+                                              _mm_slli_epi16(_mm_unpacklo_epi8(b, zero), 1));
+            const __m128i high = _mm_add_epi16(_mm_add_epi16(_mm_unpackhi_epi8(a, zero), _mm_unpackhi_epi8(c, zero)),
+                                               _mm_slli_epi16(_mm_unpackhi_epi8(b, zero), 1));
+            _mm_storeu_si128(reinterpret_cast<__m128i *>(out + 4 * m), _mm_unpacklo_epi64(low, high));
+        }
+        return m;
+    }
+    static __m128i hybridSum(const std::uint16_t *above, const std::uint16_t *middle, const std::uint16_t *below)
+    {
+        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i *>(above));
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i *>(middle));
+        const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i *>(below));
+        return _mm_srli_epi16(_mm_add_epi16(_mm_add_epi16(a, c), _mm_slli_epi16(b, 1)), 4);
+    }
+    static int hybridColumn(const std::uint16_t *above, const std::uint16_t *middle, const std::uint16_t *below,
+                            int m, int count, uint32_t *out)
+    {
+        const __m128i alpha = _mm_set1_epi32(int(0xFF000000u));
+        for (; m + 4 <= count; m += 4) {
+            const size_t at = 4 * size_t(m);
+            const __m128i first = hybridSum(above + at, middle + at, below + at);
+            const __m128i second = hybridSum(above + at + 8, middle + at + 8, below + at + 8);
+            _mm_storeu_si128(reinterpret_cast<__m128i *>(out + m), _mm_or_si128(_mm_packus_epi16(first, second), alpha));
+        }
+        return m;
+    }
 };
 
 } // namespace

@@ -6,6 +6,7 @@
 
 #include "cpufeatures.h"
 #include "directtransform.h"
+#include "imagebuffer.h"
 #include "inversetransform.h"
 #include "kernel.h"
 #include "referencetransforms.h"
@@ -118,6 +119,8 @@ private slots:
     void inverseMatchesReference();
     void inverseOfHybridComponents();
     void pathsAgreeOnLargerImage();
+    void largeImagesOwnTheirMemory();
+    void largeInverseMatchesReference();
 };
 
 void TestFastTransforms::levelSelection()
@@ -342,6 +345,51 @@ void TestFastTransforms::pathsAgreeOnLargerImage()
             expanded);
         QVERIFY2(difference.isEmpty(), qPrintable(QStringLiteral("inverse: ") + difference));
     }
+}
+
+void TestFastTransforms::largeImagesOwnTheirMemory()
+{
+    // Small images are ordinary ones; from 8 MB on the memory is a mapping
+    // of the image's own, which must behave like any image's: writable,
+    // shared by copies until one is written, alive until the last copy goes.
+    const QImage small = newTransformImage(100, 50, QImage::Format_ARGB32);
+    QCOMPARE(small.size(), QSize(100, 50));
+    QCOMPARE(small.format(), QImage::Format_ARGB32);
+
+    QImage copy;
+    {
+        QImage large = newTransformImage(2101, 1003, QImage::Format_ARGB32);
+        QCOMPARE(large.size(), QSize(2101, 1003));
+        QCOMPARE(large.format(), QImage::Format_ARGB32);
+        QCOMPARE(large.bytesPerLine(), 2101 * 4);
+        for (int y = 0; y < large.height(); ++y) {
+            QRgb *line = reinterpret_cast<QRgb *>(large.scanLine(y));
+            for (int x = 0; x < large.width(); ++x)
+                line[x] = qRgba(x & 0xFF, y & 0xFF, (x + y) & 0xFF, 0xFF);
+        }
+        copy = large;
+        QCOMPARE(copy.constBits(), large.constBits());
+        large.setPixel(5, 7, qRgba(1, 2, 3, 4));
+        QVERIFY(copy.constBits() != large.constBits());
+        QCOMPARE(large.pixel(5, 7), qRgba(1, 2, 3, 4));
+        QCOMPARE(copy.pixel(5, 7), qRgba(5, 7, 12, 0xFF));
+    }
+    // The original is gone; the copy still reads its own pixels.
+    for (int y = 0; y < copy.height(); y += 97)
+        for (int x = 0; x < copy.width(); x += 89)
+            QCOMPARE(copy.pixel(x, y), qRgba(x & 0xFF, y & 0xFF, (x + y) & 0xFF, 0xFF));
+    QCOMPARE(copy.convertToFormat(QImage::Format_RGB32).pixel(2100, 1002), qRgba(2100 & 0xFF, 1002 & 0xFF, 3102 & 0xFF, 0xFF));
+}
+
+void TestFastTransforms::largeInverseMatchesReference()
+{
+    // An output of 14 MB, in mapped memory, on the default path.
+    const QImage components = loadPhoto(QStringLiteral("hubble_deep_field.jpg"));
+    QCOMPARE(components.size(), QSize(1000, 872));
+    const QList<float> weights = roundingWeights(21);
+    const QImage expected = referenceInverseFTransform(components, 2001, 1744, 2, 1, weights);
+    const QString difference = firstPixelDifference(inverseFTransform(components, 2001, 1744, 2, 1, weights), expected);
+    QVERIFY2(difference.isEmpty(), qPrintable(difference));
 }
 
 QTEST_GUILESS_MAIN(TestFastTransforms)
