@@ -27,46 +27,6 @@ constexpr int minimumQuality = 0;
 constexpr int maximumQuality = 30;
 constexpr int defaultQuality = 20;
 
-int usageError(const QString &program, const QString &message)
-{
-    printError(QStringLiteral("%1 (see '%2 --help')").arg(message, program));
-    return ExitUsage;
-}
-
-void printHelp(const QCommandLineParser &parser, const QString &program)
-{
-    QString text = parser.helpText();
-    const QString executable = QStringLiteral("Usage: ") + QCoreApplication::arguments().value(0);
-    if (text.startsWith(executable))
-        text.replace(0, executable.size(), QStringLiteral("Usage: ") + program);
-    std::fputs(text.toLocal8Bit().constData(), stdout);
-}
-
-// Parses the command line; true when the command is to run, otherwise
-// *status is the exit status (help shown or a usage error reported).
-bool parseCommandLine(QCommandLineParser &parser, const QStringList &arguments, int positional, int *status)
-{
-    const QString program = arguments.value(0);
-    const QCommandLineOption helpOption = parser.addHelpOption();
-    if (!parser.parse(arguments)) {
-        *status = usageError(program, parser.errorText());
-        return false;
-    }
-    if (parser.isSet(helpOption) || parser.isSet(QStringLiteral("help-all"))) {
-        printHelp(parser, program);
-        *status = ExitSuccess;
-        return false;
-    }
-    if (parser.positionalArguments().size() != positional) {
-        *status = usageError(program, QStringLiteral("expected %1 argument%2, got %3")
-                                          .arg(positional)
-                                          .arg(positional == 1 ? QString() : QStringLiteral("s"))
-                                          .arg(parser.positionalArguments().size()));
-        return false;
-    }
-    return true;
-}
-
 int runBatch(const QStringList &arguments)
 {
     const QString program = arguments.value(0);
@@ -94,7 +54,7 @@ int runBatch(const QStringList &arguments)
     parser.addOption(qualityOption);
     parser.addOption(directoryOption);
     int status = ExitSuccess;
-    if (!parseCommandLine(parser, arguments, 1, &status))
+    if (!parseCommandLine(parser, arguments, 1, 1, &status))
         return status;
 
     const QString experiment = parser.positionalArguments().first();
@@ -167,7 +127,7 @@ int runWorkdir(const QStringList &arguments)
         QStringLiteral("DIR"));
     parser.addOption(dataOption);
     int status = ExitSuccess;
-    if (!parseCommandLine(parser, arguments, 1, &status))
+    if (!parseCommandLine(parser, arguments, 1, 1, &status))
         return status;
 
     const QString data = parser.isSet(dataOption) ? parser.value(dataOption) : defaultDataDirectory();

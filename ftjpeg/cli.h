@@ -2,8 +2,26 @@
 #define CLI_H
 
 #include <QString>
+#include <QStringList>
+
+class QCommandLineParser;
 
 // Prints "ftjpeg: " and the message on standard error, one line.
 void printError(const QString &message);
+
+// Reports a usage error of a subcommand, pointing to its --help; returns the
+// usage exit status.
+int usageError(const QString &program, const QString &message);
+
+// Reports a failure; returns the failure exit status.
+int failure(const QString &message);
+
+// Adds --help and --version to the parser of a subcommand and parses its
+// command line (arguments[0] is the subcommand's name). Returns true when the
+// subcommand is to run; otherwise *status is the exit status: help or version
+// shown, or a usage error reported (also for fewer than minimumPositional or
+// more than maximumPositional positional arguments).
+bool parseCommandLine(QCommandLineParser &parser, const QStringList &arguments, int minimumPositional,
+                      int maximumPositional, int *status);
 
 #endif // CLI_H

@@ -4,6 +4,7 @@
 // complete, so a failed run leaves no partial file and keeps earlier ones.
 
 #include "cli.h"
+#include "quietimageplugins.h"
 #include "subcommand.h"
 
 #include "directtransform.h"
@@ -37,84 +38,6 @@ const char defaultWeightsFile[] = "weights_out.txt";
 QString displayName(const QString &fileName)
 {
     return QDir::toNativeSeparators(fileName);
-}
-
-// Qt's image plugins report problems of the files they read as warnings on
-// standard error (libjpeg's "Premature end of JPEG file" and the like). The
-// subcommands report every failure themselves in one line, with the reader's
-// reason, so those warnings are not passed on.
-class QuietImagePlugins
-{
-public:
-    QuietImagePlugins() { previous = qInstallMessageHandler(&QuietImagePlugins::handle); }
-    ~QuietImagePlugins() { qInstallMessageHandler(previous); }
-    QuietImagePlugins(const QuietImagePlugins &) = delete;
-    QuietImagePlugins &operator=(const QuietImagePlugins &) = delete;
-
-private:
-    static void handle(QtMsgType type, const QMessageLogContext &context, const QString &message)
-    {
-        if ((type == QtCriticalMsg || type == QtFatalMsg) && previous)
-            previous(type, context, message);
-    }
-    static QtMessageHandler previous;
-};
-
-QtMessageHandler QuietImagePlugins::previous = nullptr;
-
-int usageError(const QString &program, const QString &message)
-{
-    printError(QStringLiteral("%1 (see '%2 --help')").arg(message, program));
-    return ExitUsage;
-}
-
-int failure(const QString &message)
-{
-    printError(message);
-    return ExitFailure;
-}
-
-// Parses the command line of a subcommand whose positional arguments the
-// parser declares. Returns true when the subcommand is to run; otherwise
-// *status is the exit status (help and version shown, or a usage error
-// reported).
-bool parseCommandLine(QCommandLineParser &parser, const QStringList &arguments, int minimumPositional,
-                      int maximumPositional, int *status)
-{
-    const QString program = arguments.value(0);
-    const QCommandLineOption helpOption = parser.addHelpOption();
-    const QCommandLineOption versionOption = parser.addVersionOption();
-    if (!parser.parse(arguments)) {
-        *status = usageError(program, parser.errorText());
-        return false;
-    }
-    // Qt adds --help-all beside --help; it shows the same text here.
-    if (parser.isSet(helpOption) || parser.isSet(QStringLiteral("help-all"))) {
-        // The usage line names the subcommand, not the executable's path.
-        QString text = parser.helpText();
-        const QString executable = QStringLiteral("Usage: ") + QCoreApplication::arguments().value(0);
-        if (text.startsWith(executable))
-            text.replace(0, executable.size(), QStringLiteral("Usage: ") + program);
-        std::fputs(text.toLocal8Bit().constData(), stdout);
-        *status = ExitSuccess;
-        return false;
-    }
-    if (parser.isSet(versionOption)) {
-        std::printf("ftjpeg %s\n", qPrintable(QCoreApplication::applicationVersion()));
-        *status = ExitSuccess;
-        return false;
-    }
-    const int count = parser.positionalArguments().size();
-    if (count < minimumPositional || count > maximumPositional) {
-        const QString expected = minimumPositional == maximumPositional
-            ? QString::number(minimumPositional)
-            : QStringLiteral("at least %1").arg(minimumPositional);
-        *status = usageError(program, QStringLiteral("expected %1 file name%2, got %3")
-                                          .arg(expected, minimumPositional == 1 ? QString() : QStringLiteral("s"))
-                                          .arg(count));
-        return false;
-    }
-    return true;
 }
 
 // An integer option within [minimum, maximum]; false after reporting a usage

@@ -16,11 +16,6 @@ QList<Subcommand> &subcommands()
     return all;
 }
 
-void printError(const QString &message)
-{
-    std::fprintf(stderr, "ftjpeg: %s\n", message.toLocal8Bit().constData());
-}
-
 namespace {
 void printUsage(FILE *stream)
 {

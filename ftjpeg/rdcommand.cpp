@@ -2,6 +2,7 @@
 // scheme over a set of images, and the merge of the outputs of shards.
 
 #include "cli.h"
+#include "quietimageplugins.h"
 #include "subcommand.h"
 
 #include "rdoutput.h"
@@ -18,6 +19,7 @@
 #include <QThread>
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <unistd.h>
@@ -26,40 +28,6 @@ namespace {
 
 const QStringList imageSuffixes{QStringLiteral("png"), QStringLiteral("jpg"), QStringLiteral("jpeg"),
                                 QStringLiteral("bmp"), QStringLiteral("ppm"), QStringLiteral("pgm")};
-
-// Qt's image plugins report problems of the files they read as warnings
-// (libpng's and libjpeg's among them), from the worker threads too. The
-// study reports each bad image itself, in one line with the reason.
-class QuietWarnings
-{
-public:
-    QuietWarnings() { previous = qInstallMessageHandler(&QuietWarnings::handle); }
-    ~QuietWarnings() { qInstallMessageHandler(previous); }
-    QuietWarnings(const QuietWarnings &) = delete;
-    QuietWarnings &operator=(const QuietWarnings &) = delete;
-
-private:
-    static void handle(QtMsgType type, const QMessageLogContext &context, const QString &message)
-    {
-        if ((type == QtCriticalMsg || type == QtFatalMsg) && previous)
-            previous(type, context, message);
-    }
-    static QtMessageHandler previous;
-};
-
-QtMessageHandler QuietWarnings::previous = nullptr;
-
-int usageError(const QString &program, const QString &message)
-{
-    printError(QStringLiteral("%1 (see '%2 --help')").arg(message, program));
-    return ExitUsage;
-}
-
-int failure(const QString &message)
-{
-    printError(message);
-    return ExitFailure;
-}
 
 // The image files of the arguments: a folder stands for the images in it
 // (by suffix, in any case; sorted by name), anything else for itself.
@@ -145,28 +113,15 @@ int runRd(const QStringList &arguments)
                                            QStringLiteral("Weights file (default weights_out.txt)."),
                                            QStringLiteral("FILE"), QStringLiteral("weights_out.txt"));
     parser.addOptions({outOption, jobsOption, shardOption, mergeOption, weightsOption});
-    const QCommandLineOption helpOption = parser.addHelpOption();
-    const QCommandLineOption versionOption = parser.addVersionOption();
-    if (!parser.parse(arguments))
-        return usageError(program, parser.errorText());
-    if (parser.isSet(helpOption) || parser.isSet(QStringLiteral("help-all"))) {
-        QString text = parser.helpText();
-        const QString executable = QStringLiteral("Usage: ") + QCoreApplication::arguments().value(0);
-        if (text.startsWith(executable))
-            text.replace(0, executable.size(), QStringLiteral("Usage: ") + program);
-        std::fputs(text.toLocal8Bit().constData(), stdout);
-        return ExitSuccess;
-    }
-    if (parser.isSet(versionOption)) {
-        std::printf("ftjpeg %s\n", qPrintable(QCoreApplication::applicationVersion()));
-        return ExitSuccess;
-    }
+    int status = ExitSuccess;
+    if (!parseCommandLine(parser, arguments, 0, INT_MAX, &status))
+        return status;
     const QStringList positional = parser.positionalArguments();
     if (positional.isEmpty())
         return usageError(program, parser.isSet(mergeOption) ? QStringLiteral("no folders to merge")
                                                               : QStringLiteral("no images given"));
     const QString outDirectory = parser.value(outOption);
-    const QuietWarnings quiet;
+    const QuietImagePlugins quiet;
 
     if (parser.isSet(mergeOption)) {
         if (parser.isSet(jobsOption) || parser.isSet(shardOption) || parser.isSet(weightsOption))

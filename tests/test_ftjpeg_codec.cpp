@@ -283,7 +283,7 @@ void TestFtjpegCodec::failures_data()
                   const QString &output) { QTest::newRow(name) << arguments << status << message << output; };
 
     // Usage errors.
-    row("direct without files", {QStringLiteral("direct")}, 2, {QStringLiteral("expected 2 file names")}, out);
+    row("direct without files", {QStringLiteral("direct")}, 2, {QStringLiteral("expected 2 arguments")}, out);
     row("direct three files", {QStringLiteral("direct"), in, out, QStringLiteral("x.png")}, 2,
         {QStringLiteral("expected 2")}, out);
     row("unknown option", {QStringLiteral("direct"), in, out, QStringLiteral("--colour")}, 2, {QStringLiteral("colour")}, out);
@@ -324,7 +324,7 @@ void TestFtjpegCodec::failures_data()
         {QStringLiteral("--decoded")}, jpg);
     row("decompress one file", {QStringLiteral("decompress"), QStringLiteral("hybrid.jpg")}, 2,
         {QStringLiteral("expected 2")}, out);
-    row("info without files", {QStringLiteral("info")}, 2, {QStringLiteral("expected at least 1 file name")}, out);
+    row("info without files", {QStringLiteral("info")}, 2, {QStringLiteral("expected at least 1 argument")}, out);
 
     // Failures.
     row("direct missing input", {QStringLiteral("direct"), QStringLiteral("absent.png"), out}, 1,
