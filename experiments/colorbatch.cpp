@@ -54,18 +54,7 @@ void runPlainJpeg(const QImage &image, const QString &name, int quality)
                    ? bitsPerPixelSingle(QFileInfo(compressedName).size(), qint64(image.width()) * image.height())
                    : std::numeric_limits<double>::quiet_NaN());
 
-    bool decompressedWritten = false;
-    if (!decoded.isNull()) {
-        decompressedWritten = writeImageFile(decompressedName, decoded, "ppm", -1, &error);
-        if (!decompressedWritten)
-            problems << label + error;
-    }
-    if (!decompressedWritten && QFile::exists(decompressedName) && !QFile::remove(decompressedName))
-        problems << label + QStringLiteral("cannot remove %1 of an earlier run").arg(decompressedName);
-
-    runShellCommand(QStringLiteral("ssimdiff_cygwin -CC 1 in/") + name + QStringLiteral(".ppm ") + decompressedName);
-    for (const QString &problem : problems)
-        reportExperimentProblem(problem);
+    finishCompressDecompressRow(name, decoded, decompressedName, label, problems);
 }
 
 } // namespace

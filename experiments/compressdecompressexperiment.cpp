@@ -91,16 +91,5 @@ void runCompressDecompressExperiment(QImage image, QString name, int step, int e
     writeField(compressedWritten ? bitsPerPixelSingle(compressedSize, qint64(width) * height)
                                  : std::numeric_limits<double>::quiet_NaN());
 
-    bool decompressedWritten = false;
-    if (!reconstructed.isNull()) {
-        decompressedWritten = writeImageFile(decompressedName, reconstructed, "ppm", -1, &error);
-        if (!decompressedWritten)
-            problems << label + error;
-    }
-    if (!decompressedWritten && QFile::exists(decompressedName) && !QFile::remove(decompressedName))
-        problems << label + QStringLiteral("cannot remove %1 of an earlier run").arg(decompressedName);
-
-    runShellCommand(QStringLiteral("ssimdiff_cygwin -CC 1 in/") + name + QStringLiteral(".ppm ") + decompressedName);
-    for (const QString &problem : problems)
-        reportExperimentProblem(problem);
+    finishCompressDecompressRow(name, reconstructed, decompressedName, label, problems);
 }

@@ -1,6 +1,9 @@
 #include "experimentoutput.h"
 
 #include "hybridjpeg.h"
+#include "imagefile.h"
+
+#include <QFile>
 
 #include <cstdio>
 #include <cstdlib>
@@ -81,4 +84,22 @@ double bitsPerPixelSingle(qint64 bytes, qint64 pixels)
         return std::numeric_limits<double>::quiet_NaN();
     const float bits = static_cast<float>(bytes * 8);
     return static_cast<double>(bits / static_cast<float>(pixels));
+}
+
+void finishCompressDecompressRow(const QString &name, const QImage &decoded, const QString &decompressedName,
+                                 const QString &label, QStringList problems)
+{
+    bool decompressedWritten = false;
+    if (!decoded.isNull()) {
+        QString error;
+        decompressedWritten = writeImageFile(decompressedName, decoded, "ppm", -1, &error);
+        if (!decompressedWritten)
+            problems << label + error;
+    }
+    if (!decompressedWritten && QFile::exists(decompressedName) && !QFile::remove(decompressedName))
+        problems << label + QStringLiteral("cannot remove %1 of an earlier run").arg(decompressedName);
+
+    runShellCommand(QStringLiteral("ssimdiff_cygwin -CC 1 in/") + name + QStringLiteral(".ppm ") + decompressedName);
+    for (const QString &problem : problems)
+        reportExperimentProblem(problem);
 }

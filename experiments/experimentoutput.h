@@ -3,6 +3,7 @@
 
 #include <QImage>
 #include <QString>
+#include <QStringList>
 #include <QtGlobal>
 
 // Fields of the experiments' measurement rows on standard output. Each value
@@ -40,5 +41,13 @@ QImage withFixedResolution(QImage image);
 // the bit count in single precision divided, in single precision, by the
 // pixel count. NaN when there are no pixels: no pixel has a bit rate.
 double bitsPerPixelSingle(qint64 bytes, qint64 pixels);
+
+// Ends a compress/decompress row of the image in/<name>.ppm: writes the
+// decoded image (when there is one) to decompressedName as PPM, or removes a
+// file of that name left by an earlier run so that it is never measured as
+// this run's, runs ssimdiff_cygwin on the pair, which completes the row, and
+// then reports the problems gathered for the row, each prefixed by label.
+void finishCompressDecompressRow(const QString &name, const QImage &decoded, const QString &decompressedName,
+                                 const QString &label, QStringList problems);
 
 #endif // EXPERIMENTOUTPUT_H
