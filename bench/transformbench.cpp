@@ -3,7 +3,8 @@
 // transforms against the per-pixel reference of tests/referencetransforms.h,
 // hybrid compression and decompression end to end, and plain JPEG.
 //
-// Run without arguments it prints one Markdown table on standard output.
+// Run without arguments it prints one Markdown table on standard output;
+// progress goes to standard error when that is a terminal.
 // Google Benchmark's own options (--benchmark_filter ...) work as usual.
 // Two helper modes serve bench/run.sh:
 //   transformbench --write-photo FILE MEGAPIXELS   writes the test photograph
@@ -296,17 +297,20 @@ double minimum(const std::vector<double> &values)
     return values.empty() ? 0.0 : *std::min_element(values.begin(), values.end());
 }
 
-// Fast code: repeated for at least 0.3 s, three times; the table takes the
-// fastest repetition (the machine is shared, slower ones saw interference).
-// The reference: one pass per repetition.
+// Fast code: repeated for at least 0.2 s, five times; the reference: one pass
+// per repetition. The repetitions of all benchmarks run interleaved in random
+// order (see main), so that every column samples the same moments of a shared
+// machine, and the table takes the fastest repetition of each.
+constexpr int repetitions = 5;
+
 void configure(benchmark::internal::Benchmark *b, bool reference)
 {
-    b->Unit(benchmark::kMillisecond)->UseRealTime()->Repetitions(3)->ReportAggregatesOnly(true);
+    b->Unit(benchmark::kMillisecond)->UseRealTime()->Repetitions(repetitions)->ReportAggregatesOnly(true);
     b->ComputeStatistics("min", minimum);
     if (reference)
         b->Iterations(1);
     else
-        b->MinTime(0.3);
+        b->MinTime(0.2);
     for (int i = 0; i < sizeCount; ++i)
         b->Arg(i);
 }
@@ -360,9 +364,9 @@ public:
     {
         if (isatty(2))
             std::fprintf(stderr, "\r%-40s\r", "");
-        std::printf("Megapixels per second (MP/s), fastest of 3 repetitions; \"x ref\": speed-up over the per-pixel "
+        std::printf("Megapixels per second (MP/s), fastest of %d repetitions; \"x ref\": speed-up over the per-pixel "
                     "reference; transforms on the %s code path.\n\n",
-                    simdLevelName(transformSimdLevel()));
+                    repetitions, simdLevelName(transformSimdLevel()));
         std::printf("| image |");
         for (const Column &c : columns)
             std::printf(c.reference ? " %s MP/s | x ref |" : " %s MP/s |", c.name);
@@ -477,8 +481,16 @@ int main(int argc, char **argv)
     if (arguments.size() == 5 && arguments.at(1) == QLatin1String("--compress"))
         return compressOnly(arguments.at(2), arguments.at(3), arguments.at(4));
 
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+    // Interleaved repetitions by default; options given on the command line
+    // come later and win.
+    std::string interleave = "--benchmark_enable_random_interleaving=true";
+    std::vector<char *> options{argv[0], &interleave[0]};
+    for (int i = 1; i < argc; ++i)
+        options.push_back(argv[i]);
+    int count = int(options.size());
+    options.push_back(nullptr);
+    benchmark::Initialize(&count, options.data());
+    if (benchmark::ReportUnrecognizedArguments(count, options.data()))
         return 2;
     if (!scratch().isValid()) {
         std::fprintf(stderr, "transformbench: cannot make a temporary folder\n");

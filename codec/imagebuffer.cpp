@@ -11,8 +11,9 @@ namespace {
 
 #if defined(__linux__)
 constexpr std::size_t hugePage = std::size_t(2) << 20;
-// Below this the allocator's own memory is reused without new page faults.
-constexpr std::size_t smallestMapped = std::size_t(8) << 20;
+// Smaller images come from the allocator; from one huge page on, a mapping
+// wastes at most one huge page in rounding.
+constexpr std::size_t smallestMapped = hugePage;
 
 struct Mapping
 {

@@ -349,7 +349,7 @@ void TestFastTransforms::pathsAgreeOnLargerImage()
 
 void TestFastTransforms::largeImagesOwnTheirMemory()
 {
-    // Small images are ordinary ones; from 8 MB on the memory is a mapping
+    // Small images are ordinary ones; from 2 MB on the memory is a mapping
     // of the image's own, which must behave like any image's: writable,
     // shared by copies until one is written, alive until the last copy goes.
     const QImage small = newTransformImage(100, 50, QImage::Format_ARGB32);
