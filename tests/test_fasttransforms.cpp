@@ -10,11 +10,13 @@
 #include "inversetransform.h"
 #include "kernel.h"
 #include "referencetransforms.h"
+#include "scanlinesource.h"
 #include "testsupport.h"
 
 #include <QBuffer>
 #include <QtTest>
 
+#include <algorithm>
 #include <cmath>
 #include <functional>
 
@@ -110,6 +112,8 @@ class TestFastTransforms : public QObject
 
 private slots:
     void levelSelection();
+    void rowsReadAsPixelDoes_data();
+    void rowsReadAsPixelDoes();
     void directMatchesReference_data();
     void directMatchesReference();
     void directCustomKernels_data();
@@ -139,6 +143,52 @@ void TestFastTransforms::levelSelection()
     if (!simdLevelSupported(SimdLevel::Avx2))
         QCOMPARE(setTransformSimdLevel(SimdLevel::Avx2), detectedSimdLevel());
     QCOMPARE(QString::fromLatin1(simdLevelName(SimdLevel::Sse2)), QStringLiteral("sse2"));
+}
+
+void TestFastTransforms::rowsReadAsPixelDoes_data()
+{
+    QTest::addColumn<QImage>("image");
+    // Every format Qt has, made from a translucent photograph crop of odd
+    // width, so that premultiplied and alpha-less formats differ.
+    QImage base = crop(QStringLiteral("chelsea.png"), 120, 80, 37, 9).convertToFormat(QImage::Format_ARGB32);
+    QVERIFY(!base.isNull());
+    for (int y = 0; y < base.height(); ++y)
+        for (int x = 0; x < base.width(); ++x)
+            base.setPixel(x, y, (base.pixel(x, y) & 0xFFFFFFu) | (uint((x * 53 + y * 7) & 0xFF) << 24));
+    for (int f = QImage::Format_Mono; f < QImage::NImageFormats; ++f) {
+        const QImage converted = base.convertToFormat(QImage::Format(f));
+        if (converted.isNull() || converted.format() != QImage::Format(f))
+            continue;
+        QTest::addRow("format %d", f) << converted;
+    }
+    // Indexes beyond the colour table: pixel() gives 0 for them.
+    QImage indexed(5, 2, QImage::Format_Indexed8);
+    indexed.setColorTable({qRgb(10, 20, 30), qRgba(200, 100, 50, 7)});
+    const uchar indexes[] = {0, 1, 2, 255, 1};
+    for (int y = 0; y < 2; ++y)
+        std::copy(indexes, indexes + 5, indexed.scanLine(y));
+    QTest::newRow("indexed beyond the table") << indexed;
+}
+
+void TestFastTransforms::rowsReadAsPixelDoes()
+{
+    QFETCH(QImage, image);
+    ScanLineSource source(image);
+    QCOMPARE(source.width(), image.width());
+    QCOMPARE(source.height(), image.height());
+    // Rows in an order that reuses the one row buffer.
+    for (int y : {image.height() - 1, 0, image.height() / 2}) {
+        const QRgb *row = source.row(y);
+        for (int x = 0; x < image.width(); ++x) {
+            const QRgb expected = image.pixel(x, y);
+            if ((row[x] & 0xFFFFFFu) != (expected & 0xFFFFFFu))
+                QFAIL(qPrintable(QStringLiteral("(%1, %2): 0x%3 instead of 0x%4")
+                                     .arg(x)
+                                     .arg(y)
+                                     .arg(row[x], 8, 16, QLatin1Char('0'))
+                                     .arg(expected, 8, 16, QLatin1Char('0'))));
+        }
+    }
 }
 
 void TestFastTransforms::directMatchesReference_data()
