@@ -1,11 +1,16 @@
 #!/usr/bin/env bash
 # Shared set-up of run.sh and test.sh: installs the missing Debian packages,
-# configures and builds the project (Release) in build/.
+# configures and builds the project (Release) in build/. With --test it also
+# installs what the sanitizer and fuzzing runs need (clang and its runtime
+# libraries, libFuzzer among them).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 packages=(cmake g++ make pkg-config qtbase5-dev qtbase5-dev-tools libqt5gui5 fonts-dejavu-core
           libbenchmark-dev)
+if [ "${1:-}" = "--test" ]; then
+    packages+=(clang libclang-rt-dev)
+fi
 
 missing=()
 for package in "${packages[@]}"; do
