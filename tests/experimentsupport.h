@@ -7,11 +7,13 @@
 
 #include "testsupport.h"
 
+#include <QBuffer>
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QImage>
+#include <QImageWriter>
 #include <QList>
 #include <QProcessEnvironment>
 #include <QString>
@@ -22,6 +24,22 @@
 #include <sstream>
 
 namespace experimenttest {
+
+// The JPEG stream the codec writes for an image at a quality: 72 dpi, as
+// every file of the working directory and the experiments is stored.
+inline QByteArray jpegBytes(const QImage &image, int quality)
+{
+    QImage fixed = image;
+    fixed.setDotsPerMeterX(2835);
+    fixed.setDotsPerMeterY(2835);
+    QByteArray data;
+    QBuffer buffer(&data);
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter writer(&buffer, "jpg");
+    writer.setQuality(quality);
+    writer.write(fixed);
+    return data;
+}
 
 // Every file under root, as paths relative to it, sorted.
 inline QStringList filesUnder(const QString &root)

@@ -23,20 +23,6 @@ namespace {
 
 const QByteArray echoBody = "echo \"ssimdiff_cygwin $*\"";
 
-QByteArray jpegBytes(const QImage &image, int quality)
-{
-    QImage fixed = image;
-    fixed.setDotsPerMeterX(2835);
-    fixed.setDotsPerMeterY(2835);
-    QByteArray data;
-    QBuffer buffer(&data);
-    buffer.open(QIODevice::WriteOnly);
-    QImageWriter writer(&buffer, "jpg");
-    writer.setQuality(quality);
-    writer.write(fixed);
-    return data;
-}
-
 QString csvNumber(float value)
 {
     return QString::number(double(value), 'g', 6).replace(QLatin1Char('.'), QLatin1Char(','));

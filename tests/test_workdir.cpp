@@ -17,20 +17,6 @@ using namespace experimenttest;
 
 namespace {
 
-QByteArray jpegBytes(const QImage &image, int quality)
-{
-    QImage fixed = image;
-    fixed.setDotsPerMeterX(2835);
-    fixed.setDotsPerMeterY(2835);
-    QByteArray data;
-    QBuffer buffer(&data);
-    buffer.open(QIODevice::WriteOnly);
-    QImageWriter writer(&buffer, "jpg");
-    writer.setQuality(quality);
-    writer.write(fixed);
-    return data;
-}
-
 QImage decodeBytes(const QByteArray &data)
 {
     return QImage::fromData(data);
