@@ -138,6 +138,12 @@ void markHybridJpeg(const QString &fileName)
 QImage compressHybrid(const QImage &source, int quality, const QList<float> &weights, QString *error,
                       const QString &fileName)
 {
+    // Qt's JPEG writer would take a negative quality for its default and
+    // clamp one above 100; neither is what the caller asked for.
+    if (quality < 0 || quality > 100)
+        return fail(error, QStringLiteral("cannot write %1: JPEG quality %2 is outside 0 to 100")
+                               .arg(displayName(fileName))
+                               .arg(quality));
     const int width = source.width();
     const int height = source.height();
     if (source.isNull() || width < hybridStep || height < hybridStep)

@@ -41,7 +41,8 @@ bool markHybridJpegData(QByteArray &data);
 // Hybrid compression: direct transform (step 2, radius 2), component image
 // saved as JPEG at the given quality to fileName, marked, loaded back and
 // expanded to the source size (step 2, radius 1) with the weights.
-// Returns a null image, with *error set when given, if the source is too small
+// Returns a null image, with *error set when given, if the quality is outside
+// 0..100 (nothing is written then), the source is too small
 // for a component image, the file cannot be written or read back, or it reads
 // back at another size than it was written; no pixel of a failed load is used.
 QImage compressHybrid(const QImage &source, int quality, const QList<float> &weights,

@@ -5,9 +5,15 @@
 #include <QBuffer>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QImageReader>
 #include <QImageWriter>
 #include <QSaveFile>
+
+#ifdef Q_OS_UNIX
+#include <fcntl.h>
+#include <unistd.h>
+#endif
 
 namespace {
 
@@ -29,48 +35,73 @@ bool isStartOfFrame(uchar marker)
     return marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
 }
 
-// The width and height in the frame header of a JPEG stream, found by
-// walking its marker segments from the start; invalid when the device holds
-// no JPEG stream or its frame header cannot be reached.
-QSize jpegFrameSize(QIODevice &device)
+// What the frame header of a JPEG stream tells: its size and the marker of
+// the frame (its coding process).
+struct JpegFrame
+{
+    QSize size;
+    uchar marker = 0;
+};
+
+// The frame header of a JPEG stream, found by walking its marker segments
+// from the start; the size is invalid when the device holds no JPEG stream or
+// its frame header cannot be reached.
+JpegFrame jpegFrame(QIODevice &device)
 {
     uchar start[2];
     if (device.read(reinterpret_cast<char *>(start), 2) != 2 || start[0] != 0xFF || start[1] != 0xD8)
-        return QSize();
+        return JpegFrame();
     for (;;) {
         char byte = 0;
         if (!device.getChar(&byte) || uchar(byte) != 0xFF)
-            return QSize();
+            return JpegFrame();
         // Any number of 0xFF fill bytes may precede the marker code.
         do {
             if (!device.getChar(&byte))
-                return QSize();
+                return JpegFrame();
         } while (uchar(byte) == 0xFF);
         const uchar marker = uchar(byte);
         if (marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7))
             continue; // no segment follows these markers
         if (marker == 0xD9 || marker == 0xDA)
-            return QSize(); // end of image or scan data before any frame header
+            return JpegFrame(); // end of image or scan data before any frame header
         uchar header[7];
         if (device.read(reinterpret_cast<char *>(header), 2) != 2)
-            return QSize();
+            return JpegFrame();
         const int length = (header[0] << 8) | header[1];
         if (length < 2)
-            return QSize();
+            return JpegFrame();
         if (isStartOfFrame(marker)) {
             // Precision, height, width.
             if (length < 7 || device.read(reinterpret_cast<char *>(header + 2), 5) != 5)
-                return QSize();
+                return JpegFrame();
             const int height = (header[3] << 8) | header[4];
             const int width = (header[5] << 8) | header[6];
             // A height of 0 is defined later in the stream (DNL marker).
             if (width == 0 || height == 0)
-                return QSize();
-            return QSize(width, height);
+                return JpegFrame();
+            JpegFrame frame;
+            frame.size = QSize(width, height);
+            frame.marker = marker;
+            return frame;
         }
         if (!device.seek(device.pos() + length - 2))
-            return QSize();
+            return JpegFrame();
     }
+}
+
+// The fewest bytes a complete Huffman-coded DCT stream of this frame can
+// have: every 8 x 8 block of the component sampled at full resolution codes
+// at least its DC coefficient, which takes a Huffman code of at least one
+// bit. A shorter file cannot hold the image it declares, whatever the tables;
+// its decoder would only invent the missing blocks, after allocating the
+// whole image. Frames of other coding processes are not bounded (0).
+qint64 minimumJpegBytes(const JpegFrame &frame)
+{
+    if (frame.marker != 0xC0 && frame.marker != 0xC1 && frame.marker != 0xC2)
+        return 0;
+    const qint64 blocks = ((qint64(frame.size.width()) + 7) / 8) * ((qint64(frame.size.height()) + 7) / 8);
+    return (blocks + 7) / 8;
 }
 
 QString tooLargeMessage(const QString &fileName, const QSize &size, qint64 maxPixels)
@@ -90,7 +121,7 @@ QSize readImageSize(const QString &fileName)
         QFile file(fileName);
         if (!file.open(QIODevice::ReadOnly))
             return QSize();
-        const QSize size = jpegFrameSize(file);
+        const QSize size = jpegFrame(file).size;
         if (size.isValid())
             return size;
     }
@@ -107,10 +138,40 @@ bool readImageFile(const QString &fileName, QImage &image, QString *error)
 bool readImageFile(const QString &fileName, QImage &image, QString *error, qint64 maxPixels)
 {
     image = QImage();
+    // Qt's reader has no words of its own for these: it says "File not found"
+    // of a directory and "Unsupported image format" of an empty file.
+    const QFileInfo info(fileName);
+    if (info.isDir()) {
+        setError(error, QStringLiteral("cannot read %1: it is a directory, not an image file")
+                            .arg(displayName(fileName)));
+        return false;
+    }
+    if (info.isFile() && info.size() == 0) {
+        setError(error, QStringLiteral("cannot read %1: the file is empty").arg(displayName(fileName)));
+        return false;
+    }
     const QSize size = readImageSize(fileName);
     if (size.isValid() && qint64(size.width()) * qint64(size.height()) > maxPixels) {
         setError(error, tooLargeMessage(fileName, size, maxPixels));
         return false;
+    }
+    {
+        QFile file(fileName);
+        if (file.open(QIODevice::ReadOnly)) {
+            const JpegFrame frame = jpegFrame(file);
+            const qint64 needed = frame.size.isValid() ? minimumJpegBytes(frame) : 0;
+            if (file.size() < needed) {
+                setError(error, QStringLiteral("cannot read %1: %2 bytes cannot hold a JPEG image of %3x%4 "
+                                               "pixels (at least %5 are needed); the file is damaged or "
+                                               "truncated")
+                                    .arg(displayName(fileName))
+                                    .arg(file.size())
+                                    .arg(frame.size.width())
+                                    .arg(frame.size.height())
+                                    .arg(needed));
+                return false;
+            }
+        }
     }
     QImageReader reader(fileName);
     reader.setDecideFormatFromContent(true);
@@ -136,36 +197,56 @@ bool writeImageFile(const QString &fileName, const QImage &image, const QByteArr
         setError(error, QStringLiteral("cannot write %1: the image is empty").arg(displayName(fileName)));
         return false;
     }
-    QSaveFile file(fileName);
-    if (!file.open(QIODevice::WriteOnly)) {
-        setError(error, QStringLiteral("cannot write %1: %2").arg(displayName(fileName), file.errorString()));
-        return false;
+    // Encoded in memory first: image writers do not check every write they
+    // make, so a short write of theirs (a full disk, a file-size limit) could
+    // pass unnoticed on a file; the bytes are then written and checked here.
+    QByteArray data;
+    {
+        QBuffer buffer(&data);
+        buffer.open(QIODevice::WriteOnly);
+        QImageWriter writer(&buffer, format);
+        writer.setQuality(quality);
+        if (!writer.write(image)) {
+            setError(error,
+                     QStringLiteral("cannot write %1: %2").arg(displayName(fileName), writer.errorString()));
+            return false;
+        }
     }
-    QImageWriter writer(&file, format);
-    writer.setQuality(quality);
-    if (!writer.write(image)) {
-        setError(error, QStringLiteral("cannot write %1: %2").arg(displayName(fileName), writer.errorString()));
-        file.cancelWriting();
-        return false;
-    }
-    if (!file.commit()) {
-        setError(error, QStringLiteral("cannot write %1: %2").arg(displayName(fileName), file.errorString()));
-        return false;
-    }
-    return true;
+    return writeFileAtomically(fileName, data, error);
 }
 
 bool writeFileAtomically(const QString &fileName, const QByteArray &data, QString *error)
 {
+    // Unbuffered, so every write reaches the file here and its result is
+    // seen: a buffered write that the kernel cuts short (EFBIG, ENOSPC) can
+    // be lost in the flush at commit without an error.
+    // QSaveFile refuses to replace a write-protected file, but asks the
+    // system with the real user's rights; the file would be replaced under
+    // the effective user's, so that is the one asked here.
+#ifdef Q_OS_UNIX
+    if (::faccessat(AT_FDCWD, QFile::encodeName(fileName).constData(), F_OK, AT_EACCESS) == 0
+        && ::faccessat(AT_FDCWD, QFile::encodeName(fileName).constData(), W_OK, AT_EACCESS) != 0) {
+        setError(error, QStringLiteral("cannot write %1: Existing file %1 is not writable").arg(displayName(fileName)));
+        return false;
+    }
+#endif
     QSaveFile file(fileName);
-    if (!file.open(QIODevice::WriteOnly)) {
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
         setError(error, QStringLiteral("cannot write %1: %2").arg(displayName(fileName), file.errorString()));
         return false;
     }
-    if (file.write(data) != data.size()) {
-        setError(error, QStringLiteral("cannot write %1: %2").arg(displayName(fileName), file.errorString()));
-        file.cancelWriting();
-        return false;
+    qint64 written = 0;
+    while (written < data.size()) {
+        const qint64 count = file.write(data.constData() + written, data.size() - written);
+        if (count <= 0) {
+            const QString reason = file.error() != QFileDevice::NoError
+                ? file.errorString()
+                : QStringLiteral("the data could not all be written");
+            setError(error, QStringLiteral("cannot write %1: %2").arg(displayName(fileName), reason));
+            file.cancelWriting();
+            return false;
+        }
+        written += count;
     }
     if (!file.commit()) {
         setError(error, QStringLiteral("cannot write %1: %2").arg(displayName(fileName), file.errorString()));

@@ -40,8 +40,11 @@ void openImageCommand(const CommandContext &context)
         return;
 
     QImage loaded;
-    if (!readImageFile(fileName, loaded, nullptr)) {
+    QString reason;
+    if (!readImageFile(fileName, loaded, &reason)) {
+        // The same reason ftjpeg gives, as a further line.
         markOpenFailed(context);
+        appendFailureLine(context.console, reason);
         return;
     }
     *context.currentImage = loaded;
@@ -57,7 +60,6 @@ void openImageCommand(const CommandContext &context)
         file.close();
         if (isHybridJpeg(firstLine)) {
             appendStatusLine(context.console, QStringLiteral(" - It is a hybrid JPEG image."));
-            QString reason;
             const QImage decoded = decompressHybrid(fileName, &reason);
             if (decoded.isNull()) {
                 // Without its decoded form the file is no image to work on.

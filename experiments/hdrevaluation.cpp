@@ -4,7 +4,7 @@
 #include "imagefile.h"
 #include "imagemetrics.h"
 
-#include <QFile>
+#include <QSaveFile>
 #include <QImage>
 #include <QTextStream>
 
@@ -21,14 +21,19 @@ QString numberText(float value)
 bool startHdrEvaluation()
 {
     const QString outputName = QStringLiteral("out_hdr_test_ftih.csv");
-    // Not opened in text mode: every row ends in a line feed alone.
-    QFile file(outputName);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+    // Not opened in text mode: every row ends in a line feed alone. The
+    // table replaces an earlier one only once it is complete, so a run that
+    // fails part way keeps the earlier table.
+    QSaveFile file(outputName);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
         std::cout << "cannot open output file\n";
         flushStandardOutput();
         return false;
     }
-    QTextStream stream(&file);
+    // The rows are gathered first and written in one checked piece: a write
+    // cut short (a full disk, a file-size limit) is then seen for certain.
+    QString rows;
+    QTextStream stream(&rows);
 
     // Missing or unreadable images are measured as empty ones, which gives
     // NaN figures (an empty reference) and keeps every row in place.
@@ -46,11 +51,18 @@ bool startHdrEvaluation()
         stream << numberText(ssim(reference, test)) << '\n';
     }
     stream.flush();
-    if (stream.status() != QTextStream::Ok || !file.flush()) {
+    const QByteArray bytes = rows.toUtf8();
+    qint64 written = 0;
+    while (written < bytes.size()) {
+        const qint64 count = file.write(bytes.constData() + written, bytes.size() - written);
+        if (count <= 0)
+            break;
+        written += count;
+    }
+    if (written < bytes.size() || !file.commit()) {
         reportExperimentProblem(QStringLiteral("cannot write %1: %2").arg(outputName, file.errorString()));
         return false;
     }
-    file.close();
     return true;
 }
 

@@ -5,6 +5,7 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 
+#include <csignal>
 #include <cstdio>
 
 void printError(const QString &message)
@@ -28,6 +29,12 @@ bool parseCommandLine(QCommandLineParser &parser, const QStringList &arguments, 
                       int maximumPositional, int *status)
 {
     const QString program = arguments.value(0);
+    // A write beyond the file-size limit (ulimit -f) would otherwise kill the
+    // process on the spot and leave its temporary files behind; ignored, the
+    // write fails with EFBIG, is reported, and the temporary file is removed.
+#ifdef SIGXFSZ
+    std::signal(SIGXFSZ, SIG_IGN);
+#endif
     const QCommandLineOption helpOption = parser.addHelpOption();
     const QCommandLineOption versionOption = parser.addVersionOption();
     if (!parser.parse(arguments)) {

@@ -20,7 +20,8 @@ int failure(const QString &message);
 // command line (arguments[0] is the subcommand's name). Returns true when the
 // subcommand is to run; otherwise *status is the exit status: help or version
 // shown, or a usage error reported (also for fewer than minimumPositional or
-// more than maximumPositional positional arguments).
+// more than maximumPositional positional arguments). From here on the process
+// ignores SIGXFSZ, so a write past the file-size limit fails like any other.
 bool parseCommandLine(QCommandLineParser &parser, const QStringList &arguments, int minimumPositional,
                       int maximumPositional, int *status);
 
