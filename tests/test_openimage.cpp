@@ -274,17 +274,20 @@ void OpenImageTest::failedOpen_data()
 {
     QTest::addColumn<QString>("fileName");
     QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<QString>("reason");
 
-    QTest::newRow("text named .png") << "notes.png" << QByteArray("not an image\n");
-    QTest::newRow("empty .jpg") << "empty.jpg" << QByteArray();
-    QTest::newRow("text named .jpg") << "notes.jpg" << QByteArray("\xff\xd8 not a JPEG stream\n");
-    QTest::newRow("missing file") << "missing.png" << QByteArray();
+    QTest::newRow("text named .png") << "notes.png" << QByteArray("not an image\n") << "Unsupported image format";
+    QTest::newRow("empty .jpg") << "empty.jpg" << QByteArray() << "the file is empty";
+    QTest::newRow("text named .jpg") << "notes.jpg" << QByteArray("\xff\xd8 not a JPEG stream\n")
+                                     << "Unable to read image data";
+    QTest::newRow("missing file") << "missing.png" << QByteArray() << "File not found";
 }
 
 void OpenImageTest::failedOpen()
 {
     QFETCH(QString, fileName);
     QFETCH(QByteArray, content);
+    QFETCH(QString, reason);
 
     ScratchDir scratch;
     QVERIFY(writeWeights());
@@ -303,7 +306,10 @@ void OpenImageTest::failedOpen()
     clickOpen(window, chooser, scratch.filePath(fileName));
     const QTime after = QTime::currentTime();
 
-    QCOMPARE(normalizedConsole(window), (QStringList{opened, failed}));
+    // The failure is followed by its reason, naming the file as chosen.
+    const QString reasonLine = QStringLiteral("<time> - Cannot read %1: %2.")
+                                   .arg(QDir::toNativeSeparators(scratch.filePath(fileName)), reason);
+    QCOMPARE(normalizedConsole(window), (QStringList{opened, failed, reasonLine}));
     QVERIFY(stampsWithin(window, 1, before, after));
     QVERIFY(!window.isImageOpened());
     QVERIFY(window.openedImage().isNull());
@@ -315,7 +321,8 @@ void OpenImageTest::failedOpen()
 
     // The earlier image is gone: Compress refuses and writes nothing.
     clickCompress(window);
-    QCOMPARE(normalizedConsole(window), (QStringList{opened, failed, QStringLiteral("<time> - No file selected!")}));
+    QCOMPARE(normalizedConsole(window),
+             (QStringList{opened, failed, reasonLine, QStringLiteral("<time> - No file selected!")}));
     QCOMPARE(workingEntries(), filesBefore);
 }
 
