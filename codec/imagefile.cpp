@@ -104,6 +104,35 @@ qint64 minimumJpegBytes(const JpegFrame &frame)
     return (blocks + 7) / 8;
 }
 
+// The first chunk of a PNG stream that claims more bytes than the device
+// holds, as its declared length (-1 when the device holds no PNG stream or
+// every chunk up to IEND fits). libpng allocates a chunk's declared length
+// before it reads it, so a few damaged bytes could ask for up to 2 GB.
+qint64 overrunningPngChunk(QIODevice &device)
+{
+    static const char signature[] = "\x89PNG\r\n\x1a\n";
+    if (device.read(8) != QByteArray(signature, 8))
+        return -1;
+    const qint64 size = device.size();
+    qint64 position = 8;
+    while (position + 8 <= size) {
+        if (!device.seek(position))
+            return -1;
+        const QByteArray header = device.read(8);
+        if (header.size() != 8)
+            return -1;
+        const qint64 length = (qint64(uchar(header[0])) << 24) | (uchar(header[1]) << 16) |
+                              (uchar(header[2]) << 8) | uchar(header[3]);
+        // Length, type, data and CRC.
+        if (position + 12 + length > size)
+            return length;
+        if (header.mid(4) == "IEND")
+            return -1;
+        position += 12 + length;
+    }
+    return -1;
+}
+
 QString tooLargeMessage(const QString &fileName, const QSize &size, qint64 maxPixels)
 {
     return QStringLiteral("cannot read %1: an image of %2x%3 pixels is too large (at most %4 pixels)")
@@ -124,6 +153,8 @@ QSize readImageSize(const QString &fileName)
         const QSize size = jpegFrame(file).size;
         if (size.isValid())
             return size;
+        if (!file.seek(0) || overrunningPngChunk(file) >= 0)
+            return QSize();
     }
     QImageReader reader(fileName);
     reader.setDecideFormatFromContent(true);
@@ -149,6 +180,18 @@ bool readImageFile(const QString &fileName, QImage &image, QString *error, qint6
     if (info.isFile() && info.size() == 0) {
         setError(error, QStringLiteral("cannot read %1: the file is empty").arg(displayName(fileName)));
         return false;
+    }
+    {
+        QFile file(fileName);
+        const qint64 overrun = file.open(QIODevice::ReadOnly) ? overrunningPngChunk(file) : -1;
+        if (overrun >= 0) {
+            setError(error, QStringLiteral("cannot read %1: a PNG chunk of %2 bytes runs past the end of the file "
+                                           "(%3 bytes); the file is damaged or truncated")
+                                .arg(displayName(fileName))
+                                .arg(overrun)
+                                .arg(file.size()));
+            return false;
+        }
     }
     const QSize size = readImageSize(fileName);
     if (size.isValid() && qint64(size.width()) * qint64(size.height()) > maxPixels) {

@@ -157,6 +157,16 @@ void BadInputsTest::unreadableImages_data()
         << QStringLiteral("%1 bytes cannot hold a JPEG image of 8000x8000 pixels (at least 125000 are needed); the "
                           "file is damaged or truncated")
                .arg(garbage.size());
+    // libpng would allocate the declared length before finding the file short.
+    QByteArray overrun = encoded(smallPhoto(), "png");
+    const int idat = overrun.indexOf("IDAT");
+    QVERIFY(idat > 4);
+    overrun.replace(idat - 4, 4, QByteArray("\x04\x00\x00\x00", 4));
+    QTest::newRow("PNG chunk of 64 MB in a small file")
+        << "overrun.png" << overrun
+        << QStringLiteral("a PNG chunk of 67108864 bytes runs past the end of the file (%1 bytes); the file is "
+                          "damaged or truncated")
+               .arg(overrun.size());
     QTest::newRow("folder") << "folder.png" << QByteArray() << "it is a directory, not an image file";
     QTest::newRow("missing file") << "missing.png" << QByteArray() << "File not found";
 }
