@@ -112,6 +112,8 @@ void CompressTest::compressOnPhoto_data()
 void CompressTest::compressOnPhoto()
 {
     QFETCH(int, quality);
+    // The expected bit rates below: 12 345 bytes over 512 x 512 pixels.
+    QCOMPARE(bpp(12345, QImage(512, 512, QImage::Format_RGB32)), QStringLiteral("0.37674"));
     Testbed bed;
     const QImage photo = loadPhoto("astronaut.png");
     QVERIFY(photo.save("astronaut.png"));
@@ -134,6 +136,7 @@ void CompressTest::compressOnPhoto()
             weights << line.toFloat();
     const QImage expected = compressHybrid(photo, quality + 50, weights, nullptr, "reference.jpg");
     QCOMPARE(expected.size(), photo.size());
+    QVERIFY(readFileBytes("hybrid_decompressed.bmp").startsWith("BM"));
     QCOMPARE(argb(QImage("hybrid_decompressed.bmp")), expected);
     QCOMPARE(bed.pane("image_current_2"), expected);
     QCOMPARE(bed.pane("image_current"), argb(QImage("jpeg.jpg")));
@@ -165,6 +168,13 @@ void CompressTest::compressOddSizeAndTwice()
     QCOMPARE(QImage("hybrid.jpg").size(), QSize(225, 149));
     QCOMPARE(QImage("hybrid_decompressed.bmp").size(), QSize(451, 299));
     QCOMPARE(bed.pane("image_current_2").size(), QSize(451, 299));
+    QList<float> weights;
+    for (const QByteArray &line : testWeightsFileText().split('\n'))
+        if (!line.isEmpty())
+            weights << line.toFloat();
+    const QImage expected = compressHybrid(photo, 70, weights, nullptr, "reference.jpg");
+    QCOMPARE(argb(QImage("hybrid_decompressed.bmp")), expected);
+    QCOMPARE(bed.pane("image_current_2"), expected);
 
     const QByteArray jpeg = readFileBytes("jpeg.jpg");
     const QByteArray hybrid = readFileBytes("hybrid.jpg");
@@ -189,9 +199,14 @@ void CompressTest::missingWeightsFile()
         QVERIFY(QFile::remove(name));
 
     const QStringList before = bed.lines();
+    const QImage jpegPane = bed.pane("image_current");
+    const QImage hybridPane = bed.pane("image_current_2");
     QByteArray out = captureStdout([&] { bed.compress(20); });
     QCOMPARE(out, QByteArray("cannot open weights file!"));
     QCOMPARE(bed.lines(), before);
+    QCOMPARE(bed.pane("image_current"), jpegPane);
+    QCOMPARE(bed.pane("image_current_2"), hybridPane);
+    QVERIFY(!QFile::exists("hybrid_decompressed.bmp"));
     QVERIFY(!QFile::exists("jpeg.jpg"));
     QVERIFY(!QFile::exists("hybrid.jpg"));
 

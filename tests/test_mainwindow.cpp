@@ -154,8 +154,24 @@ void MainWindowTest::widgetTableAndCreationOrder()
                 actual << child->objectName();
         QCOMPARE(actual, it.value());
     }
-    // Eighteen widgets in all: the central widget and the seventeen in the table.
-    QCOMPARE(int(sizeof(widgetTable) / sizeof(widgetTable[0])) + 1, 18);
+    // The window itself holds the central widget and no other widget (no
+    // menu bar, tool bar or status bar).
+    QStringList topLevel;
+    for (QObject *child : window.children())
+        if (child->isWidgetType() && !child->objectName().startsWith(QLatin1String("qt_")))
+            topLevel << child->objectName();
+    QCOMPARE(topLevel, QStringList{QStringLiteral("centralWidget")});
+
+    // Across parents: every widget joins the window's focus chain when it is
+    // created, so the chain gives the creation order of all eighteen.
+    QStringList expectedOrder{QStringLiteral("centralWidget")};
+    for (const WidgetRow &row : widgetTable)
+        expectedOrder << QLatin1String(row.name);
+    QStringList chain;
+    for (QWidget *widget = window.nextInFocusChain(); widget != &window; widget = widget->nextInFocusChain())
+        if (expectedOrder.contains(widget->objectName()))
+            chain << widget->objectName();
+    QCOMPARE(chain, expectedOrder);
 }
 
 void MainWindowTest::widgetProperties()
@@ -233,9 +249,13 @@ void MainWindowTest::buttonsDispatchToTheirSlots()
     for (const char *name : {"pushButton_5", "pushButton_6", "pushButton_7", "pushButton_8"})
         button(name)->setEnabled(true);
     const QStringList before = entries();
-    button("pushButton_5")->click();
-    button("pushButton_6")->click(); // no weights file: ends before writing anything
+    QCOMPARE(captureStdout([&] { button("pushButton_5")->click(); }), QByteArray());
+    // No weights file: the colour batch says so and ends before writing anything.
+    QCOMPARE(captureStdout([&] { button("pushButton_6")->click(); }), QByteArray("cannot open weights file!"));
     QCOMPARE(entries(), before);
+    QVERIFY(console->toPlainText().endsWith(QLatin1String(" - No file selected!")));
+    // "C/D adjoint" leaves no trace, so look at the connection itself.
+    QVERIFY(QObject::disconnect(button("pushButton_5"), nullptr, &window, SLOT(on_pushButton_5_clicked())));
     // Without its images the evaluation still writes its 97 rows (of NaN).
     button("pushButton_7")->click();
     QCOMPARE(readFileBytes("out_hdr_test_ftih.csv").count('\n'), 97);
