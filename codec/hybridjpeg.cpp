@@ -16,18 +16,6 @@
 #include <cstdio>
 
 namespace {
-// Images the codec makes carry a fixed resolution of 72 dpi, which lands in the
-// JPEG and BMP headers; otherwise the bytes written would depend on the
-// default resolution of the program that runs the codec (its screen).
-QImage withFixedResolution(QImage image)
-{
-    if (!image.isNull()) {
-        image.setDotsPerMeterX(hybridDotsPerMeter);
-        image.setDotsPerMeterY(hybridDotsPerMeter);
-    }
-    return image;
-}
-
 
 // The fixed geometry of the hybrid codec.
 constexpr int hybridStep = 2;
@@ -39,11 +27,30 @@ QString displayName(const QString &fileName)
     return QDir::toNativeSeparators(fileName);
 }
 
-QImage fail(QString *error, const QString &message)
+void setError(QString *error, const QString &message)
 {
     if (error)
         *error = message;
+}
+
+QImage fail(QString *error, const QString &message)
+{
+    setError(error, message);
     return QImage();
+}
+
+bool tooSmallForComponents(const QImage &source)
+{
+    return source.isNull() || source.width() < hybridStep || source.height() < hybridStep;
+}
+
+QString tooSmallMessage(const QImage &source)
+{
+    return QStringLiteral("an image of %1x%2 pixels is too small for a component image "
+                          "(at least %3x%3 pixels are needed)")
+        .arg(source.width())
+        .arg(source.height())
+        .arg(hybridStep);
 }
 
 // Whether the first line of data starting with `head` (at most 13 bytes of
@@ -135,47 +142,69 @@ void markHybridJpeg(const QString &fileName)
         file.write(&hybridMarker, 1);
 }
 
-QImage compressHybrid(const QImage &source, int quality, const QList<float> &weights, QString *error,
-                      const QString &fileName)
+QImage withFixedResolution(QImage image)
+{
+    if (!image.isNull()) {
+        image.setDotsPerMeterX(hybridDotsPerMeter);
+        image.setDotsPerMeterY(hybridDotsPerMeter);
+    }
+    return image;
+}
+
+QByteArray encodeHybridJpeg(const QImage &source, int quality, QString *error)
 {
     // Qt's JPEG writer would take a negative quality for its default and
     // clamp one above 100; neither is what the caller asked for.
+    if (quality < 0 || quality > 100) {
+        setError(error, QStringLiteral("JPEG quality %1 is outside 0 to 100").arg(quality));
+        return QByteArray();
+    }
+    if (tooSmallForComponents(source)) {
+        setError(error, tooSmallMessage(source));
+        return QByteArray();
+    }
+    const QImage components =
+        withFixedResolution(directFTransform(source, hybridStep, makeRaisedCosineKernel(hybridKernelRadius)));
+    if (components.isNull()) {
+        setError(error, QStringLiteral("cannot compute the component image of %1x%2 pixels")
+                            .arg(source.width())
+                            .arg(source.height()));
+        return QByteArray();
+    }
+    QByteArray data;
+    QBuffer buffer(&data);
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter writer(&buffer, "jpg");
+    writer.setQuality(quality);
+    if (!writer.write(components)) {
+        setError(error, writer.errorString());
+        return QByteArray();
+    }
+    markHybridJpegData(data);
+    return data;
+}
+
+QImage compressHybrid(const QImage &source, int quality, const QList<float> &weights, QString *error,
+                      const QString &fileName)
+{
     if (quality < 0 || quality > 100)
         return fail(error, QStringLiteral("cannot write %1: JPEG quality %2 is outside 0 to 100")
                                .arg(displayName(fileName))
                                .arg(quality));
     const int width = source.width();
     const int height = source.height();
-    if (source.isNull() || width < hybridStep || height < hybridStep)
-        return fail(error, QStringLiteral("an image of %1x%2 pixels is too small for a component image "
-                                          "(at least %3x%3 pixels are needed)")
-                               .arg(width)
-                               .arg(height)
-                               .arg(hybridStep));
+    if (tooSmallForComponents(source))
+        return fail(error, tooSmallMessage(source));
     const int needed = requiredWeightCount(width, height, hybridStep, hybridRadius);
     if (weights.size() < needed)
         return fail(error, shortTableMessage(QString(), weights.size(), needed));
 
-    const QImage components =
-        withFixedResolution(directFTransform(source, hybridStep, makeRaisedCosineKernel(hybridKernelRadius)));
-    if (components.isNull())
-        return fail(error, QStringLiteral("cannot compute the component image of %1x%2 pixels")
-                               .arg(width)
-                               .arg(height));
-
     // Encoded in memory, marked, then written in one piece: a failure leaves
     // no truncated file and keeps any earlier file of that name.
-    QByteArray data;
-    {
-        QBuffer buffer(&data);
-        buffer.open(QIODevice::WriteOnly);
-        QImageWriter writer(&buffer, "jpg");
-        writer.setQuality(quality);
-        if (!writer.write(components))
-            return fail(error, QStringLiteral("cannot write %1: %2").arg(displayName(fileName), writer.errorString()));
-    }
-    markHybridJpegData(data);
     QString reason;
+    const QByteArray data = encodeHybridJpeg(source, quality, &reason);
+    if (data.isEmpty())
+        return fail(error, QStringLiteral("cannot write %1: %2").arg(displayName(fileName), reason));
     if (!writeFileAtomically(fileName, data, &reason))
         return fail(error, reason);
 
@@ -183,13 +212,13 @@ QImage compressHybrid(const QImage &source, int quality, const QList<float> &wei
     QImage decoded;
     if (!readImageFile(fileName, decoded, &reason))
         return fail(error, reason);
-    if (decoded.size() != components.size())
+    if (decoded.size() != QSize(width / hybridStep, height / hybridStep))
         return fail(error, QStringLiteral("%1 reads back at %2x%3 pixels instead of %4x%5")
                                .arg(displayName(fileName))
                                .arg(decoded.width())
                                .arg(decoded.height())
-                               .arg(components.width())
-                               .arg(components.height()));
+                               .arg(width / hybridStep)
+                               .arg(height / hybridStep));
     return withFixedResolution(inverseFTransform(decoded, width, height, hybridStep, hybridRadius, weights, error));
 }
 

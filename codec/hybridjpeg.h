@@ -17,6 +17,12 @@ constexpr int hybridMarkerOffset = 12;
 // a hybrid file and of every image the codec decodes from one.
 constexpr int hybridDotsPerMeter = 2835;
 
+// The image with that fixed resolution. Images the codec and the experiments
+// make carry it, since it lands in the JPEG, BMP and PNG headers, which would
+// otherwise depend on the default resolution of the program that runs them
+// (its screen).
+QImage withFixedResolution(QImage image);
+
 // Decoded images larger than this many pixels (1 GiB of ARGB32) are refused
 // before anything is allocated.
 constexpr qint64 maxDecodedPixels = qint64(1) << 28;
@@ -37,6 +43,12 @@ void markHybridJpeg(const QString &fileName);
 // is set when the first line holds at least 13 bytes; otherwise nothing
 // changes. Returns whether the data is marked afterwards.
 bool markHybridJpegData(QByteArray &data);
+
+// The bytes of the hybrid file of a source image: the component image (step
+// 2, kernel radius 2, fixed resolution) as JPEG at the given quality, marked.
+// Empty, with *error set when given, if the quality is outside 0..100, the
+// source is too small for a component image or the encoder fails.
+QByteArray encodeHybridJpeg(const QImage &source, int quality, QString *error = nullptr);
 
 // Hybrid compression: direct transform (step 2, radius 2), component image
 // saved as JPEG at the given quality to fileName, marked, loaded back and

@@ -2,6 +2,7 @@
 
 #include "compressdecompressexperiment.h"
 #include "experimentoutput.h"
+#include "hybridjpeg.h"
 #include "imagefile.h"
 #include "weightsfile.h"
 

@@ -1,6 +1,5 @@
 #include "experimentoutput.h"
 
-#include "hybridjpeg.h"
 #include "imagefile.h"
 
 #include <QFile>
@@ -69,14 +68,6 @@ int experimentProblemCount()
     return problemCount;
 }
 
-QImage withFixedResolution(QImage image)
-{
-    if (!image.isNull()) {
-        image.setDotsPerMeterX(hybridDotsPerMeter);
-        image.setDotsPerMeterY(hybridDotsPerMeter);
-    }
-    return image;
-}
 
 double bitsPerPixelSingle(qint64 bytes, qint64 pixels)
 {

@@ -32,11 +32,6 @@ void reportExperimentProblem(const QString &message);
 // started, so that a command-line caller can end with a failure status.
 int experimentProblemCount();
 
-// The image with a fixed resolution of 72 dpi, as the hybrid codec gives its
-// images: the resolution lands in JPEG and PNG headers, which would
-// otherwise depend on the screen of the program that runs the experiment.
-QImage withFixedResolution(QImage image);
-
 // Bits per pixel of a file of `bytes` bytes standing for `pixels` pixels:
 // the bit count in single precision divided, in single precision, by the
 // pixel count. NaN when there are no pixels: no pixel has a bit rate.

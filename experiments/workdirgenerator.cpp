@@ -2,6 +2,7 @@
 
 #include "directtransform.h"
 #include "experimentoutput.h"
+#include "hybridjpeg.h"
 #include "imagefile.h"
 #include "inversetransform.h"
 #include "kernel.h"

@@ -308,8 +308,14 @@ int runCompress(const QStringList &arguments)
     const QString stagingName = staging.fileName();
     staging.close();
     const QImage decoded = compressHybrid(source, quality, weights, &error, stagingName);
-    if (decoded.isNull())
-        return failure(error.replace(displayName(stagingName), displayName(output)));
+    if (decoded.isNull()) {
+        // Failures of the file name the file; the others (a source too small
+        // for a component image) get the name of the source.
+        error.replace(displayName(stagingName), displayName(output));
+        if (!error.startsWith(QLatin1String("cannot ")))
+            error = QStringLiteral("cannot compress %1: %2").arg(displayName(input), error);
+        return failure(error);
+    }
     const QByteArray hybrid = [&stagingName] {
         QFile file(stagingName);
         return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();

@@ -72,22 +72,6 @@ double bitsPerPixel(qint64 sizeBytes, int width, int height)
     return double(bits) / double(qint64(width) * qint64(height));
 }
 
-QByteArray encodeHybridJpeg(const QImage &source, int quality, QString *error)
-{
-    if (source.isNull() || source.width() < hybridStep || source.height() < hybridStep) {
-        *error = QStringLiteral("an image of %1x%2 pixels is too small for a component image")
-                     .arg(source.width())
-                     .arg(source.height());
-        return QByteArray();
-    }
-    const QImage components = directFTransform(source, hybridStep, makeRaisedCosineKernel(hybridKernelRadius));
-    QByteArray data;
-    if (components.isNull() || !encodeJpeg(components, quality, &data, error))
-        return QByteArray();
-    markHybridJpegData(data);
-    return data;
-}
-
 QImage decodeHybridJpeg(const QByteArray &data, int width, int height, const QList<float> &weights,
                         QString *error)
 {

@@ -14,12 +14,6 @@
 // The qualities of both schemes: 0, 5, ..., 100.
 QVector<int> rdQualities();
 
-// The hybrid JPEG file of an image at a component quality, made in memory
-// exactly as compressHybrid writes it: the component image (step 2, kernel
-// radius 2) encoded by Qt's JPEG writer, byte 12 set to the hybrid marker.
-// Empty, with *error set, when the image is too small or encoding fails.
-QByteArray encodeHybridJpeg(const QImage &source, int quality, QString *error);
-
 // The image a hybrid file decodes to at the source's size, as
 // compressHybrid returns it: the stored components expanded with step 2 and
 // radius 1. Null, with *error set, when the data cannot be decoded, decode
