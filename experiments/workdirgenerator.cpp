@@ -274,6 +274,11 @@ double workingDirectoryWeight(int index)
     return 1.0 / (1.0 + distance * distance);
 }
 
+QList<float> workingDirectoryWeights()
+{
+    return weightsTable(weightsText());
+}
+
 bool generateWorkingDirectory(const QString &dataDirectory, const QString &directory, QString *error,
                               const std::function<void(int done, int total)> &progress)
 {

@@ -1,6 +1,7 @@
 #ifndef WORKDIRGENERATOR_H
 #define WORKDIRGENERATOR_H
 
+#include <QList>
 #include <QString>
 
 #include <functional>
@@ -44,6 +45,10 @@ bool generateWorkingDirectory(const QString &dataDirectory, const QString &direc
 // more, and the hybrid codec's entries 0 and 10 are both well away from 0.
 constexpr int workingDirectoryWeightCount = 501;
 double workingDirectoryWeight(int index);
+
+// The whole table, as readWeightsFile reads it from the weights_out.txt the
+// generator writes.
+QList<float> workingDirectoryWeights();
 
 // The data folder beside the build's executables: <bin>/../../data, where
 // <bin> is the folder of the running program (build/bin in a build tree).

@@ -10,10 +10,12 @@
 #include "rdrunner.h"
 #include "rdsummary.h"
 #include "weightsfile.h"
+#include "workdirgenerator.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
+#include <QDirIterator>
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QThread>
@@ -29,21 +31,31 @@ namespace {
 const QStringList imageSuffixes{QStringLiteral("png"), QStringLiteral("jpg"), QStringLiteral("jpeg"),
                                 QStringLiteral("bmp"), QStringLiteral("ppm"), QStringLiteral("pgm")};
 
-// The image files of the arguments: a folder stands for the images in it
-// (by suffix, in any case; sorted by name), anything else for itself.
-QStringList expandInputs(const QStringList &arguments)
+// The image files of the arguments: a folder stands for the images in it and
+// in its subfolders (by suffix, in any case; sorted by path), leaving out the
+// output folder, which may hold the plots of an earlier run; anything else
+// stands for itself.
+QStringList expandInputs(const QStringList &arguments, const QString &outDirectory)
 {
+    const QString outPath = QFileInfo(outDirectory).absoluteFilePath() + QLatin1Char('/');
     QStringList files;
     for (const QString &argument : arguments) {
         if (!QFileInfo(argument).isDir()) {
             files.append(argument);
             continue;
         }
-        const QDir folder(argument);
-        for (const QString &name : folder.entryList(QDir::Files, QDir::Name))
-            if (imageSuffixes.contains(QFileInfo(name).suffix().toLower()))
-                files.append(argument.endsWith(QLatin1Char('/')) ? argument + name
-                                                                 : argument + QLatin1Char('/') + name);
+        const QString prefix = argument.endsWith(QLatin1Char('/')) ? argument : argument + QLatin1Char('/');
+        QStringList found;
+        QDirIterator it(argument, QDir::Files, QDirIterator::Subdirectories);
+        while (it.hasNext()) {
+            it.next();
+            const QFileInfo info = it.fileInfo();
+            if (imageSuffixes.contains(info.suffix().toLower())
+                && !info.absoluteFilePath().startsWith(outPath))
+                found.append(prefix + QDir(argument).relativeFilePath(info.absoluteFilePath()));
+        }
+        found.sort();
+        files += found;
     }
     return files;
 }
@@ -94,8 +106,9 @@ int runRd(const QStringList &arguments)
         "shards.csv, a plot per image, plot-average.png and report.html to the output folder.\n"
         "With --merge, the arguments are output folders of shards, combined into one report."));
     parser.addPositionalArgument(QStringLiteral("IMAGE_OR_DIR"),
-                                 QStringLiteral("Image files, or folders whose images (png, jpg, jpeg, bmp, ppm, pgm) "
-                                                "are taken in name order; output folders with --merge."),
+                                 QStringLiteral("Image files, or folders whose images (png, jpg, jpeg, bmp, ppm, pgm), "
+                                                "subfolders included, are taken in path order; output folders with "
+                                                "--merge."),
                                  QStringLiteral("IMAGE_OR_DIR..."));
     const QCommandLineOption outOption(QStringLiteral("out"), QStringLiteral("Output folder (default rd)."),
                                        QStringLiteral("DIR"), QStringLiteral("rd"));
@@ -110,8 +123,9 @@ int runRd(const QStringList &arguments)
     const QCommandLineOption mergeOption(QStringLiteral("merge"),
                                          QStringLiteral("Merge the output folders given as arguments."));
     const QCommandLineOption weightsOption(QStringLiteral("weights"),
-                                           QStringLiteral("Weights file (default weights_out.txt)."),
-                                           QStringLiteral("FILE"), QStringLiteral("weights_out.txt"));
+                                           QStringLiteral("Weights file (default weights_out.txt, or the table "
+                                                          "'ftjpeg workdir' writes when there is none here)."),
+                                           QStringLiteral("FILE"));
     parser.addOptions({outOption, jobsOption, shardOption, mergeOption, weightsOption});
     int status = ExitSuccess;
     if (!parseCommandLine(parser, arguments, 0, INT_MAX, &status))
@@ -162,13 +176,20 @@ int runRd(const QStringList &arguments)
         return usageError(program, QStringLiteral("--shard must be K/N with 0 <= K < N, not '%1'")
                                        .arg(parser.value(shardOption)));
 
-    const QString weightsFile = parser.value(weightsOption);
+    const QString defaultWeightsFile = QStringLiteral("weights_out.txt");
     QList<float> weights;
     QString error;
-    if (!loadWeightsTable(weightsFile, weights, &error))
+    if (!parser.isSet(weightsOption) && !QFileInfo::exists(defaultWeightsFile)) {
+        weights = workingDirectoryWeights();
+        printError(QStringLiteral("note: no %1 here; using the table 'ftjpeg workdir' writes, entry i = "
+                                  "1 / (1 + (i/20)^2)")
+                       .arg(defaultWeightsFile));
+    } else if (!loadWeightsTable(parser.isSet(weightsOption) ? parser.value(weightsOption) : defaultWeightsFile,
+                                 weights, &error)) {
         return failure(error);
+    }
 
-    const QStringList files = expandInputs(positional);
+    const QStringList files = expandInputs(positional, outDirectory);
     if (files.isEmpty())
         return failure(QStringLiteral("no images in %1").arg(positional.join(QStringLiteral(", "))));
     shard.inputImages = files.size();

@@ -12,6 +12,7 @@
 #include "rdplot.h"
 #include "rdprogress.h"
 #include "testsupport.h"
+#include "workdirgenerator.h"
 
 #include <QtTest>
 
@@ -374,6 +375,39 @@ private slots:
         QCOMPARE(skipped.rows[0][1], QStringLiteral("mixed/broken.jpg"));
         QCOMPARE(readCsv(scratch.filePath(QStringLiteral("out-mixed/points.csv"))).rows.size(), 42);
         QVERIFY(run.result.out.contains("1 image measured, 3 skipped"));
+    }
+
+    void foldersAreSearchedDeepWithoutAWeightsFile()
+    {
+        // A folder without weights_out.txt; the output folder lies inside the
+        // corpus and holds a PNG already, which is no input.
+        const QString tree = scratch.filePath(QStringLiteral("tree"));
+        QVERIFY(QDir(tree).mkpath(QStringLiteral("corpus/sub")));
+        QVERIFY(QDir(tree).mkpath(QStringLiteral("corpus/rd-out")));
+        QVERIFY(saveCrop(QStringLiteral("chelsea.png"), QRect(40, 40, 24, 20), tree + "/corpus/top.png"));
+        QVERIFY(saveCrop(QStringLiteral("camera.png"), QRect(90, 90, 20, 24), tree + "/corpus/sub/deep.png"));
+        QVERIFY(saveCrop(QStringLiteral("brick.png"), QRect(0, 0, 20, 20), tree + "/corpus/rd-out/plot-old.png"));
+        const RdRun run({QStringLiteral("corpus"), QStringLiteral("--out"), QStringLiteral("corpus/rd-out")}, tree);
+        QVERIFY2(run.result.exitCode == 0, run.result.err.constData());
+        QVERIFY2(run.result.err.contains("note: no weights_out.txt here"), run.result.err.constData());
+        const Csv deep = readCsv(tree + QStringLiteral("/corpus/rd-out/points.csv"));
+        QCOMPARE(deep.rows.size(), 2 * 42);
+        QCOMPARE(deep.field(0, "image"), QStringLiteral("corpus/sub/deep.png"));
+        QCOMPARE(deep.field(42, "image"), QStringLiteral("corpus/top.png"));
+
+        // The table it falls back on is the one the working directory gets.
+        QByteArray table;
+        for (int i = 0; i < workingDirectoryWeightCount; ++i)
+            table += QByteArray::number(workingDirectoryWeight(i), 'g', 9) + '\n';
+        QVERIFY(writeFileBytes(tree + QStringLiteral("/table.txt"), table));
+        const RdRun explicitTable({QStringLiteral("corpus/sub"), QStringLiteral("corpus/top.png"),
+                                   QStringLiteral("--weights"), QStringLiteral("table.txt"), QStringLiteral("--out"),
+                                   QStringLiteral("explicit")},
+                                  tree);
+        QVERIFY2(explicitTable.result.exitCode == 0, explicitTable.result.err.constData());
+        QVERIFY(!explicitTable.result.err.contains("note:"));
+        QCOMPARE(pointsWithoutTimes(tree + QStringLiteral("/explicit/points.csv")),
+                 pointsWithoutTimes(tree + QStringLiteral("/corpus/rd-out/points.csv")));
     }
 
     void failuresBeforeAnyWork()
