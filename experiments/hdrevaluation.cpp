@@ -25,6 +25,9 @@ bool startHdrEvaluation()
     // table replaces an earlier one only once it is complete, so a run that
     // fails part way keeps the earlier table.
     QSaveFile file(outputName);
+    // In a folder where no new file can be made, a writable table of that
+    // name is still written, in place, as a plain open would.
+    file.setDirectWriteFallback(true);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
         std::cout << "cannot open output file\n";
         flushStandardOutput();

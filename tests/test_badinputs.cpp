@@ -351,8 +351,13 @@ void BadInputsTest::protectedFilesAndFolders()
         QFile::remove(name);
     QVERIFY(QFile::setPermissions(QStringLiteral("out.png"), QFileDevice::Permissions(0x6666)));
     QVERIFY(QFile::setPermissions(QStringLiteral("jpeg.jpg"), QFileDevice::Permissions(0x6666)));
+    QVERIFY(writeFileBytes(QStringLiteral("out_hdr_test_ftih.csv"), earlier));
+    QVERIFY(QFile::setPermissions(QStringLiteral("out_hdr_test_ftih.csv"), QFileDevice::Permissions(0x6666)));
     const QStringList before = folderEntries();
     QVERIFY(QFile::setPermissions(bench.scratch.path(), QFileDevice::Permissions(0x5555)));
+    // The HDR table exists and may be written: it is, in place (its images
+    // are missing, so every row is NaN and the run reports that).
+    const ProcessResult evaluate = ftjpegUnprivileged({QStringLiteral("batch"), QStringLiteral("evaluate")});
     const ProcessResult direct =
         ftjpegUnprivileged({QStringLiteral("direct"), QStringLiteral("src.png"), QStringLiteral("new.png")});
     const ProcessResult compress =
@@ -367,6 +372,10 @@ void BadInputsTest::protectedFilesAndFolders()
     QCOMPARE(direct.err, QByteArray("ftjpeg: cannot write new.png: Permission denied\n"));
     QCOMPARE(compress.exitCode, 1);
     QCOMPARE(compress.err, QByteArray("ftjpeg: cannot write new.jpg: Permission denied\n"));
+    QVERIFY2(!evaluate.err.contains("cannot write") && !evaluate.out.contains("cannot open"), evaluate.err.constData());
+    const QByteArray table = readFileBytes(QStringLiteral("out_hdr_test_ftih.csv"));
+    QCOMPARE(table.count('\n'), 97);
+    QVERIFY(table.startsWith("4;0;4;70;nan;nan\n"));
     lines = bench.newLines();
     QCOMPARE(lines, (QStringList{failureLine(QStringLiteral("Cannot write jpeg.jpg: Permission denied.")),
                                  failureLine(QStringLiteral("Cannot write hybrid.jpg: Permission denied."))}));
