@@ -6,16 +6,20 @@
 #include "colorbatch.h"
 #include "experimentsupport.h"
 #include "imagemetrics.h"
+#include "mainwindow.h"
 #include "referencetransforms.h"
 #include "testsupport.h"
 #include "workdirgenerator.h"
 
 #include <QBuffer>
 #include <QImageWriter>
+#include <QPushButton>
+#include <QSpinBox>
 #include <QRegularExpression>
 #include <QtTest>
 
 #include <cmath>
+#include <omp.h>
 
 using namespace experimenttest;
 
@@ -73,6 +77,7 @@ private slots:
     void colorBatchRows_data();
     void colorBatchRows();
     void colorBatchThroughTheWindowsEntryPoint();
+    void windowSlotsRunTheBatches();
     void colorBatchWithoutWeightsFile_data();
     void colorBatchWithoutWeightsFile();
     void colorBatchWithEmptyWeightsFile();
@@ -225,6 +230,53 @@ void TestExperiments::colorBatchThroughTheWindowsEntryPoint()
     QCOMPARE(fields.first(), QByteArray("22"));
     QCOMPARE(fields.at(3), QByteArray("fireworks"));
     QVERIFY(QFileInfo::exists(QStringLiteral("out/fireworks_compressed_jpeg_2_0_1_22.jpg")));
+}
+
+// The window's own buttons (enabled here; the form leaves them disabled) run
+// what `ftjpeg batch` runs, with the quality of the spin box, and the colour
+// batch leaves OpenMP at one thread without dynamic adjustment.
+void TestExperiments::windowSlotsRunTheBatches()
+{
+    ScratchDir scratch;
+    QVERIFY(prepare(scratch, {QStringLiteral("weights_out.txt"), QStringLiteral("in"), QStringLiteral("out"),
+                              QStringLiteral("temp")}));
+    const ProcessResult evaluated = batch({QStringLiteral("evaluate")}, scratch, *echo);
+    QCOMPARE(evaluated.exitCode, 0);
+    const QByteArray table = readFileBytes(QStringLiteral("out_hdr_test_ftih.csv"));
+    QCOMPARE(table.count('\n'), 97);
+    QVERIFY(QFile::remove(QStringLiteral("out_hdr_test_ftih.csv")));
+    const ProcessResult swept = batch({QStringLiteral("jpeg-stat")}, scratch, *echo);
+    QCOMPARE(swept.exitCode, 0);
+
+    MainWindow window;
+    for (const char *name : {"pushButton_6", "pushButton_7", "pushButton_8"})
+        window.findChild<QPushButton *>(QLatin1String(name))->setEnabled(true);
+    window.findChild<QSpinBox *>(QStringLiteral("jpeg_qual"))->setValue(27);
+    auto click = [&window](const char *name) {
+        return captureStdout([&window, name] { window.findChild<QPushButton *>(QLatin1String(name))->click(); });
+    };
+    const QByteArray path = qgetenv("PATH");
+    qputenv("PATH", QFile::encodeName(echo->path()) + ':' + path);
+    omp_set_dynamic(1);
+    omp_set_num_threads(2);
+    const QByteArray colour = click("pushButton_6");
+    const bool dynamic = omp_get_dynamic();
+    const int threads = omp_get_max_threads();
+    const QByteArray evaluation = click("pushButton_7");
+    const QByteArray sweep = click("pushButton_8");
+    qputenv("PATH", path);
+
+    QVERIFY(!dynamic);
+    QCOMPARE(threads, 1);
+    const QList<QByteArray> fields = rowBefore(colour, colorCommand(QStringLiteral("_2_0_1_27")));
+    QCOMPARE(fields.size(), 6);
+    QCOMPARE(fields.first(), QByteArray("27"));
+    QCOMPARE(fields.at(3), QByteArray("fireworks"));
+    QVERIFY(QFileInfo::exists(QStringLiteral("out/fireworks_compressed_jpeg_2_0_1_27.jpg")));
+    QCOMPARE(evaluation, QByteArray());
+    QCOMPARE(readFileBytes(QStringLiteral("out_hdr_test_ftih.csv")), table);
+    QCOMPARE(sweep, swept.out);
+    QCOMPARE(sweep.count("ssimdiff_cygwin -CC 1 in/texture.ppm temp/texture_bic_sm_"), 11);
 }
 
 void TestExperiments::colorBatchWithoutWeightsFile_data()
