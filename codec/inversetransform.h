@@ -15,7 +15,10 @@ int requiredWeightCount(int width, int height, int step, int radius);
 // Inverse F-transform: expands a component image to width x height opaque
 // ARGB32 pixels. Row terms (outer) times column terms (inner) are accumulated
 // in single precision, node indexes clamped to the component image's last
-// column and row, weights looked up in the table.
+// column and row, weights looked up in the table. A channel whose weight sum
+// is 0, or whose quotient is not finite or beyond the range of int (NaN,
+// infinite or huge entries in the table), is 0; other channels keep the low
+// 8 bits of the truncated quotient.
 //
 // Returns a null image, and sets *error when given, if the components are
 // null, the size is not positive, step < 1, radius < 0, or the table is
