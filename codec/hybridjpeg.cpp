@@ -65,15 +65,6 @@ bool firstLineReachesMarker(const QByteArray &head)
     return true;
 }
 
-QString shortTableMessage(const QString &tableName, int entries, int needed)
-{
-    return QStringLiteral("the weights table%1 has %2 entries, but step %3 and radius %4 need %5")
-        .arg(tableName.isEmpty() ? QString() : QStringLiteral(" of ") + displayName(tableName))
-        .arg(entries)
-        .arg(hybridStep)
-        .arg(hybridRadius)
-        .arg(needed);
-}
 
 QImage decodeHybridFile(const QString &fileName, const QList<float> &weights, const QString &tableName,
                         QString *error)
@@ -102,7 +93,7 @@ QImage decodeHybridFile(const QString &fileName, const QList<float> &weights, co
     const int height = components.height() * 2;
     const int needed = requiredWeightCount(width, height, hybridStep, hybridRadius);
     if (weights.size() < needed)
-        return fail(error, shortTableMessage(tableName, weights.size(), needed));
+        return fail(error, shortWeightsTableMessage(tableName, weights.size(), needed, hybridStep, hybridRadius));
     return withFixedResolution(
         inverseFTransform(components, width, height, hybridStep, hybridRadius, weights, error));
 }
@@ -197,7 +188,7 @@ QImage compressHybrid(const QImage &source, int quality, const QList<float> &wei
         return fail(error, tooSmallMessage(source));
     const int needed = requiredWeightCount(width, height, hybridStep, hybridRadius);
     if (weights.size() < needed)
-        return fail(error, shortTableMessage(QString(), weights.size(), needed));
+        return fail(error, shortWeightsTableMessage(QString(), weights.size(), needed, hybridStep, hybridRadius));
 
     // Encoded in memory, marked, then written in one piece: a failure leaves
     // no truncated file and keeps any earlier file of that name.

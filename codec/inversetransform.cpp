@@ -1,5 +1,7 @@
 #include "inversetransform.h"
 
+#include "weightsfile.h"
+
 #include "cpufeatures.h"
 #include "imagebuffer.h"
 #include "scanlinesource.h"
@@ -58,11 +60,7 @@ QImage inverseFTransform(const QImage &components, int width, int height, int st
         return fail(QStringLiteral("invalid reconstruction radius %1 (must be at least 0)").arg(radius));
     const int needed = requiredWeightCount(width, height, step, radius);
     if (weights.size() < needed)
-        return fail(QStringLiteral("the weights table has %1 entries, but step %2 and radius %3 need %4")
-                        .arg(weights.size())
-                        .arg(step)
-                        .arg(radius)
-                        .arg(needed));
+        return fail(shortWeightsTableMessage(QString(), weights.size(), needed, step, radius));
 
     QImage output = newTransformImage(width, height, QImage::Format_ARGB32);
     if (output.isNull())

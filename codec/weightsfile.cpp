@@ -35,3 +35,13 @@ bool readWeightsFile(QList<float> &weights, const QString &fileName)
     std::fflush(stdout);
     return false;
 }
+
+QString shortWeightsTableMessage(const QString &tableName, int entries, int needed, int step, int radius)
+{
+    return QStringLiteral("the weights table%1 has %2 entries, but step %3 and radius %4 need %5")
+        .arg(tableName.isEmpty() ? QString() : QStringLiteral(" of ") + QDir::toNativeSeparators(tableName))
+        .arg(entries)
+        .arg(step)
+        .arg(radius)
+        .arg(needed);
+}

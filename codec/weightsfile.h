@@ -15,4 +15,8 @@ bool loadWeightsTable(const QString &fileName, QList<float> &weights, QString *e
 // to standard output and leaves weights empty.
 bool readWeightsFile(QList<float> &weights, const QString &fileName = QStringLiteral("weights_out.txt"));
 
+// What a table too short for a call says: its entries and those that step
+// and radius need, naming the file it came from when tableName is not empty.
+QString shortWeightsTableMessage(const QString &tableName, int entries, int needed, int step, int radius);
+
 #endif // WEIGHTSFILE_H

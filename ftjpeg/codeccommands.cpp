@@ -97,15 +97,6 @@ bool readWeights(const QString &fileName, QList<float> &weights, QString *error)
     return loadWeightsTable(fileName, weights, error);
 }
 
-QString shortTableMessage(const QString &weightsFile, int entries, int needed, int step, int radius)
-{
-    return QStringLiteral("the weights table of %1 has %2 entries, but step %3 and radius %4 need %5")
-        .arg(displayName(weightsFile))
-        .arg(entries)
-        .arg(step)
-        .arg(radius)
-        .arg(needed);
-}
 
 // Whether the file holds a JPEG stream marked as hybrid.
 bool isHybridFile(const QString &fileName, QString *error)
@@ -230,7 +221,7 @@ int runInverse(const QStringList &arguments)
         return failure(error);
     const int needed = requiredWeightCount(width, height, step, radius);
     if (weights.size() < needed)
-        return failure(shortTableMessage(weightsFile, weights.size(), needed, step, radius));
+        return failure(shortWeightsTableMessage(weightsFile, weights.size(), needed, step, radius));
     QImage components;
     if (!readImageFile(input, components, &error))
         return failure(error);
@@ -298,7 +289,7 @@ int runCompress(const QStringList &arguments)
         return failure(error);
     const int needed = requiredWeightCount(source.width(), source.height(), 2, 1);
     if (weights.size() < needed)
-        return failure(shortTableMessage(weightsFile, weights.size(), needed, 2, 1));
+        return failure(shortWeightsTableMessage(weightsFile, weights.size(), needed, 2, 1));
 
     // The hybrid file is made beside OUT under a temporary name and takes
     // OUT's place only once the decoded image, when asked for, is written too.

@@ -294,8 +294,11 @@ void TestInverseWeights::shortTableIsRefusedWithCounts()
         QString error;
         const QImage refused = inverseFTransform(components, 16, 16, c.step, c.radius, weights, &error);
         QVERIFY(refused.isNull());
-        QVERIFY2(error.contains(QString::number(c.needed)) && error.contains(QString::number(c.needed - 1)),
-                 qPrintable(error));
+        QCOMPARE(error, QStringLiteral("the weights table has %1 entries, but step %2 and radius %3 need %4")
+                            .arg(c.needed - 1)
+                            .arg(c.step)
+                            .arg(c.radius)
+                            .arg(c.needed));
         QCOMPARE(requiredWeightCount(16, 16, c.step, c.radius), c.needed);
         // One entry more is enough.
         weights = irregularWeights().mid(0, c.needed);
@@ -303,12 +306,9 @@ void TestInverseWeights::shortTableIsRefusedWithCounts()
         QVERIFY2(!inverseFTransform(components, 16, 16, c.step, c.radius, weights, &error).isNull(),
                  qPrintable(error));
     }
-    // The message names both counts.
     QString error;
-    inverseFTransform(components, 16, 16, 2, 1, irregularWeights().mid(0, 7), &error);
-    QVERIFY2(error.contains(QLatin1String("7")) && error.contains(QLatin1String("11")), qPrintable(error));
     QVERIFY(inverseFTransform(components, 16, 16, 2, 1, QList<float>(), &error).isNull());
-    QVERIFY2(error.contains(QLatin1String("0")) && error.contains(QLatin1String("11")), qPrintable(error));
+    QCOMPARE(error, QStringLiteral("the weights table has 0 entries, but step 2 and radius 1 need 11"));
 }
 
 void TestInverseWeights::tableLengthFollowsTheDistancesThatOccur()
