@@ -6,7 +6,13 @@ cd "$(dirname "$0")"
 scripts/setup.sh
 scripts/prepare-workdir.sh
 
-if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ] && [ -z "${QT_QPA_PLATFORM:-}" ]; then
+# Only the X11 and Wayland platforms (Qt's default here) need a display;
+# offscreen, vnc and the like do not.
+case "${QT_QPA_PLATFORM:-xcb}" in
+    xcb*|wayland*) needs_display=true ;;
+    *) needs_display=false ;;
+esac
+if $needs_display && [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
     cat >&2 <<'MSG'
 run.sh: there is no display to open the window on (neither DISPLAY nor WAYLAND_DISPLAY is set).
 Everything is built and build/workdir is ready. To start the window anyway:
