@@ -1,6 +1,7 @@
 #include "imagefile.h"
 
 #include "hybridjpeg.h"
+#include "imagebuffer.h"
 
 #include <QBuffer>
 #include <QDir>
@@ -218,7 +219,18 @@ bool readImageFile(const QString &fileName, QImage &image, QString *error, qint6
     }
     QImageReader reader(fileName);
     reader.setDecideFormatFromContent(true);
+    // A reader that decodes into an image of the right size and format
+    // (Qt's JPEG reader does) gets one of fresh mapped memory, as the
+    // transforms' outputs are: page faults on tens of megabytes of new 4 KB
+    // pages would cost it more than the decoding itself.
+    // imageFormat() is compared with the formats meant, not passed on: for a
+    // damaged JPEG stream Qt's reader returns an undefined value.
     QImage loaded;
+    const QImage::Format format = reader.imageFormat();
+    if (size.isValid()
+        && (format == QImage::Format_RGB32 || format == QImage::Format_ARGB32
+            || format == QImage::Format_ARGB32_Premultiplied))
+        loaded = newTransformImage(size.width(), size.height(), format);
     if (!reader.read(&loaded)) {
         setError(error, QStringLiteral("cannot read %1: %2").arg(displayName(fileName), reader.errorString()));
         return false;

@@ -62,6 +62,7 @@ private slots:
     void tooSmallSourcesAreRefusedWithoutWriting();
     void failedWritesKeepTheEarlierFile();
     void imageFilesAreWrittenWholeOrNotAtAll();
+    void imageFilesReadAsQtReadsThem();
 };
 
 void TestHybridJpeg::hybridFileStartsWithTheMarkedHeader()
@@ -495,6 +496,44 @@ void TestHybridJpeg::imageFilesAreWrittenWholeOrNotAtAll()
     QVERIFY2(error.contains(QLatin1String("text.png")), qPrintable(error));
     QVERIFY(readImageFile(QStringLiteral("out.png"), image, &error));
     QCOMPARE(image.size(), QSize(20, 20));
+}
+
+// Large images are decoded into memory of their own; what they decode to is
+// what Qt's reader gives, format and pixels, for every kind of file.
+void TestHybridJpeg::imageFilesReadAsQtReadsThem()
+{
+    ScratchDir scratch;
+    const QImage photo = loadPhoto(QStringLiteral("astronaut.png")).scaled(1500, 1100);
+    QImage alpha = photo.convertToFormat(QImage::Format_ARGB32);
+    for (int y = 0; y < alpha.height(); ++y)
+        for (int x = 0; x < alpha.width(); ++x)
+            alpha.setPixel(x, y, (alpha.pixel(x, y) & 0xFFFFFFu) | (uint((x + y) & 0xFF) << 24));
+    const struct
+    {
+        const char *name;
+        QImage image;
+        const char *format;
+        int quality;
+    } files[] = {
+        {"colour.jpg", photo, "jpg", 85},
+        {"grey.jpg", photo.convertToFormat(QImage::Format_Grayscale8), "jpg", 60},
+        {"alpha.png", alpha, "png", -1},
+        {"small.jpg", photo.copy(0, 0, 33, 17), "jpg", 90},
+        {"indexed.bmp", photo.copy(0, 0, 300, 200).convertToFormat(QImage::Format_Indexed8), "bmp", -1},
+    };
+    for (const auto &file : files) {
+        QVERIFY(file.image.save(QLatin1String(file.name), file.format, file.quality));
+        const QImage expected(QLatin1String(file.name));
+        QVERIFY(!expected.isNull());
+        QImage read;
+        QString error;
+        QVERIFY2(readImageFile(QLatin1String(file.name), read, &error), qPrintable(error));
+        QCOMPARE(read.format(), expected.format());
+        QVERIFY2(read == expected, file.name);
+        // A second read into the same variable gives the same again.
+        QVERIFY(readImageFile(QLatin1String(file.name), read, &error));
+        QVERIFY2(read == expected, file.name);
+    }
 }
 
 QTEST_GUILESS_MAIN(TestHybridJpeg)
