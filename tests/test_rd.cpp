@@ -20,6 +20,7 @@
 #include <QDir>
 #include <QFile>
 #include <QImageWriter>
+#include <QProcess>
 
 #include <cmath>
 
@@ -408,6 +409,44 @@ private slots:
         QVERIFY(!explicitTable.result.err.contains("note:"));
         QCOMPARE(pointsWithoutTimes(tree + QStringLiteral("/explicit/points.csv")),
                  pointsWithoutTimes(tree + QStringLiteral("/corpus/rd-out/points.csv")));
+    }
+
+    void progressOnATerminalOnly()
+    {
+        // Under script(1) standard error is a terminal: the bar is redrawn in
+        // place and ends with the total time; standard output stays clean.
+        const QString command = QStringLiteral("'%1' rd one/cat.png --out out-tty --jobs 1 2>&1 >tty-out.txt")
+                                    .arg(binPath(QStringLiteral("ftjpeg")));
+        const ProcessResult run = runProcess(QStringLiteral("script"),
+                                             {QStringLiteral("-qec"), command, QStringLiteral("/dev/null")},
+                                             scratch.path());
+        QVERIFY2(run.exitCode == 0, run.out.constData());
+        QVERIFY2(run.out.contains("\r[") && run.out.contains("] 100% 42/42 points") && run.out.contains(" in all"),
+                 run.out.constData());
+        const QByteArray out = readFileBytes(scratch.filePath(QStringLiteral("tty-out.txt")));
+        QVERIFY2(out.startsWith("out-tty/report.html: 1 image measured") && !out.contains('\r'), out.constData());
+    }
+
+    void interruptedRunLeavesNoTable()
+    {
+        QVERIFY(QDir(scratch.path()).mkpath(QStringLiteral("large")));
+        for (const char *name : {"astronaut.png", "chelsea.png", "gravel.png"})
+            QVERIFY(QFile::copy(sourcePath(QStringLiteral("data/photos/")) + QLatin1String(name),
+                                scratch.filePath(QStringLiteral("large/")) + QLatin1String(name)));
+        QProcess process;
+        process.setWorkingDirectory(scratch.path());
+        process.start(binPath(QStringLiteral("ftjpeg")), {QStringLiteral("rd"), QStringLiteral("large"),
+                                                         QStringLiteral("--out"), QStringLiteral("out-cut"),
+                                                         QStringLiteral("--jobs"), QStringLiteral("1")});
+        QVERIFY(process.waitForStarted());
+        QTest::qWait(700);
+        QCOMPARE(process.state(), QProcess::Running);
+        process.terminate();
+        QVERIFY(process.waitForFinished());
+        QVERIFY(process.exitStatus() == QProcess::CrashExit || process.exitCode() != 0);
+        const QStringList left = QDir(scratch.filePath(QStringLiteral("out-cut")))
+                                     .entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot);
+        QVERIFY2(left.filter(QStringLiteral(".csv")).isEmpty(), qPrintable(left.join(QLatin1Char(' '))));
     }
 
     void failuresBeforeAnyWork()
