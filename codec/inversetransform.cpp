@@ -54,8 +54,8 @@ QImage inverseFTransform(const QImage &components, int width, int height, int st
         return fail(QStringLiteral("no component image to expand"));
     if (width < 1 || height < 1)
         return fail(QStringLiteral("invalid output size %1x%2").arg(width).arg(height));
-    if (step < 1)
-        return fail(QStringLiteral("invalid node spacing %1 (must be at least 1)").arg(step));
+    if (step < 1 || step > maxTransformStep)
+        return fail(QStringLiteral("invalid node spacing %1 (must be from 1 to %2)").arg(step).arg(maxTransformStep));
     if (radius < 0)
         return fail(QStringLiteral("invalid reconstruction radius %1 (must be at least 0)").arg(radius));
     const int needed = requiredWeightCount(width, height, step, radius);

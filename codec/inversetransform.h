@@ -12,6 +12,10 @@
 // ceil(float(d * float(20 / step))) for the node distances d that occur.
 int requiredWeightCount(int width, int height, int step, int radius);
 
+// The largest node spacing the inverse transform takes: its working memory
+// grows with the spacing, and no image of the size limit needs more.
+constexpr int maxTransformStep = 1 << 20;
+
 // Inverse F-transform: expands a component image to width x height opaque
 // ARGB32 pixels. Row terms (outer) times column terms (inner) are accumulated
 // in single precision, node indexes clamped to the component image's last
@@ -21,7 +25,8 @@ int requiredWeightCount(int width, int height, int step, int radius);
 // 8 bits of the truncated quotient.
 //
 // Returns a null image, and sets *error when given, if the components are
-// null, the size is not positive, step < 1, radius < 0, or the table is
+// null, the size is not positive, step is outside 1 .. maxTransformStep,
+// radius < 0, or the table is
 // shorter than requiredWeightCount() (the message says how many entries were
 // needed and how many the table has). Nothing is computed in that case.
 QImage inverseFTransform(const QImage &components, int width, int height, int step, int radius,

@@ -31,7 +31,7 @@ namespace {
 // Node spacings and radii beyond this are refused as usage errors: they make
 // no sense for any image that can be read, and a kernel of that many
 // coefficients would not fit in memory.
-constexpr int maxGeometry = 1 << 20;
+constexpr int maxGeometry = maxTransformStep;
 
 const char defaultWeightsFile[] = "weights_out.txt";
 
