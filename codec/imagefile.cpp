@@ -182,43 +182,55 @@ bool readImageFile(const QString &fileName, QImage &image, QString *error, qint6
         setError(error, QStringLiteral("cannot read %1: the file is empty").arg(displayName(fileName)));
         return false;
     }
-    {
-        QFile file(fileName);
-        const qint64 overrun = file.open(QIODevice::ReadOnly) ? overrunningPngChunk(file) : -1;
-        if (overrun >= 0) {
-            setError(error, QStringLiteral("cannot read %1: a PNG chunk of %2 bytes runs past the end of the file "
-                                           "(%3 bytes); the file is damaged or truncated")
-                                .arg(displayName(fileName))
-                                .arg(overrun)
-                                .arg(file.size()));
-            return false;
-        }
-    }
-    const QSize size = readImageSize(fileName);
-    if (size.isValid() && qint64(size.width()) * qint64(size.height()) > maxPixels) {
-        setError(error, tooLargeMessage(fileName, size, maxPixels));
-        return false;
-    }
+    QImageReader reader(fileName);
+    reader.setDecideFormatFromContent(true);
+    // The size the file declares, checked before anything is decoded: a JPEG
+    // stream's from its frame header, which also tells whether the file can
+    // hold the image at all; any other format's from Qt's reader, once the
+    // file is known to hold every PNG chunk it declares.
+    QSize size;
     {
         QFile file(fileName);
         if (file.open(QIODevice::ReadOnly)) {
             const JpegFrame frame = jpegFrame(file);
-            const qint64 needed = frame.size.isValid() ? minimumJpegBytes(frame) : 0;
-            if (file.size() < needed) {
-                setError(error, QStringLiteral("cannot read %1: %2 bytes cannot hold a JPEG image of %3x%4 "
-                                               "pixels (at least %5 are needed); the file is damaged or "
-                                               "truncated")
-                                    .arg(displayName(fileName))
-                                    .arg(file.size())
-                                    .arg(frame.size.width())
-                                    .arg(frame.size.height())
-                                    .arg(needed));
-                return false;
+            if (frame.size.isValid()) {
+                size = frame.size;
+                if (qint64(size.width()) * qint64(size.height()) > maxPixels) {
+                    setError(error, tooLargeMessage(fileName, size, maxPixels));
+                    return false;
+                }
+                const qint64 needed = minimumJpegBytes(frame);
+                if (file.size() < needed) {
+                    setError(error, QStringLiteral("cannot read %1: %2 bytes cannot hold a JPEG image of %3x%4 "
+                                                   "pixels (at least %5 are needed); the file is damaged or "
+                                                   "truncated")
+                                        .arg(displayName(fileName))
+                                        .arg(file.size())
+                                        .arg(size.width())
+                                        .arg(size.height())
+                                        .arg(needed));
+                    return false;
+                }
+            } else if (file.seek(0)) {
+                const qint64 overrun = overrunningPngChunk(file);
+                if (overrun >= 0) {
+                    setError(error, QStringLiteral("cannot read %1: a PNG chunk of %2 bytes runs past the end of "
+                                                   "the file (%3 bytes); the file is damaged or truncated")
+                                        .arg(displayName(fileName))
+                                        .arg(overrun)
+                                        .arg(file.size()));
+                    return false;
+                }
             }
         }
     }
-    QImageReader reader(fileName);
-    reader.setDecideFormatFromContent(true);
+    if (!size.isValid()) {
+        size = reader.size();
+        if (size.isValid() && qint64(size.width()) * qint64(size.height()) > maxPixels) {
+            setError(error, tooLargeMessage(fileName, size, maxPixels));
+            return false;
+        }
+    }
     // A reader that decodes into an image of the right size and format
     // (Qt's JPEG reader does) gets one of fresh mapped memory, as the
     // transforms' outputs are: page faults on tens of megabytes of new 4 KB
