@@ -42,6 +42,7 @@ struct JpegFrame
 {
     QSize size;
     uchar marker = 0;
+    int components = 0; // colour components of the frame, 0 when not told
 };
 
 // The frame header of a JPEG stream, found by walking its marker segments
@@ -66,7 +67,7 @@ JpegFrame jpegFrame(QIODevice &device)
             continue; // no segment follows these markers
         if (marker == 0xD9 || marker == 0xDA)
             return JpegFrame(); // end of image or scan data before any frame header
-        uchar header[7];
+        uchar header[8];
         if (device.read(reinterpret_cast<char *>(header), 2) != 2)
             return JpegFrame();
         const int length = (header[0] << 8) | header[1];
@@ -76,6 +77,8 @@ JpegFrame jpegFrame(QIODevice &device)
             // Precision, height, width.
             if (length < 7 || device.read(reinterpret_cast<char *>(header + 2), 5) != 5)
                 return JpegFrame();
+            // Then the number of components.
+            const bool toldComponents = length >= 8 && device.read(reinterpret_cast<char *>(header + 7), 1) == 1;
             const int height = (header[3] << 8) | header[4];
             const int width = (header[5] << 8) | header[6];
             // A height of 0 is defined later in the stream (DNL marker).
@@ -84,6 +87,7 @@ JpegFrame jpegFrame(QIODevice &device)
             JpegFrame frame;
             frame.size = QSize(width, height);
             frame.marker = marker;
+            frame.components = toldComponents ? header[7] : 0;
             return frame;
         }
         if (!device.seek(device.pos() + length - 2))
@@ -189,12 +193,14 @@ bool readImageFile(const QString &fileName, QImage &image, QString *error, qint6
     // hold the image at all; any other format's from Qt's reader, once the
     // file is known to hold every PNG chunk it declares.
     QSize size;
+    int jpegComponents = 0;
     {
         QFile file(fileName);
         if (file.open(QIODevice::ReadOnly)) {
             const JpegFrame frame = jpegFrame(file);
             if (frame.size.isValid()) {
                 size = frame.size;
+                jpegComponents = frame.components;
                 if (qint64(size.width()) * qint64(size.height()) > maxPixels) {
                     setError(error, tooLargeMessage(fileName, size, maxPixels));
                     return false;
@@ -231,18 +237,14 @@ bool readImageFile(const QString &fileName, QImage &image, QString *error, qint6
             return false;
         }
     }
-    // A reader that decodes into an image of the right size and format
-    // (Qt's JPEG reader does) gets one of fresh mapped memory, as the
-    // transforms' outputs are: page faults on tens of megabytes of new 4 KB
-    // pages would cost it more than the decoding itself.
-    // imageFormat() is compared with the formats meant, not passed on: for a
-    // damaged JPEG stream Qt's reader returns an undefined value.
+    // Qt's JPEG reader decodes a colour stream (three or four components)
+    // into an RGB32 image of the frame's size, and into the one it is given
+    // when that has the size and format already: a large one gets fresh
+    // mapped memory, as the transforms' outputs do, since page faults on tens
+    // of megabytes of new 4 KB pages would cost more than the decoding.
     QImage loaded;
-    const QImage::Format format = reader.imageFormat();
-    if (size.isValid()
-        && (format == QImage::Format_RGB32 || format == QImage::Format_ARGB32
-            || format == QImage::Format_ARGB32_Premultiplied))
-        loaded = newTransformImage(size.width(), size.height(), format);
+    if (jpegComponents == 3 || jpegComponents == 4)
+        loaded = newTransformImage(size.width(), size.height(), QImage::Format_RGB32);
     if (!reader.read(&loaded)) {
         setError(error, QStringLiteral("cannot read %1: %2").arg(displayName(fileName), reader.errorString()));
         return false;

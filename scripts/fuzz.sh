@@ -15,7 +15,7 @@ seconds=${1:-20}
 shift || true
 jobs=$(nproc 2>/dev/null || echo 2)
 
-cmake -S . -B build-fuzz -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DVELTRANO_FUZZ=ON \
+cmake -S . -B build-fuzz -DCMAKE_CXX_COMPILER=clang++ -DVELTRANO_FUZZ=ON \
     -DBUILD_TESTING=OFF -DVELTRANO_BENCH=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null || exit 1
 cmake --build build-fuzz --target fuzz_targets -j"$jobs" >/dev/null || {
     echo "fuzz.sh: the fuzz targets do not build; run 'cmake --build build-fuzz --target fuzz_targets' to see why" >&2
