@@ -192,50 +192,41 @@ bool readImageFile(const QString &fileName, QImage &image, QString *error, qint6
     // stream's from its frame header, which also tells whether the file can
     // hold the image at all; any other format's from Qt's reader, once the
     // file is known to hold every PNG chunk it declares.
-    QSize size;
-    int jpegComponents = 0;
+    JpegFrame frame;
+    qint64 fileBytes = 0;
+    qint64 overrun = -1;
     {
         QFile file(fileName);
         if (file.open(QIODevice::ReadOnly)) {
-            const JpegFrame frame = jpegFrame(file);
-            if (frame.size.isValid()) {
-                size = frame.size;
-                jpegComponents = frame.components;
-                if (qint64(size.width()) * qint64(size.height()) > maxPixels) {
-                    setError(error, tooLargeMessage(fileName, size, maxPixels));
-                    return false;
-                }
-                const qint64 needed = minimumJpegBytes(frame);
-                if (file.size() < needed) {
-                    setError(error, QStringLiteral("cannot read %1: %2 bytes cannot hold a JPEG image of %3x%4 "
-                                                   "pixels (at least %5 are needed); the file is damaged or "
-                                                   "truncated")
-                                        .arg(displayName(fileName))
-                                        .arg(file.size())
-                                        .arg(size.width())
-                                        .arg(size.height())
-                                        .arg(needed));
-                    return false;
-                }
-            } else if (file.seek(0)) {
-                const qint64 overrun = overrunningPngChunk(file);
-                if (overrun >= 0) {
-                    setError(error, QStringLiteral("cannot read %1: a PNG chunk of %2 bytes runs past the end of "
-                                                   "the file (%3 bytes); the file is damaged or truncated")
-                                        .arg(displayName(fileName))
-                                        .arg(overrun)
-                                        .arg(file.size()));
-                    return false;
-                }
-            }
+            fileBytes = file.size();
+            frame = jpegFrame(file);
+            if (!frame.size.isValid() && file.seek(0))
+                overrun = overrunningPngChunk(file);
         }
     }
-    if (!size.isValid()) {
-        size = reader.size();
-        if (size.isValid() && qint64(size.width()) * qint64(size.height()) > maxPixels) {
-            setError(error, tooLargeMessage(fileName, size, maxPixels));
-            return false;
-        }
+    if (overrun >= 0) {
+        setError(error, QStringLiteral("cannot read %1: a PNG chunk of %2 bytes runs past the end of the file "
+                                       "(%3 bytes); the file is damaged or truncated")
+                            .arg(displayName(fileName))
+                            .arg(overrun)
+                            .arg(fileBytes));
+        return false;
+    }
+    const QSize size = frame.size.isValid() ? frame.size : reader.size();
+    if (size.isValid() && qint64(size.width()) * qint64(size.height()) > maxPixels) {
+        setError(error, tooLargeMessage(fileName, size, maxPixels));
+        return false;
+    }
+    const qint64 needed = frame.size.isValid() ? minimumJpegBytes(frame) : 0;
+    if (fileBytes < needed) {
+        setError(error, QStringLiteral("cannot read %1: %2 bytes cannot hold a JPEG image of %3x%4 pixels (at "
+                                       "least %5 are needed); the file is damaged or truncated")
+                            .arg(displayName(fileName))
+                            .arg(fileBytes)
+                            .arg(size.width())
+                            .arg(size.height())
+                            .arg(needed));
+        return false;
     }
     // Qt's JPEG reader decodes a colour stream (three or four components)
     // into an RGB32 image of the frame's size, and into the one it is given
@@ -243,7 +234,7 @@ bool readImageFile(const QString &fileName, QImage &image, QString *error, qint6
     // mapped memory, as the transforms' outputs do, since page faults on tens
     // of megabytes of new 4 KB pages would cost more than the decoding.
     QImage loaded;
-    if (jpegComponents == 3 || jpegComponents == 4)
+    if (frame.components == 3 || frame.components == 4)
         loaded = newTransformImage(size.width(), size.height(), QImage::Format_RGB32);
     if (!reader.read(&loaded)) {
         setError(error, QStringLiteral("cannot read %1: %2").arg(displayName(fileName), reader.errorString()));

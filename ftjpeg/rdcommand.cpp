@@ -45,6 +45,7 @@ QStringList expandInputs(const QStringList &arguments, const QString &outDirecto
             continue;
         }
         const QString prefix = argument.endsWith(QLatin1Char('/')) ? argument : argument + QLatin1Char('/');
+        const QDir folder(argument);
         QStringList found;
         QDirIterator it(argument, QDir::Files, QDirIterator::Subdirectories);
         while (it.hasNext()) {
@@ -52,7 +53,7 @@ QStringList expandInputs(const QStringList &arguments, const QString &outDirecto
             const QFileInfo info = it.fileInfo();
             if (imageSuffixes.contains(info.suffix().toLower())
                 && !info.absoluteFilePath().startsWith(outPath))
-                found.append(prefix + QDir(argument).relativeFilePath(info.absoluteFilePath()));
+                found.append(prefix + folder.relativeFilePath(info.absoluteFilePath()));
         }
         found.sort();
         files += found;

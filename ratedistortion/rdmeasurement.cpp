@@ -1,10 +1,8 @@
 #include "rdmeasurement.h"
 
-#include "directtransform.h"
 #include "hybridjpeg.h"
 #include "imagemetrics.h"
 #include "inversetransform.h"
-#include "kernel.h"
 #include "windowedssim.h"
 
 #include <QBuffer>
@@ -16,7 +14,6 @@ namespace {
 
 // The fixed geometry of the hybrid codec.
 constexpr int hybridStep = 2;
-constexpr int hybridKernelRadius = 2;
 constexpr int hybridRadius = 1;
 
 double elapsedMs(const QElapsedTimer &timer)
