@@ -9,7 +9,9 @@ cd "$(dirname "$0")/.."
 packages=(cmake g++ make pkg-config qtbase5-dev qtbase5-dev-tools libqt5gui5 fonts-dejavu-core
           libbenchmark-dev)
 if [ "${1:-}" = "--test" ]; then
-    packages+=(clang libclang-rt-dev)
+    # script(1) and setpriv(1), which tests run, come with bsdutils and
+    # util-linux: essential on Debian, named here for slimmer images.
+    packages+=(clang libclang-rt-dev bsdutils util-linux)
 fi
 
 missing=()
