@@ -65,6 +65,21 @@ bool firstLineReachesMarker(const QByteArray &head)
     return true;
 }
 
+// Whether components of the given size are what a source of width x height
+// stores; false, with *error set, otherwise.
+bool componentsFit(const QSize &components, int width, int height, const QString &name, QString *error)
+{
+    const QSize expected(width / hybridStep, height / hybridStep);
+    if (components == expected)
+        return true;
+    setError(error, QStringLiteral("%1 reads back at %2x%3 pixels instead of %4x%5")
+                        .arg(name)
+                        .arg(components.width())
+                        .arg(components.height())
+                        .arg(expected.width())
+                        .arg(expected.height()));
+    return false;
+}
 
 QImage decodeHybridFile(const QString &fileName, const QList<float> &weights, const QString &tableName,
                         QString *error)
@@ -91,9 +106,8 @@ QImage decodeHybridFile(const QString &fileName, const QList<float> &weights, co
 
     const int width = components.width() * 2;
     const int height = components.height() * 2;
-    const int needed = requiredWeightCount(width, height, hybridStep, hybridRadius);
-    if (weights.size() < needed)
-        return fail(error, shortWeightsTableMessage(tableName, weights.size(), needed, hybridStep, hybridRadius));
+    if (!hybridWeightsSuffice(weights, width, height, error, tableName))
+        return QImage();
     return withFixedResolution(
         inverseFTransform(components, width, height, hybridStep, hybridRadius, weights, error));
 }
@@ -142,6 +156,23 @@ QImage withFixedResolution(QImage image)
     return image;
 }
 
+bool fitsHybridJpeg(const QImage &source, QString *error)
+{
+    if (!tooSmallForComponents(source))
+        return true;
+    setError(error, tooSmallMessage(source));
+    return false;
+}
+
+bool hybridWeightsSuffice(const QList<float> &weights, int width, int height, QString *error, const QString &tableName)
+{
+    const int needed = requiredWeightCount(width, height, hybridStep, hybridRadius);
+    if (weights.size() >= needed)
+        return true;
+    setError(error, shortWeightsTableMessage(tableName, weights.size(), needed, hybridStep, hybridRadius));
+    return false;
+}
+
 QByteArray encodeHybridJpeg(const QImage &source, int quality, QString *error)
 {
     // Qt's JPEG writer would take a negative quality for its default and
@@ -150,10 +181,8 @@ QByteArray encodeHybridJpeg(const QImage &source, int quality, QString *error)
         setError(error, QStringLiteral("JPEG quality %1 is outside 0 to 100").arg(quality));
         return QByteArray();
     }
-    if (tooSmallForComponents(source)) {
-        setError(error, tooSmallMessage(source));
+    if (!fitsHybridJpeg(source, error))
         return QByteArray();
-    }
     const QImage components =
         withFixedResolution(directFTransform(source, hybridStep, makeRaisedCosineKernel(hybridKernelRadius)));
     if (components.isNull()) {
@@ -184,11 +213,8 @@ QImage compressHybrid(const QImage &source, int quality, const QList<float> &wei
                                .arg(quality));
     const int width = source.width();
     const int height = source.height();
-    if (tooSmallForComponents(source))
-        return fail(error, tooSmallMessage(source));
-    const int needed = requiredWeightCount(width, height, hybridStep, hybridRadius);
-    if (weights.size() < needed)
-        return fail(error, shortWeightsTableMessage(QString(), weights.size(), needed, hybridStep, hybridRadius));
+    if (!fitsHybridJpeg(source, error) || !hybridWeightsSuffice(weights, width, height, error))
+        return QImage();
 
     // Encoded in memory, marked, then written in one piece: a failure leaves
     // no truncated file and keeps any earlier file of that name.
@@ -203,14 +229,30 @@ QImage compressHybrid(const QImage &source, int quality, const QList<float> &wei
     QImage decoded;
     if (!readImageFile(fileName, decoded, &reason))
         return fail(error, reason);
-    if (decoded.size() != QSize(width / hybridStep, height / hybridStep))
-        return fail(error, QStringLiteral("%1 reads back at %2x%3 pixels instead of %4x%5")
-                               .arg(displayName(fileName))
-                               .arg(decoded.width())
-                               .arg(decoded.height())
-                               .arg(width / hybridStep)
-                               .arg(height / hybridStep));
+    if (!componentsFit(decoded.size(), width, height, displayName(fileName), error))
+        return QImage();
     return withFixedResolution(inverseFTransform(decoded, width, height, hybridStep, hybridRadius, weights, error));
+}
+
+QImage decodeHybridJpeg(const QByteArray &data, int width, int height, const QList<float> &weights, QString *error)
+{
+    if (!hybridWeightsSuffice(weights, width, height, error))
+        return QImage();
+    const QString name = QStringLiteral("the hybrid data");
+    QBuffer buffer;
+    buffer.setData(data);
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader reader(&buffer);
+    reader.setDecideFormatFromContent(true);
+    const QSize declared = reader.size();
+    if (declared.isValid() && !componentsFit(declared, width, height, name, error))
+        return QImage();
+    QImage components;
+    if (!reader.read(&components))
+        return fail(error, QStringLiteral("cannot decode %1: %2").arg(name, reader.errorString()));
+    if (!componentsFit(components.size(), width, height, name, error))
+        return QImage();
+    return withFixedResolution(inverseFTransform(components, width, height, hybridStep, hybridRadius, weights, error));
 }
 
 QImage decompressHybrid(const QString &fileName, QString *error, const QString &weightsFile)

@@ -50,6 +50,24 @@ bool markHybridJpegData(QByteArray &data);
 // source is too small for a component image or the encoder fails.
 QByteArray encodeHybridJpeg(const QImage &source, int quality, QString *error = nullptr);
 
+// Whether a source image can be compressed as a hybrid file: at least 2x2
+// pixels. False, with *error set when given, otherwise.
+bool fitsHybridJpeg(const QImage &source, QString *error = nullptr);
+
+// Whether the weights table holds every entry the expansion to width x height
+// (step 2, radius 1) looks up. False, with *error set when given (naming
+// tableName when that is not empty), otherwise.
+bool hybridWeightsSuffice(const QList<float> &weights, int width, int height, QString *error = nullptr,
+                          const QString &tableName = QString());
+
+// The image the bytes of a hybrid file decode to at width x height, the size
+// of its source, exactly as compressHybrid expands the file it writes.
+// Returns a null image, with *error set when given, if the data cannot be
+// decoded, its components are not (width / 2) x (height / 2), or the table is
+// too short; the size is checked from the header, before anything is decoded.
+QImage decodeHybridJpeg(const QByteArray &data, int width, int height, const QList<float> &weights,
+                        QString *error = nullptr);
+
 // Hybrid compression: direct transform (step 2, radius 2), component image
 // saved as JPEG at the given quality to fileName, marked, loaded back and
 // expanded to the source size (step 2, radius 1) with the weights.

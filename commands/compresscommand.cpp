@@ -1,5 +1,6 @@
 #include "compresscommand.h"
 
+#include "bitrate.h"
 #include "commandcontext.h"
 #include "consolelog.h"
 #include "failureline.h"
@@ -13,13 +14,9 @@
 #include <QSpinBox>
 
 namespace {
-// Bits per pixel as the testbed reports them: the bit count of the file in
-// single precision, divided in double precision by the pixel count.
-QString bitsPerPixel(qint64 bytes, const QImage &image)
+QString bitsPerPixelText(qint64 bytes, const QImage &image)
 {
-    const float bits = float(bytes * 8);
-    const double value = double(bits) / double(image.width() * image.height());
-    return QString::number(value, 'g', 6);
+    return QString::number(bitsPerPixel(bytes, qint64(image.width()) * image.height()), 'g', 6);
 }
 } // namespace
 
@@ -65,7 +62,8 @@ void compressCommand(const CommandContext &context)
     if (!jpegWritten || hybrid.isNull())
         return;
     appendResultLine(context.console,
-                     QStringLiteral("Hybrid bpp: ") + bitsPerPixel(QFileInfo(hybridName).size(), source));
-    appendResultLine(context.console, QStringLiteral("JPEG bpp: ") + bitsPerPixel(QFileInfo(jpegName).size(), source));
+                     QStringLiteral("Hybrid bpp: ") + bitsPerPixelText(QFileInfo(hybridName).size(), source));
+    appendResultLine(context.console,
+                     QStringLiteral("JPEG bpp: ") + bitsPerPixelText(QFileInfo(jpegName).size(), source));
     appendResultLine(context.console, QStringLiteral("---------------------------"));
 }

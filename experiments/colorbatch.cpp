@@ -1,5 +1,6 @@
 #include "colorbatch.h"
 
+#include "bitrate.h"
 #include "compressdecompressexperiment.h"
 #include "experimentoutput.h"
 #include "hybridjpeg.h"
@@ -51,9 +52,9 @@ void runPlainJpeg(const QImage &image, const QString &name, int quality)
     writeField(1);
     // The file stands for the whole image, which is also the decoded
     // image's size whenever it reads back.
-    writeField(compressedWritten
-                   ? bitsPerPixelSingle(QFileInfo(compressedName).size(), qint64(image.width()) * image.height())
-                   : std::numeric_limits<double>::quiet_NaN());
+    writeField(compressedWritten ? bitsPerPixel(QFileInfo(compressedName).size(),
+                                                qint64(image.width()) * image.height(), BitRateDivision::Single)
+                                 : std::numeric_limits<double>::quiet_NaN());
 
     finishCompressDecompressRow(name, decoded, decompressedName, label, problems);
 }

@@ -1,5 +1,6 @@
 #include "compressdecompressexperiment.h"
 
+#include "bitrate.h"
 #include "directtransform.h"
 #include "experimentoutput.h"
 #include "hybridjpeg.h"
@@ -89,7 +90,7 @@ void runCompressDecompressExperiment(QImage image, QString name, int step, int e
     writeField(name);
     writeField(radius);
     const qint64 compressedSize = compressedWritten ? QFileInfo(compressedName).size() : 0;
-    writeField(compressedWritten ? bitsPerPixelSingle(compressedSize, qint64(width) * height)
+    writeField(compressedWritten ? bitsPerPixel(compressedSize, qint64(width) * height, BitRateDivision::Single)
                                  : std::numeric_limits<double>::quiet_NaN());
 
     finishCompressDecompressRow(name, reconstructed, decompressedName, label, problems);

@@ -7,7 +7,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
-#include <limits>
 #include <sstream>
 
 namespace {
@@ -66,15 +65,6 @@ void reportExperimentProblem(const QString &message)
 int experimentProblemCount()
 {
     return problemCount;
-}
-
-
-double bitsPerPixelSingle(qint64 bytes, qint64 pixels)
-{
-    if (pixels <= 0)
-        return std::numeric_limits<double>::quiet_NaN();
-    const float bits = static_cast<float>(bytes * 8);
-    return static_cast<double>(bits / static_cast<float>(pixels));
 }
 
 void finishCompressDecompressRow(const QString &name, const QImage &decoded, const QString &decompressedName,

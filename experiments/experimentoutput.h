@@ -32,11 +32,6 @@ void reportExperimentProblem(const QString &message);
 // started, so that a command-line caller can end with a failure status.
 int experimentProblemCount();
 
-// Bits per pixel of a file of `bytes` bytes standing for `pixels` pixels:
-// the bit count in single precision divided, in single precision, by the
-// pixel count. NaN when there are no pixels: no pixel has a bit rate.
-double bitsPerPixelSingle(qint64 bytes, qint64 pixels);
-
 // Ends a compress/decompress row of the image in/<name>.ppm: writes the
 // decoded image (when there is one) to decompressedName as PPM, or removes a
 // file of that name left by an earlier run so that it is never measured as

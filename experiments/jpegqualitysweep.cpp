@@ -1,5 +1,6 @@
 #include "jpegqualitysweep.h"
 
+#include "bitrate.h"
 #include "experimentoutput.h"
 #include "imagefile.h"
 
@@ -8,21 +9,6 @@
 #include <QImage>
 
 #include <iostream>
-#include <limits>
-
-namespace {
-// The single-precision bit count divided in double precision by the pixel
-// count. Without pixels (no texture) the rate is infinite for a file with
-// bytes and not a number for an empty or missing one, always written
-// "inf" or "nan", never with the sign a hardware 0/0 would carry.
-double sweepBitsPerPixel(qint64 bytes, int pixels)
-{
-    const float bits = static_cast<float>(bytes * 8);
-    if (pixels == 0)
-        return bits > 0.0f ? std::numeric_limits<double>::infinity() : std::numeric_limits<double>::quiet_NaN();
-    return double(bits) / double(pixels);
-}
-} // namespace
 
 bool startJpegQualitySweep()
 {
@@ -46,7 +32,7 @@ bool startJpegQualitySweep()
         writeField(q);
         // QFileInfo gives 0 for a file that does not exist.
         const qint64 bytes = QFileInfo(QStringLiteral("temp/texture_bic_sm_%1.jpg").arg(q)).size();
-        writeField(sweepBitsPerPixel(bytes, pixels));
+        writeField(bitsPerPixel(bytes, pixels));
         runShellCommand(QStringLiteral("ssimdiff_cygwin -CC 1 in/texture.ppm temp/texture_bic_sm_%1.ppm").arg(q));
     }
     table.close();

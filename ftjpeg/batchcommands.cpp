@@ -3,6 +3,7 @@
 
 #include "cli.h"
 #include "subcommand.h"
+#include "subcommandparser.h"
 
 #include "colorbatch.h"
 #include "experimentoutput.h"
@@ -10,7 +11,6 @@
 #include "jpegqualitysweep.h"
 #include "workdirgenerator.h"
 
-#include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -29,18 +29,18 @@ constexpr int defaultQuality = 20;
 
 int runBatch(const QStringList &arguments)
 {
-    const QString program = arguments.value(0);
-    QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral(
-        "Runs one of the window's batch experiments in the working directory (see 'ftjpeg workdir'):\n"
-        "  color      the colour compress/decompress batch over in/fireworks.ppm (\"C/D adjoint color\")\n"
-        "  evaluate   mse and ssim of out/hdr.ppm against its 97 reconstructions, written to\n"
-        "             out_hdr_test_ftih.csv (\"Evaluate\")\n"
-        "  jpeg-stat  bits per pixel of temp/texture_bic_sm_<q>.jpg, q = 0, 10, ..., 100 (\"jpeg stat\")\n"
-        "The rows go to standard output, each completed by ssimdiff_cygwin (looked for on the search\n"
-        "path, then beside ftjpeg). Problems are told on standard error; the exit status is then 1."));
-    parser.addPositionalArgument(QStringLiteral("experiment"), QStringLiteral("color, evaluate or jpeg-stat."));
-    const QCommandLineOption qualityOption(
+    SubcommandParser parser(
+        arguments,
+        QStringLiteral(
+            "Runs one of the window's batch experiments in the working directory (see 'ftjpeg workdir'):\n"
+            "  color      the colour compress/decompress batch over in/fireworks.ppm (\"C/D adjoint color\")\n"
+            "  evaluate   mse and ssim of out/hdr.ppm against its 97 reconstructions, written to\n"
+            "             out_hdr_test_ftih.csv (\"Evaluate\")\n"
+            "  jpeg-stat  bits per pixel of temp/texture_bic_sm_<q>.jpg, q = 0, 10, ..., 100 (\"jpeg stat\")\n"
+            "The rows go to standard output, each completed by ssimdiff_cygwin (looked for on the search\n"
+            "path, then beside ftjpeg). Problems are told on standard error; the exit status is then 1."));
+    parser.addPositional(QStringLiteral("experiment"), QStringLiteral("color, evaluate or jpeg-stat."));
+    const QCommandLineOption qualityOption = parser.addOption(
         {QStringLiteral("q"), QStringLiteral("quality")},
         QStringLiteral("color only: the window's quality setting, %1 to %2; above 20 plain JPEG at that quality, "
                        "otherwise the F-transform scheme with components at quality + 50 (default %3).")
@@ -48,30 +48,28 @@ int runBatch(const QStringList &arguments)
             .arg(maximumQuality)
             .arg(defaultQuality),
         QStringLiteral("Q"), QString::number(defaultQuality));
-    const QCommandLineOption directoryOption({QStringLiteral("C"), QStringLiteral("directory")},
-                                             QStringLiteral("Run in DIR instead of the current directory."),
-                                             QStringLiteral("DIR"));
-    parser.addOption(qualityOption);
-    parser.addOption(directoryOption);
+    const QCommandLineOption directoryOption =
+        parser.addOption({QStringLiteral("C"), QStringLiteral("directory")},
+                         QStringLiteral("Run in DIR instead of the current directory."), QStringLiteral("DIR"));
     int status = ExitSuccess;
-    if (!parseCommandLine(parser, arguments, 1, 1, &status))
+    if (!parser.parse(1, 1, &status))
         return status;
 
-    const QString experiment = parser.positionalArguments().first();
+    const QString experiment = parser.positional().first();
     const bool color = experiment == QLatin1String("color");
     if (!color && experiment != QLatin1String("evaluate") && experiment != QLatin1String("jpeg-stat"))
-        return usageError(program, QStringLiteral("unknown experiment '%1'").arg(experiment));
+        return parser.usageError(QStringLiteral("unknown experiment '%1'").arg(experiment));
     int quality = defaultQuality;
     if (parser.isSet(qualityOption)) {
         if (!color)
-            return usageError(program, QStringLiteral("--quality applies to the color experiment only"));
+            return parser.usageError(QStringLiteral("--quality applies to the color experiment only"));
         bool ok = false;
         quality = parser.value(qualityOption).toInt(&ok);
         if (!ok || quality < minimumQuality || quality > maximumQuality)
-            return usageError(program, QStringLiteral("the quality must be an integer from %1 to %2, not '%3'")
-                                           .arg(minimumQuality)
-                                           .arg(maximumQuality)
-                                           .arg(parser.value(qualityOption)));
+            return parser.usageError(QStringLiteral("the quality must be an integer from %1 to %2, not '%3'")
+                                         .arg(minimumQuality)
+                                         .arg(maximumQuality)
+                                         .arg(parser.value(qualityOption)));
     }
     if (parser.isSet(directoryOption) && !QDir::setCurrent(parser.value(directoryOption))) {
         printError(QStringLiteral("cannot change to the folder %1")
@@ -112,26 +110,26 @@ int runBatch(const QStringList &arguments)
 
 int runWorkdir(const QStringList &arguments)
 {
-    QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral(
-        "Writes every input file of the window's commands and batch experiments into DIR, made from the\n"
-        "photographs of the data folder: weights_out.txt, pattern.png, hdr_triang_4.png, in/fireworks.ppm,\n"
-        "in/texture.ppm, temp/texture_bic_sm_<q>.jpg and .ppm, out/hdr.ppm and its 97 reconstructions\n"
-        "out/hdr_decompressed_ftih_4_0_<i>_70.png, and a copy of the photographs under photos/.\n"
-        "Existing files of these names are replaced; two runs write identical files."));
-    parser.addPositionalArgument(QStringLiteral("DIR"), QStringLiteral("The working directory to lay out."));
-    const QCommandLineOption dataOption(
+    SubcommandParser parser(
+        arguments,
+        QStringLiteral(
+            "Writes every input file of the window's commands and batch experiments into DIR, made from the\n"
+            "photographs of the data folder: weights_out.txt, pattern.png, hdr_triang_4.png, in/fireworks.ppm,\n"
+            "in/texture.ppm, temp/texture_bic_sm_<q>.jpg and .ppm, out/hdr.ppm and its 97 reconstructions\n"
+            "out/hdr_decompressed_ftih_4_0_<i>_70.png, and a copy of the photographs under photos/.\n"
+            "Existing files of these names are replaced; two runs write identical files."));
+    parser.addPositional(QStringLiteral("DIR"), QStringLiteral("The working directory to lay out."));
+    const QCommandLineOption dataOption = parser.addOption(
         QStringLiteral("data"),
         QStringLiteral("The data folder (default: ../../data from the folder of this program, i.e. data/ of the "
                        "source tree for build/bin/ftjpeg)."),
         QStringLiteral("DIR"));
-    parser.addOption(dataOption);
     int status = ExitSuccess;
-    if (!parseCommandLine(parser, arguments, 1, 1, &status))
+    if (!parser.parse(1, 1, &status))
         return status;
 
     const QString data = parser.isSet(dataOption) ? parser.value(dataOption) : defaultDataDirectory();
-    const QString target = parser.positionalArguments().first();
+    const QString target = parser.positional().first();
     const bool showProgress = isatty(STDERR_FILENO);
     QElapsedTimer timer;
     timer.start();

@@ -6,7 +6,9 @@
 #include "cli.h"
 #include "quietimageplugins.h"
 #include "subcommand.h"
+#include "subcommandparser.h"
 
+#include "bitrate.h"
 #include "directtransform.h"
 #include "hybridjpeg.h"
 #include "imagefile.h"
@@ -14,7 +16,6 @@
 #include "kernel.h"
 #include "weightsfile.h"
 
-#include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -40,28 +41,6 @@ QString displayName(const QString &fileName)
     return QDir::toNativeSeparators(fileName);
 }
 
-// An integer option within [minimum, maximum]; false after reporting a usage
-// error.
-bool integerOption(const QCommandLineParser &parser, const QCommandLineOption &option, int minimum, int maximum,
-                   const QString &program, int *value, int *status)
-{
-    if (!parser.isSet(option))
-        return true;
-    const QString text = parser.value(option);
-    bool ok = false;
-    const int parsed = text.toInt(&ok);
-    if (!ok || parsed < minimum || parsed > maximum) {
-        *status = usageError(program, QStringLiteral("--%1 must be an integer from %2 to %3, not '%4'")
-                                          .arg(option.names().constFirst())
-                                          .arg(minimum)
-                                          .arg(maximum)
-                                          .arg(text));
-        return false;
-    }
-    *value = parsed;
-    return true;
-}
-
 // The image format of an output file, from its suffix; empty when the
 // suffix names no format ftjpeg writes.
 QByteArray outputFormat(const QString &fileName)
@@ -74,13 +53,13 @@ QByteArray outputFormat(const QString &fileName)
     return QByteArray();
 }
 
-bool knownOutputFormat(const QString &fileName, const QString &program, QByteArray *format, int *status)
+bool knownOutputFormat(const QString &fileName, const SubcommandParser &parser, QByteArray *format, int *status)
 {
     *format = outputFormat(fileName);
     if (format->isEmpty()) {
-        *status = usageError(program, QStringLiteral("cannot tell the image format of %1 from its suffix "
-                                                     "(use .png, .bmp, .ppm or .jpg)")
-                                          .arg(displayName(fileName)));
+        *status = parser.usageError(QStringLiteral("cannot tell the image format of %1 from its suffix "
+                                                   "(use .png, .bmp, .ppm or .jpg)")
+                                        .arg(displayName(fileName)));
         return false;
     }
     return true;
@@ -97,6 +76,11 @@ bool readWeights(const QString &fileName, QList<float> &weights, QString *error)
     return loadWeightsTable(fileName, weights, error);
 }
 
+QCommandLineOption addWeightsOption(SubcommandParser &parser)
+{
+    return parser.addOption(QStringLiteral("weights"), QStringLiteral("Weights file (default weights_out.txt)."),
+                            QStringLiteral("FILE"), QString::fromLatin1(defaultWeightsFile));
+}
 
 // Whether the file holds a JPEG stream marked as hybrid.
 bool isHybridFile(const QString &fileName, QString *error)
@@ -117,32 +101,29 @@ QString sizeText(const QSize &size)
 
 int runDirect(const QStringList &arguments)
 {
-    const QString program = arguments.value(0);
-    QCommandLineParser parser;
-    parser.setApplicationDescription(
+    SubcommandParser parser(
+        arguments,
         QStringLiteral("Writes the component image of IN (the direct F-transform with a raised-cosine kernel) "
                        "to OUT, in the format of OUT's suffix (png, bmp, ppm, jpg)."));
-    parser.addPositionalArgument(QStringLiteral("IN"), QStringLiteral("The image to transform."));
-    parser.addPositionalArgument(QStringLiteral("OUT"), QStringLiteral("The component image to write."));
-    const QCommandLineOption stepOption(QStringLiteral("step"), QStringLiteral("Node spacing (default 2)."),
-                                        QStringLiteral("H"));
-    const QCommandLineOption radiusOption(QStringLiteral("radius"), QStringLiteral("Kernel radius (default 2)."),
-                                          QStringLiteral("N"));
-    parser.addOption(stepOption);
-    parser.addOption(radiusOption);
+    parser.addPositional(QStringLiteral("IN"), QStringLiteral("The image to transform."));
+    parser.addPositional(QStringLiteral("OUT"), QStringLiteral("The component image to write."));
+    const QCommandLineOption stepOption =
+        parser.addOption(QStringLiteral("step"), QStringLiteral("Node spacing (default 2)."), QStringLiteral("H"));
+    const QCommandLineOption radiusOption =
+        parser.addOption(QStringLiteral("radius"), QStringLiteral("Kernel radius (default 2)."), QStringLiteral("N"));
 
     int status = ExitSuccess;
-    if (!parseCommandLine(parser, arguments, 2, 2, &status))
+    if (!parser.parse(2, 2, &status))
         return status;
     int step = 2;
     int radius = 2;
-    if (!integerOption(parser, stepOption, 1, maxGeometry, program, &step, &status)
-        || !integerOption(parser, radiusOption, 1, maxGeometry, program, &radius, &status))
+    if (!parser.integer(stepOption, 1, maxGeometry, &step, &status)
+        || !parser.integer(radiusOption, 1, maxGeometry, &radius, &status))
         return status;
-    const QString input = parser.positionalArguments().at(0);
-    const QString output = parser.positionalArguments().at(1);
+    const QString input = parser.positional().at(0);
+    const QString output = parser.positional().at(1);
     QByteArray format;
-    if (!knownOutputFormat(output, program, &format, &status))
+    if (!knownOutputFormat(output, parser, &format, &status))
         return status;
 
     const QuietImagePlugins quiet;
@@ -164,37 +145,30 @@ int runDirect(const QStringList &arguments)
 
 int runInverse(const QStringList &arguments)
 {
-    const QString program = arguments.value(0);
-    QCommandLineParser parser;
-    parser.setApplicationDescription(
+    SubcommandParser parser(
+        arguments,
         QStringLiteral("Expands the component image IN by the inverse F-transform to an image of the given size "
                        "and writes it to OUT, in the format of OUT's suffix (png, bmp, ppm, jpg)."));
-    parser.addPositionalArgument(QStringLiteral("IN"), QStringLiteral("The component image."));
-    parser.addPositionalArgument(QStringLiteral("OUT"), QStringLiteral("The expanded image to write."));
-    const QCommandLineOption sizeOption(QStringLiteral("size"), QStringLiteral("Size of the output (required)."),
-                                        QStringLiteral("WxH"));
-    const QCommandLineOption stepOption(QStringLiteral("step"), QStringLiteral("Node spacing (default 2)."),
-                                        QStringLiteral("H"));
-    const QCommandLineOption radiusOption(QStringLiteral("radius"),
-                                          QStringLiteral("Reconstruction radius (default 1)."), QStringLiteral("R"));
-    const QCommandLineOption weightsOption(QStringLiteral("weights"),
-                                           QStringLiteral("Weights file (default weights_out.txt)."),
-                                           QStringLiteral("FILE"), QString::fromLatin1(defaultWeightsFile));
-    parser.addOption(sizeOption);
-    parser.addOption(stepOption);
-    parser.addOption(radiusOption);
-    parser.addOption(weightsOption);
+    parser.addPositional(QStringLiteral("IN"), QStringLiteral("The component image."));
+    parser.addPositional(QStringLiteral("OUT"), QStringLiteral("The expanded image to write."));
+    const QCommandLineOption sizeOption = parser.addOption(
+        QStringLiteral("size"), QStringLiteral("Size of the output (required)."), QStringLiteral("WxH"));
+    const QCommandLineOption stepOption =
+        parser.addOption(QStringLiteral("step"), QStringLiteral("Node spacing (default 2)."), QStringLiteral("H"));
+    const QCommandLineOption radiusOption = parser.addOption(
+        QStringLiteral("radius"), QStringLiteral("Reconstruction radius (default 1)."), QStringLiteral("R"));
+    const QCommandLineOption weightsOption = addWeightsOption(parser);
 
     int status = ExitSuccess;
-    if (!parseCommandLine(parser, arguments, 2, 2, &status))
+    if (!parser.parse(2, 2, &status))
         return status;
     int step = 2;
     int radius = 1;
-    if (!integerOption(parser, stepOption, 1, maxGeometry, program, &step, &status)
-        || !integerOption(parser, radiusOption, 0, maxGeometry, program, &radius, &status))
+    if (!parser.integer(stepOption, 1, maxGeometry, &step, &status)
+        || !parser.integer(radiusOption, 0, maxGeometry, &radius, &status))
         return status;
     if (!parser.isSet(sizeOption))
-        return usageError(program, QStringLiteral("--size WxH is required"));
+        return parser.usageError(QStringLiteral("--size WxH is required"));
     const QString sizeValue = parser.value(sizeOption);
     const QRegularExpressionMatch match =
         QRegularExpression(QStringLiteral("^([0-9]+)x([0-9]+)$")).match(sizeValue);
@@ -203,14 +177,14 @@ int runInverse(const QStringList &arguments)
     const int width = match.hasMatch() ? match.captured(1).toInt(&widthOk) : 0;
     const int height = match.hasMatch() ? match.captured(2).toInt(&heightOk) : 0;
     if (!widthOk || !heightOk || width < 1 || height < 1 || qint64(width) * qint64(height) > maxDecodedPixels)
-        return usageError(program, QStringLiteral("--size must be WIDTHxHEIGHT, both positive and at most %1 "
-                                                  "pixels in all, not '%2'")
-                                       .arg(maxDecodedPixels)
-                                       .arg(sizeValue));
-    const QString input = parser.positionalArguments().at(0);
-    const QString output = parser.positionalArguments().at(1);
+        return parser.usageError(QStringLiteral("--size must be WIDTHxHEIGHT, both positive and at most %1 "
+                                                "pixels in all, not '%2'")
+                                     .arg(maxDecodedPixels)
+                                     .arg(sizeValue));
+    const QString input = parser.positional().at(0);
+    const QString output = parser.positional().at(1);
     QByteArray format;
-    if (!knownOutputFormat(output, program, &format, &status))
+    if (!knownOutputFormat(output, parser, &format, &status))
         return status;
 
     const QuietImagePlugins quiet;
@@ -235,47 +209,41 @@ int runInverse(const QStringList &arguments)
 
 int runCompress(const QStringList &arguments)
 {
-    const QString program = arguments.value(0);
-    QCommandLineParser parser;
-    parser.setApplicationDescription(
+    SubcommandParser parser(
+        arguments,
         QStringLiteral("Writes the hybrid JPEG file of IN: its component image (node spacing 2, kernel radius 2) "
                        "as a JPEG at the given quality, marked as hybrid. Prints the file's bits per pixel "
                        "relative to IN."));
-    parser.addPositionalArgument(QStringLiteral("IN"), QStringLiteral("The image to compress."));
-    parser.addPositionalArgument(QStringLiteral("OUT.jpg"), QStringLiteral("The hybrid JPEG file to write."));
-    const QCommandLineOption qualityOption(QStringLiteral("quality"),
-                                           QStringLiteral("JPEG quality of the components, 0 to 100 (default 70)."),
-                                           QStringLiteral("Q"));
-    const QCommandLineOption weightsOption(QStringLiteral("weights"),
-                                           QStringLiteral("Weights file (default weights_out.txt)."),
-                                           QStringLiteral("FILE"), QString::fromLatin1(defaultWeightsFile));
-    const QCommandLineOption decodedOption(
+    parser.addPositional(QStringLiteral("IN"), QStringLiteral("The image to compress."));
+    parser.addPositional(QStringLiteral("OUT.jpg"), QStringLiteral("The hybrid JPEG file to write."));
+    const QCommandLineOption qualityOption =
+        parser.addOption(QStringLiteral("quality"),
+                         QStringLiteral("JPEG quality of the components, 0 to 100 (default 70)."), QStringLiteral("Q"));
+    const QCommandLineOption weightsOption = addWeightsOption(parser);
+    const QCommandLineOption decodedOption = parser.addOption(
         QStringLiteral("decoded"),
         QStringLiteral("Also write the image decoded back at IN's size, in the format of FILE's suffix."),
         QStringLiteral("FILE"));
-    parser.addOption(qualityOption);
-    parser.addOption(weightsOption);
-    parser.addOption(decodedOption);
 
     int status = ExitSuccess;
-    if (!parseCommandLine(parser, arguments, 2, 2, &status))
+    if (!parser.parse(2, 2, &status))
         return status;
     int quality = 70;
-    if (!integerOption(parser, qualityOption, 0, 100, program, &quality, &status))
+    if (!parser.integer(qualityOption, 0, 100, &quality, &status))
         return status;
-    const QString input = parser.positionalArguments().at(0);
-    const QString output = parser.positionalArguments().at(1);
+    const QString input = parser.positional().at(0);
+    const QString output = parser.positional().at(1);
     if (outputFormat(output) != "jpg")
-        return usageError(program, QStringLiteral("the hybrid file %1 must be named .jpg or .jpeg")
-                                       .arg(displayName(output)));
+        return parser.usageError(
+            QStringLiteral("the hybrid file %1 must be named .jpg or .jpeg").arg(displayName(output)));
     const QString decodedFile = parser.value(decodedOption);
     QByteArray decodedFormat;
     if (parser.isSet(decodedOption)) {
-        if (!knownOutputFormat(decodedFile, program, &decodedFormat, &status))
+        if (!knownOutputFormat(decodedFile, parser, &decodedFormat, &status))
             return status;
         if (sameFile(decodedFile, output))
-            return usageError(program, QStringLiteral("--decoded names the hybrid file %1 itself")
-                                           .arg(displayName(output)));
+            return parser.usageError(
+                QStringLiteral("--decoded names the hybrid file %1 itself").arg(displayName(output)));
     }
 
     const QuietImagePlugins quiet;
@@ -287,9 +255,8 @@ int runCompress(const QStringList &arguments)
     QImage source;
     if (!readImageFile(input, source, &error))
         return failure(error);
-    const int needed = requiredWeightCount(source.width(), source.height(), 2, 1);
-    if (weights.size() < needed)
-        return failure(shortWeightsTableMessage(weightsFile, weights.size(), needed, 2, 1));
+    if (!hybridWeightsSuffice(weights, source.width(), source.height(), &error, weightsFile))
+        return failure(error);
 
     // The hybrid file is made beside OUT under a temporary name and takes
     // OUT's place only once the decoded image, when asked for, is written too.
@@ -320,33 +287,28 @@ int runCompress(const QStringList &arguments)
 
     // Bits per pixel as the window reports them: the file's bit count in
     // single precision over the pixel count of IN.
-    const float bits = float(qint64(hybrid.size()) * 8);
-    const double bitsPerPixel = double(bits) / double(qint64(source.width()) * qint64(source.height()));
-    std::printf("%s\n", qPrintable(QString::number(bitsPerPixel, 'g', 6)));
+    const double rate = bitsPerPixel(hybrid.size(), qint64(source.width()) * source.height());
+    std::printf("%s\n", qPrintable(QString::number(rate, 'g', 6)));
     return ExitSuccess;
 }
 
 int runDecompress(const QStringList &arguments)
 {
-    const QString program = arguments.value(0);
-    QCommandLineParser parser;
-    parser.setApplicationDescription(
+    SubcommandParser parser(
+        arguments,
         QStringLiteral("Decodes the hybrid JPEG file IN to twice its component size and writes the image to OUT, "
                        "in the format of OUT's suffix (png, bmp, ppm, jpg)."));
-    parser.addPositionalArgument(QStringLiteral("IN.jpg"), QStringLiteral("The hybrid JPEG file."));
-    parser.addPositionalArgument(QStringLiteral("OUT"), QStringLiteral("The decoded image to write."));
-    const QCommandLineOption weightsOption(QStringLiteral("weights"),
-                                           QStringLiteral("Weights file (default weights_out.txt)."),
-                                           QStringLiteral("FILE"), QString::fromLatin1(defaultWeightsFile));
-    parser.addOption(weightsOption);
+    parser.addPositional(QStringLiteral("IN.jpg"), QStringLiteral("The hybrid JPEG file."));
+    parser.addPositional(QStringLiteral("OUT"), QStringLiteral("The decoded image to write."));
+    const QCommandLineOption weightsOption = addWeightsOption(parser);
 
     int status = ExitSuccess;
-    if (!parseCommandLine(parser, arguments, 2, 2, &status))
+    if (!parser.parse(2, 2, &status))
         return status;
-    const QString input = parser.positionalArguments().at(0);
-    const QString output = parser.positionalArguments().at(1);
+    const QString input = parser.positional().at(0);
+    const QString output = parser.positional().at(1);
     QByteArray format;
-    if (!knownOutputFormat(output, program, &format, &status))
+    if (!knownOutputFormat(output, parser, &format, &status))
         return status;
 
     const QuietImagePlugins quiet;
@@ -369,18 +331,17 @@ int runDecompress(const QStringList &arguments)
 
 int runInfo(const QStringList &arguments)
 {
-    QCommandLineParser parser;
-    parser.setApplicationDescription(
+    SubcommandParser parser(
+        arguments,
         QStringLiteral("Prints one line per file: whether it is a hybrid JPEG, a standard JPEG or an image of "
                        "another format, and its size, read from its header."));
-    parser.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("The files to describe."),
-                                 QStringLiteral("FILE..."));
+    parser.addPositional(QStringLiteral("FILE"), QStringLiteral("The files to describe."), QStringLiteral("FILE..."));
     int status = ExitSuccess;
-    if (!parseCommandLine(parser, arguments, 1, INT_MAX, &status))
+    if (!parser.parse(1, INT_MAX, &status))
         return status;
 
     const QuietImagePlugins quiet;
-    for (const QString &fileName : parser.positionalArguments()) {
+    for (const QString &fileName : parser.positional()) {
         QFile file(fileName);
         if (!file.open(QIODevice::ReadOnly)) {
             status = failure(QStringLiteral("cannot open %1: %2").arg(displayName(fileName), file.errorString()));

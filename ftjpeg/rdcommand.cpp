@@ -4,6 +4,7 @@
 #include "cli.h"
 #include "quietimageplugins.h"
 #include "subcommand.h"
+#include "subcommandparser.h"
 
 #include "rdoutput.h"
 #include "rdprogress.h"
@@ -12,7 +13,6 @@
 #include "weightsfile.h"
 #include "workdirgenerator.h"
 
-#include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
 #include <QDirIterator>
@@ -98,49 +98,50 @@ int finish(const RdStudy &study, const QString &outDirectory)
 
 int runRd(const QStringList &arguments)
 {
-    const QString program = arguments.value(0);
-    QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral(
+    SubcommandParser parser(arguments, QStringLiteral(
         "Rate-distortion study of the hybrid scheme against plain JPEG: each image at JPEG qualities 0, 5, ..., 100 "
         "and at hybrid component qualities 0, 5, ..., 100, with size, bits per pixel, PSNR, SSIM, windowed SSIM and "
         "times per point. Writes points.csv, summary.csv (BD-rate and BD-PSNR of hybrid against JPEG), skipped.csv, "
         "shards.csv, a plot per image, plot-average.png and report.html to the output folder.\n"
         "With --merge, the arguments are output folders of shards, combined into one report."));
-    parser.addPositionalArgument(QStringLiteral("IMAGE_OR_DIR"),
-                                 QStringLiteral("Image files, or folders whose images (png, jpg, jpeg, bmp, ppm, pgm), "
-                                                "subfolders included, are taken in path order; output folders with "
-                                                "--merge."),
-                                 QStringLiteral("IMAGE_OR_DIR..."));
-    const QCommandLineOption outOption(QStringLiteral("out"), QStringLiteral("Output folder (default rd)."),
-                                       QStringLiteral("DIR"), QStringLiteral("rd"));
-    const QCommandLineOption jobsOption(QStringLiteral("jobs"),
-                                        QStringLiteral("Images measured at the same time (default: the number of "
-                                                       "cores)."),
-                                        QStringLiteral("N"));
-    const QCommandLineOption shardOption(QStringLiteral("shard"),
-                                         QStringLiteral("Measure only every N-th image of the input list, starting "
-                                                        "at image K (0 <= K < N)."),
-                                         QStringLiteral("K/N"));
-    const QCommandLineOption mergeOption(QStringLiteral("merge"),
-                                         QStringLiteral("Merge the output folders given as arguments."));
-    const QCommandLineOption weightsOption(QStringLiteral("weights"),
-                                           QStringLiteral("Weights file (default weights_out.txt, or the table "
-                                                          "'ftjpeg workdir' writes when there is none here)."),
-                                           QStringLiteral("FILE"));
-    parser.addOptions({outOption, jobsOption, shardOption, mergeOption, weightsOption});
+    parser.addPositional(QStringLiteral("IMAGE_OR_DIR"),
+                         QStringLiteral("Image files, or folders whose images (png, jpg, jpeg, bmp, ppm, pgm), "
+                                        "subfolders included, are taken in path order; output folders with "
+                                        "--merge."),
+                         QStringLiteral("IMAGE_OR_DIR..."));
+    const QCommandLineOption outOption =
+        parser.addOption(QStringLiteral("out"), QStringLiteral("Output folder (default rd)."), QStringLiteral("DIR"),
+                         QStringLiteral("rd"));
+    const QCommandLineOption jobsOption =
+        parser.addOption(QStringLiteral("jobs"),
+                         QStringLiteral("Images measured at the same time (default: the number of "
+                                        "cores)."),
+                         QStringLiteral("N"));
+    const QCommandLineOption shardOption =
+        parser.addOption(QStringLiteral("shard"),
+                         QStringLiteral("Measure only every N-th image of the input list, starting "
+                                        "at image K (0 <= K < N)."),
+                         QStringLiteral("K/N"));
+    const QCommandLineOption mergeOption =
+        parser.addOption(QStringLiteral("merge"), QStringLiteral("Merge the output folders given as arguments."));
+    const QCommandLineOption weightsOption =
+        parser.addOption(QStringLiteral("weights"),
+                         QStringLiteral("Weights file (default weights_out.txt, or the table "
+                                        "'ftjpeg workdir' writes when there is none here)."),
+                         QStringLiteral("FILE"));
     int status = ExitSuccess;
-    if (!parseCommandLine(parser, arguments, 0, INT_MAX, &status))
+    if (!parser.parse(0, INT_MAX, &status))
         return status;
-    const QStringList positional = parser.positionalArguments();
+    const QStringList positional = parser.positional();
     if (positional.isEmpty())
-        return usageError(program, parser.isSet(mergeOption) ? QStringLiteral("no folders to merge")
-                                                              : QStringLiteral("no images given"));
+        return parser.usageError(parser.isSet(mergeOption) ? QStringLiteral("no folders to merge")
+                                                           : QStringLiteral("no images given"));
     const QString outDirectory = parser.value(outOption);
     const QuietImagePlugins quiet;
 
     if (parser.isSet(mergeOption)) {
         if (parser.isSet(jobsOption) || parser.isSet(shardOption) || parser.isSet(weightsOption))
-            return usageError(program, QStringLiteral("--merge takes no --jobs, --shard or --weights"));
+            return parser.usageError(QStringLiteral("--merge takes no --jobs, --shard or --weights"));
         QVector<RdStudy> parts;
         for (const QString &directory : positional) {
             RdStudy part;
@@ -164,18 +165,13 @@ int runRd(const QStringList &arguments)
     }
 
     int jobs = QThread::idealThreadCount();
-    if (parser.isSet(jobsOption)) {
-        bool ok = false;
-        jobs = parser.value(jobsOption).toInt(&ok);
-        if (!ok || jobs < 1 || jobs > 1024)
-            return usageError(program, QStringLiteral("--jobs must be an integer from 1 to 1024, not '%1'")
-                                           .arg(parser.value(jobsOption)));
-    }
+    if (!parser.integer(jobsOption, 1, 1024, &jobs, &status))
+        return status;
     jobs = std::max(1, jobs);
     RdShard shard;
     if (parser.isSet(shardOption) && !parseShard(parser.value(shardOption), &shard.index, &shard.count))
-        return usageError(program, QStringLiteral("--shard must be K/N with 0 <= K < N, not '%1'")
-                                       .arg(parser.value(shardOption)));
+        return parser.usageError(
+            QStringLiteral("--shard must be K/N with 0 <= K < N, not '%1'").arg(parser.value(shardOption)));
 
     const QString defaultWeightsFile = QStringLiteral("weights_out.txt");
     QList<float> weights;

@@ -1,8 +1,8 @@
 #include "rdmeasurement.h"
 
+#include "bitrate.h"
 #include "hybridjpeg.h"
 #include "imagemetrics.h"
-#include "inversetransform.h"
 #include "windowedssim.h"
 
 #include <QBuffer>
@@ -11,10 +11,6 @@
 #include <QImageWriter>
 
 namespace {
-
-// The fixed geometry of the hybrid codec.
-constexpr int hybridStep = 2;
-constexpr int hybridRadius = 1;
 
 double elapsedMs(const QElapsedTimer &timer)
 {
@@ -63,43 +59,13 @@ QVector<int> rdQualities()
     return qualities;
 }
 
-double bitsPerPixel(qint64 sizeBytes, int width, int height)
-{
-    const float bits = float(sizeBytes * 8);
-    return double(bits) / double(qint64(width) * qint64(height));
-}
-
-QImage decodeHybridJpeg(const QByteArray &data, int width, int height, const QList<float> &weights,
-                        QString *error)
-{
-    const QImage components = decodeImage(data, error);
-    if (components.isNull())
-        return QImage();
-    if (components.width() != width / hybridStep || components.height() != height / hybridStep) {
-        *error = QStringLiteral("the components decode at %1x%2 pixels instead of %3x%4")
-                     .arg(components.width())
-                     .arg(components.height())
-                     .arg(width / hybridStep)
-                     .arg(height / hybridStep);
-        return QImage();
-    }
-    return inverseFTransform(components, width, height, hybridStep, hybridRadius, weights, error);
-}
-
 bool measureImage(const QImage &source, const QList<float> &weights, QVector<RdPoint> *points, QString *error,
                   const std::function<void()> &pointDone)
 {
     const int width = source.width();
     const int height = source.height();
-    if (source.isNull() || width < hybridStep || height < hybridStep) {
-        *error = QStringLiteral("an image of %1x%2 pixels is too small for a component image").arg(width).arg(height);
+    if (!fitsHybridJpeg(source, error) || !hybridWeightsSuffice(weights, width, height, error))
         return false;
-    }
-    const int needed = requiredWeightCount(width, height, hybridStep, hybridRadius);
-    if (weights.size() < needed) {
-        *error = QStringLiteral("the weights table has %1 entries, %2 are needed").arg(weights.size()).arg(needed);
-        return false;
-    }
     QElapsedTimer timer;
     for (int quality : rdQualities()) {
         RdPoint point;
@@ -123,7 +89,7 @@ bool measureImage(const QImage &source, const QList<float> &weights, QVector<RdP
             return false;
         }
         point.sizeBytes = data.size();
-        point.bpp = bitsPerPixel(point.sizeBytes, width, height);
+        point.bpp = bitsPerPixel(point.sizeBytes, qint64(width) * height);
         measureQuality(source, decoded, &point);
         points->append(point);
         if (pointDone)
@@ -144,7 +110,7 @@ bool measureImage(const QImage &source, const QList<float> &weights, QVector<RdP
         if (decoded.isNull())
             return false;
         point.sizeBytes = data.size();
-        point.bpp = bitsPerPixel(point.sizeBytes, width, height);
+        point.bpp = bitsPerPixel(point.sizeBytes, qint64(width) * height);
         measureQuality(source, decoded, &point);
         points->append(point);
         if (pointDone)
