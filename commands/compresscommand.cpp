@@ -1,6 +1,7 @@
 #include "compresscommand.h"
 
 #include "bitrate.h"
+#include "busycursor.h"
 #include "commandcontext.h"
 #include "consolelog.h"
 #include "failureline.h"
@@ -26,6 +27,7 @@ void compressCommand(const CommandContext &context)
         appendStatusLine(context.console, QStringLiteral(" - No file selected!"));
         return;
     }
+    BusyCursor busy;
     QList<float> weights;
     if (!readWeightsFile(weights))
         return;

@@ -1,5 +1,6 @@
 #include "openimagecommand.h"
 
+#include "busycursor.h"
 #include "commandcontext.h"
 #include "consolelog.h"
 #include "failureline.h"
@@ -34,11 +35,21 @@ bool hasJpegSuffix(const QString &fileName)
 
 void openImageCommand(const CommandContext &context)
 {
-    const QString fileName = chooseFileToOpen(
-        context.window, QCoreApplication::translate("MainWindow", "Open File"), QDir::currentPath());
+    const QString fileName = chooseImageToOpen(context);
     if (fileName.isEmpty())
         return;
+    openImageFile(context, fileName);
+}
 
+QString chooseImageToOpen(const CommandContext &context)
+{
+    return chooseFileToOpen(context.window, QCoreApplication::translate("MainWindow", "Open File"),
+                            QDir::currentPath());
+}
+
+void openImageFile(const CommandContext &context, const QString &fileName)
+{
+    BusyCursor busy;
     QImage loaded;
     QString reason;
     if (!readImageFile(fileName, loaded, &reason)) {

@@ -1,0 +1,17 @@
+#include "busycursor.h"
+
+#include <QCursor>
+#include <QGuiApplication>
+
+BusyCursor::BusyCursor()
+    : active(qobject_cast<QGuiApplication *>(QCoreApplication::instance()) != nullptr)
+{
+    if (active)
+        QGuiApplication::setOverrideCursor(QCursor(Qt::WaitCursor));
+}
+
+BusyCursor::~BusyCursor()
+{
+    if (active)
+        QGuiApplication::restoreOverrideCursor();
+}

@@ -1,0 +1,19 @@
+#ifndef BUSYCURSOR_H
+#define BUSYCURSOR_H
+
+// Shows the wait cursor over the application for as long as the object
+// lives: commands run on the GUI thread, so the window cannot tell the user
+// otherwise that it is working. Does nothing without a GUI application.
+class BusyCursor
+{
+public:
+    BusyCursor();
+    ~BusyCursor();
+    BusyCursor(const BusyCursor &) = delete;
+    BusyCursor &operator=(const BusyCursor &) = delete;
+
+private:
+    bool active;
+};
+
+#endif // BUSYCURSOR_H
