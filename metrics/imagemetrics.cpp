@@ -1,6 +1,7 @@
 #include "imagemetrics.h"
 
-#include "rgbrows.h"
+#include "metricchecks.h"
+#include "scanlinesource.h"
 
 #include <cmath>
 #include <limits>
@@ -18,17 +19,68 @@ std::vector<unsigned char> channelsColumnMajor(const QImage &image)
     const int width = image.width();
     const int height = image.height();
     std::vector<unsigned char> values(std::size_t(width) * std::size_t(height) * 3);
-    std::vector<QRgb> row(static_cast<std::size_t>(width));
+    ScanLineSource rows(image);
     for (int y = 0; y < height; ++y) {
-        readRgbRow(image, y, row.data());
+        const QRgb *row = rows.row(y);
         for (int x = 0; x < width; ++x) {
             unsigned char *p = &values[(std::size_t(x) * std::size_t(height) + std::size_t(y)) * 3];
-            p[0] = static_cast<unsigned char>(qRed(row[std::size_t(x)]));
-            p[1] = static_cast<unsigned char>(qGreen(row[std::size_t(x)]));
-            p[2] = static_cast<unsigned char>(qBlue(row[std::size_t(x)]));
+            p[0] = static_cast<unsigned char>(qRed(row[x]));
+            p[1] = static_cast<unsigned char>(qGreen(row[x]));
+            p[2] = static_cast<unsigned char>(qBlue(row[x]));
         }
     }
     return values;
+}
+
+// Sum of squared differences of one channel, or of red, green and blue
+// together when channel is -1.
+double sumOfSquaredDifferences(const QImage &reference, const QImage &test, int channel)
+{
+    const int width = reference.width();
+    ScanLineSource referenceRows(reference);
+    ScanLineSource testRows(test);
+    double sum = 0.0;
+    for (int y = 0; y < reference.height(); ++y) {
+        const QRgb *a = referenceRows.row(y);
+        const QRgb *b = testRows.row(y);
+        double rowSum = 0.0;
+        for (int x = 0; x < width; ++x) {
+            const QRgb p = a[x];
+            const QRgb q = b[x];
+            if (channel == LumaChannel) {
+                const double d = (0.299 * qRed(p) + 0.587 * qGreen(p) + 0.114 * qBlue(p))
+                                 - (0.299 * qRed(q) + 0.587 * qGreen(q) + 0.114 * qBlue(q));
+                rowSum += d * d;
+                continue;
+            }
+            const int dr = qRed(p) - qRed(q);
+            const int dg = qGreen(p) - qGreen(q);
+            const int db = qBlue(p) - qBlue(q);
+            switch (channel) {
+            case RedChannel:
+                rowSum += dr * dr;
+                break;
+            case GreenChannel:
+                rowSum += dg * dg;
+                break;
+            case BlueChannel:
+                rowSum += db * db;
+                break;
+            default:
+                rowSum += dr * dr + dg * dg + db * db;
+                break;
+            }
+        }
+        sum += rowSum;
+    }
+    return sum;
+}
+
+double psnrFromMse(double meanSquaredError)
+{
+    if (meanSquaredError == 0.0)
+        return std::numeric_limits<double>::infinity();
+    return 10.0 * std::log10(255.0 * 255.0 / meanSquaredError);
 }
 
 bool comparable(const QImage &reference, const QImage &test)
@@ -108,4 +160,20 @@ float ssim(const QImage &reference, const QImage &test)
             / ((m1[c] * m1[c] + m2[c] * m2[c] + C1) * (sigma1 * sigma1 + sigma2 * sigma2 + C2)));
     }
     return (channelSsim[0] + channelSsim[1] + channelSsim[2]) / 3;
+}
+
+double psnr(const QImage &reference, const QImage &test, QString *errorMessage)
+{
+    if (!checkImagePair(reference, test, 1, errorMessage))
+        return std::numeric_limits<double>::quiet_NaN();
+    const double samples = double(reference.width()) * double(reference.height()) * 3;
+    return psnrFromMse(sumOfSquaredDifferences(reference, test, -1) / samples);
+}
+
+double psnrChannel(const QImage &reference, const QImage &test, int channel, QString *errorMessage)
+{
+    if (!checkChannel(channel, errorMessage) || !checkImagePair(reference, test, 1, errorMessage))
+        return std::numeric_limits<double>::quiet_NaN();
+    const double samples = double(reference.width()) * double(reference.height());
+    return psnrFromMse(sumOfSquaredDifferences(reference, test, channel) / samples);
 }

@@ -1,6 +1,7 @@
 #include "windowedssim.h"
 
-#include "rgbrows.h"
+#include "metricchecks.h"
+#include "scanlinesource.h"
 
 #include <QCoreApplication>
 
@@ -36,55 +37,17 @@ std::array<double, windowedSsimWindowSize> gaussianWeights()
     return w;
 }
 
-QString sizeText(const QImage &image)
-{
-    return QStringLiteral("%1x%2").arg(image.width()).arg(image.height());
-}
-
-bool fail(QString *errorMessage, const QString &message)
-{
-    if (errorMessage)
-        *errorMessage = message;
-    return false;
-}
-
-bool checkPair(const QImage &reference, const QImage &test, int minimumSize, QString *errorMessage)
-{
-    if (reference.isNull())
-        return fail(errorMessage, QCoreApplication::translate("windowedSsim", "the reference image is empty"));
-    if (test.isNull())
-        return fail(errorMessage, QCoreApplication::translate("windowedSsim", "the test image is empty"));
-    if (reference.size() != test.size())
-        return fail(errorMessage, QCoreApplication::translate("windowedSsim", "the images differ in size (%1 and %2)")
-                                      .arg(sizeText(reference), sizeText(test)));
-    if (reference.width() < minimumSize || reference.height() < minimumSize)
-        return fail(errorMessage,
-                    QCoreApplication::translate("windowedSsim", "the images (%1) are smaller than the %2 x %2 window")
-                        .arg(sizeText(reference))
-                        .arg(minimumSize));
-    return true;
-}
-
-bool checkChannel(int channel, QString *errorMessage)
-{
-    if (channel < RedChannel || channel > LumaChannel)
-        return fail(errorMessage, QCoreApplication::translate("windowedSsim", "no channel %1 (0 to 3)").arg(channel));
-    return true;
-}
-
 // Fills one row of channel values of both images.
 using RowSource = std::function<void(int y, double *reference, double *test)>;
 
 RowSource channelRows(const QImage &reference, const QImage &test, int channel)
 {
-    auto refRow = std::make_shared<std::vector<QRgb>>(std::size_t(reference.width()));
-    auto testRow = std::make_shared<std::vector<QRgb>>(std::size_t(reference.width()));
+    auto referenceRows = std::make_shared<ScanLineSource>(reference);
+    auto testRows = std::make_shared<ScanLineSource>(test);
     const int width = reference.width();
-    return [&reference, &test, channel, width, refRow, testRow](int y, double *ref, double *tst) {
-        readRgbRow(reference, y, refRow->data());
-        readRgbRow(test, y, testRow->data());
-        const QRgb *a = refRow->data();
-        const QRgb *b = testRow->data();
+    return [channel, width, referenceRows, testRows](int y, double *ref, double *tst) {
+        const QRgb *a = referenceRows->row(y);
+        const QRgb *b = testRows->row(y);
         switch (channel) {
         case RedChannel:
             for (int x = 0; x < width; ++x) {
@@ -203,58 +166,17 @@ double meanWindowedSsim(int width, int height, const RowSource &rows)
     return total / count;
 }
 
-// Sum of squared differences of one channel, or of red, green and blue
-// together when channel is -1.
-double sumOfSquaredDifferences(const QImage &reference, const QImage &test, int channel)
-{
-    const int width = reference.width();
-    std::vector<QRgb> a(static_cast<std::size_t>(width)), b(static_cast<std::size_t>(width));
-    double sum = 0.0;
-    for (int y = 0; y < reference.height(); ++y) {
-        readRgbRow(reference, y, a.data());
-        readRgbRow(test, y, b.data());
-        double rowSum = 0.0;
-        for (int x = 0; x < width; ++x) {
-            const QRgb p = a[std::size_t(x)];
-            const QRgb q = b[std::size_t(x)];
-            if (channel == LumaChannel) {
-                const double d = (0.299 * qRed(p) + 0.587 * qGreen(p) + 0.114 * qBlue(p))
-                                 - (0.299 * qRed(q) + 0.587 * qGreen(q) + 0.114 * qBlue(q));
-                rowSum += d * d;
-                continue;
-            }
-            const int dr = qRed(p) - qRed(q);
-            const int dg = qGreen(p) - qGreen(q);
-            const int db = qBlue(p) - qBlue(q);
-            switch (channel) {
-            case RedChannel: rowSum += dr * dr; break;
-            case GreenChannel: rowSum += dg * dg; break;
-            case BlueChannel: rowSum += db * db; break;
-            default: rowSum += dr * dr + dg * dg + db * db; break;
-            }
-        }
-        sum += rowSum;
-    }
-    return sum;
-}
-
-double psnrFromMse(double meanSquaredError)
-{
-    if (meanSquaredError == 0.0)
-        return std::numeric_limits<double>::infinity();
-    return 10.0 * std::log10(255.0 * 255.0 / meanSquaredError);
-}
-
 } // namespace
 
 double windowedSsimOfPlanes(const double *reference, const double *test, int width, int height,
                             QString *errorMessage)
 {
     if (!reference || !test || width < windowedSsimWindowSize || height < windowedSsimWindowSize) {
-        fail(errorMessage, QCoreApplication::translate("windowedSsim", "the planes (%1x%2) are smaller than the %3 x %3 window")
-                               .arg(width)
-                               .arg(height)
-                               .arg(windowedSsimWindowSize));
+        failMetric(errorMessage,
+                   QCoreApplication::translate("windowedSsim", "the planes (%1x%2) are smaller than the %3 x %3 window")
+                       .arg(width)
+                       .arg(height)
+                       .arg(windowedSsimWindowSize));
         return notANumber;
     }
     const std::size_t w = std::size_t(width);
@@ -267,34 +189,17 @@ double windowedSsimOfPlanes(const double *reference, const double *test, int wid
 
 double windowedSsim(const QImage &reference, const QImage &test, int channel, QString *errorMessage)
 {
-    if (!checkChannel(channel, errorMessage)
-        || !checkPair(reference, test, windowedSsimWindowSize, errorMessage))
+    if (!checkChannel(channel, errorMessage) || !checkImagePair(reference, test, windowedSsimWindowSize, errorMessage))
         return notANumber;
     return meanWindowedSsim(reference.width(), reference.height(), channelRows(reference, test, channel));
 }
 
 double windowedSsimRgbMean(const QImage &reference, const QImage &test, QString *errorMessage)
 {
-    if (!checkPair(reference, test, windowedSsimWindowSize, errorMessage))
+    if (!checkImagePair(reference, test, windowedSsimWindowSize, errorMessage))
         return notANumber;
     double sum = 0.0;
     for (int channel = RedChannel; channel <= BlueChannel; ++channel)
         sum += meanWindowedSsim(reference.width(), reference.height(), channelRows(reference, test, channel));
     return sum / 3;
-}
-
-double psnr(const QImage &reference, const QImage &test, QString *errorMessage)
-{
-    if (!checkPair(reference, test, 1, errorMessage))
-        return notANumber;
-    const double samples = double(reference.width()) * double(reference.height()) * 3;
-    return psnrFromMse(sumOfSquaredDifferences(reference, test, -1) / samples);
-}
-
-double psnrChannel(const QImage &reference, const QImage &test, int channel, QString *errorMessage)
-{
-    if (!checkChannel(channel, errorMessage) || !checkPair(reference, test, 1, errorMessage))
-        return notANumber;
-    const double samples = double(reference.width()) * double(reference.height());
-    return psnrFromMse(sumOfSquaredDifferences(reference, test, channel) / samples);
 }

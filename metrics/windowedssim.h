@@ -1,11 +1,14 @@
 #ifndef WINDOWEDSSIM_H
 #define WINDOWEDSSIM_H
 
+#include "imagemetrics.h"
+
 #include <QImage>
 #include <QString>
 
 // Structural similarity with a sliding Gaussian window (Wang, Bovik, Sheikh
-// and Simoncelli, 2004) and the peak signal-to-noise ratio, for 8-bit images.
+// and Simoncelli, 2004), for 8-bit images. The channels and the PSNR, which
+// ssimdiff_cygwin prints beside it, are those of imagemetrics.h.
 //
 // The window is 11 x 11, Gaussian with sigma 1.5, its weights normalised to
 // sum 1; K1 = 0.01, K2 = 0.03 and the dynamic range is 255, so
@@ -25,15 +28,7 @@
 //
 // Every function fails, returning NaN and setting *errorMessage when given,
 // for a null image, for images of different sizes, for images narrower or
-// lower than windowedSsimWindowSize pixels (the PSNR functions accept any
-// non-empty pair of equal sizes), and for a channel outside 0 to 3.
-
-// Channels: 0 red, 1 green, 2 blue, 3 luma.
-constexpr int RedChannel = 0;
-constexpr int GreenChannel = 1;
-constexpr int BlueChannel = 2;
-// BT.601 luma, Y = 0.299 R + 0.587 G + 0.114 B, kept in double (not rounded).
-constexpr int LumaChannel = 3;
+// lower than windowedSsimWindowSize pixels, and for a channel outside 0 to 3.
 
 constexpr int windowedSsimWindowSize = 11;
 
@@ -44,15 +39,6 @@ double windowedSsim(const QImage &reference, const QImage &test, int channel,
 // Mean of the red, green and blue windowed SSIM values.
 double windowedSsimRgbMean(const QImage &reference, const QImage &test,
                            QString *errorMessage = nullptr);
-
-// 10 log10(255^2 / MSE), with the MSE taken over red, green and blue of every
-// pixel together (the mean of the three channel MSEs); +infinity for
-// identical images.
-double psnr(const QImage &reference, const QImage &test, QString *errorMessage = nullptr);
-
-// The same for one channel (0 to 3 as above).
-double psnrChannel(const QImage &reference, const QImage &test, int channel,
-                   QString *errorMessage = nullptr);
 
 // Mean windowed SSIM of two planes of width x height samples each, row by row
 // (sample (x, y) at index y * width + x), on the 0 to 255 scale. For callers
