@@ -3,9 +3,10 @@
 
 // The inner loops of the direct and inverse F-transform, built once per
 // instruction set (transformkernels_scalar.cpp, _sse2.cpp, _avx2.cpp from the
-// one template in transformkernels_impl.h). This header holds plain data
-// only: the AVX2 unit is compiled with other code-generation flags and must
-// share no inline code with the rest of the program.
+// templates in transformkernels_direct.h and transformkernels_inverse.h).
+// This header holds plain data only: the AVX2 unit is compiled with other
+// code-generation flags and must share no inline code with the rest of the
+// program.
 
 #include <cstddef>
 #include <cstdint>

@@ -2,7 +2,8 @@
 // with -mavx2 (never with FMA: a fused multiply-add would change the sums)
 // and is called only when the processor reports AVX2.
 
-#include "transformkernels_impl.h"
+#include "transformkernels_direct.h"
+#include "transformkernels_inverse.h"
 
 #include <immintrin.h>
 

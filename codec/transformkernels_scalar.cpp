@@ -1,6 +1,7 @@
 // The transforms' loops one pixel at a time, in plain C++.
 
-#include "transformkernels_impl.h"
+#include "transformkernels_direct.h"
+#include "transformkernels_inverse.h"
 
 namespace {
 

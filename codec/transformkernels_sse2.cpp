@@ -1,6 +1,7 @@
 // The transforms' loops with SSE2, four lanes: the baseline of x86-64.
 
-#include "transformkernels_impl.h"
+#include "transformkernels_direct.h"
+#include "transformkernels_inverse.h"
 
 #include <emmintrin.h>
 
