@@ -116,7 +116,7 @@ QImage decodeHybridFile(const QString &fileName, const QList<float> &weights, co
 
 QByteArray readFirstLine(QIODevice &device)
 {
-    return device.readLine();
+    return device.readLine(maxFirstLineBytes);
 }
 
 bool isHybridJpeg(const QByteArray &firstLine)

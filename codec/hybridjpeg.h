@@ -28,7 +28,9 @@ QImage withFixedResolution(QImage image);
 constexpr qint64 maxDecodedPixels = qint64(1) << 28;
 
 // The first line of a file: the bytes up to and including the first 0x0A, or
-// up to the end.
+// up to the end, but at most maxFirstLineBytes of them (a file of zeros has
+// no line end at all). Only byte 12 of the line is ever looked at.
+constexpr qint64 maxFirstLineBytes = 4096;
 QByteArray readFirstLine(QIODevice &device);
 
 // True when the first line holds at least 13 bytes and byte 12 is the marker.

@@ -2,6 +2,7 @@
 
 #include "hybridjpeg.h"
 #include "imagebuffer.h"
+#include "memorybudget.h"
 
 #include <QBuffer>
 #include <QDir>
@@ -10,6 +11,11 @@
 #include <QImageReader>
 #include <QImageWriter>
 #include <QSaveFile>
+#include <QStringList>
+
+#include <algorithm>
+#include <atomic>
+#include <mutex>
 
 #ifdef Q_OS_UNIX
 #include <fcntl.h>
@@ -45,35 +51,51 @@ struct JpegFrame
     int components = 0; // colour components of the frame, 0 when not told
 };
 
+// The next marker code, found as libjpeg finds it: any bytes before an 0xFF
+// (and an 0xFF 0x00 pair) are skipped as garbage, then any 0xFF fill bytes.
+// -1 at the end of the device.
+int nextJpegMarker(QIODevice &device)
+{
+    char byte = 0;
+    for (;;) {
+        do {
+            if (!device.getChar(&byte))
+                return -1;
+        } while (uchar(byte) != 0xFF);
+        do {
+            if (!device.getChar(&byte))
+                return -1;
+        } while (uchar(byte) == 0xFF);
+        if (byte != 0)
+            return uchar(byte);
+    }
+}
+
 // The frame header of a JPEG stream, found by walking its marker segments
-// from the start; the size is invalid when the device holds no JPEG stream or
-// its frame header cannot be reached.
+// from the start the way libjpeg reads them, so that the frame it decodes is
+// the one measured; the size is invalid when the device holds no JPEG stream
+// or libjpeg would find no frame header in it.
 JpegFrame jpegFrame(QIODevice &device)
 {
     uchar start[2];
     if (device.read(reinterpret_cast<char *>(start), 2) != 2 || start[0] != 0xFF || start[1] != 0xD8)
         return JpegFrame();
     for (;;) {
-        char byte = 0;
-        if (!device.getChar(&byte) || uchar(byte) != 0xFF)
+        const int marker = nextJpegMarker(device);
+        if (marker < 0)
             return JpegFrame();
-        // Any number of 0xFF fill bytes may precede the marker code.
-        do {
-            if (!device.getChar(&byte))
-                return JpegFrame();
-        } while (uchar(byte) == 0xFF);
-        const uchar marker = uchar(byte);
         if (marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7))
             continue; // no segment follows these markers
-        if (marker == 0xD9 || marker == 0xDA)
-            return JpegFrame(); // end of image or scan data before any frame header
+        // A second start of image, an end of image or scan data before any
+        // frame header, or a marker libjpeg does not know: no image.
+        if (marker == 0xD8 || marker == 0xD9 || marker == 0xDA || marker == 0xC8
+            || (marker >= 0x02 && marker <= 0xBF) || (marker >= 0xF0 && marker <= 0xFD))
+            return JpegFrame();
         uchar header[8];
         if (device.read(reinterpret_cast<char *>(header), 2) != 2)
             return JpegFrame();
         const int length = (header[0] << 8) | header[1];
-        if (length < 2)
-            return JpegFrame();
-        if (isStartOfFrame(marker)) {
+        if (isStartOfFrame(uchar(marker))) {
             // Precision, height, width.
             if (length < 7 || device.read(reinterpret_cast<char *>(header + 2), 5) != 5)
                 return JpegFrame();
@@ -86,9 +108,16 @@ JpegFrame jpegFrame(QIODevice &device)
                 return JpegFrame();
             JpegFrame frame;
             frame.size = QSize(width, height);
-            frame.marker = marker;
+            frame.marker = uchar(marker);
             frame.components = toldComponents ? header[7] : 0;
             return frame;
+        }
+        // libjpeg skips nothing after a length below 2 of the segments it
+        // skips (application data, comments); the tables it parses fail.
+        if (length < 2) {
+            if (marker == 0xC4 || marker == 0xCC || marker == 0xDB || marker == 0xDD)
+                return JpegFrame();
+            continue;
         }
         if (!device.seek(device.pos() + length - 2))
             return JpegFrame();
@@ -100,7 +129,9 @@ JpegFrame jpegFrame(QIODevice &device)
 // at least its DC coefficient, which takes a Huffman code of at least one
 // bit. A shorter file cannot hold the image it declares, whatever the tables;
 // its decoder would only invent the missing blocks, after allocating the
-// whole image. Frames of other coding processes are not bounded (0).
+// whole image. Arithmetic-coded frames have no such bound: a run of the more
+// probable decision codes to no bytes at all, so a flat image of any size is
+// a few hundred bytes; they are held to the pixel limit and the memory left.
 qint64 minimumJpegBytes(const JpegFrame &frame)
 {
     if (frame.marker != 0xC0 && frame.marker != 0xC1 && frame.marker != 0xC2)
@@ -138,6 +169,58 @@ qint64 overrunningPngChunk(QIODevice &device)
     return -1;
 }
 
+quint32 littleEndian(const QByteArray &data, int at, int bytes)
+{
+    quint32 value = 0;
+    for (int i = bytes - 1; i >= 0; --i)
+        value = (value << 8) | uchar(data.at(at + i));
+    return value;
+}
+
+// What is missing of an uncompressed BMP shorter than the pixel rows its
+// header declares; empty when it holds them all or cannot be told (a
+// compressed BMP). Qt's reader gives such a file with the missing rows
+// black.
+QString shortBmpDamage(QIODevice &device)
+{
+    const QByteArray head = device.read(54);
+    if (head.size() < 26 || !head.startsWith("BM"))
+        return QString();
+    const qint64 pixelsAt = littleEndian(head, 10, 4);
+    const quint32 infoSize = littleEndian(head, 14, 4);
+    qint64 width = 0;
+    qint64 height = 0;
+    int bitsPerPixel = 0;
+    quint32 compression = 0;
+    if (infoSize == 12) {
+        width = littleEndian(head, 18, 2);
+        height = littleEndian(head, 20, 2);
+        bitsPerPixel = int(littleEndian(head, 24, 2));
+    } else if (infoSize >= 40 && head.size() >= 34) {
+        width = qint32(littleEndian(head, 18, 4));
+        height = qint32(littleEndian(head, 22, 4));
+        bitsPerPixel = int(littleEndian(head, 28, 2));
+        compression = littleEndian(head, 30, 4);
+    } else {
+        return QString();
+    }
+    // Uncompressed and bit fields only: the others' size depends on their data.
+    if ((compression != 0 && compression != 3 && compression != 6) || width <= 0 || height == 0 || bitsPerPixel <= 0
+        || bitsPerPixel > 32)
+        return QString();
+    const bool bottomUp = height > 0;
+    const qint64 rows = bottomUp ? height : -height;
+    const qint64 rowBytes = (width * bitsPerPixel + 31) / 32 * 4;
+    const qint64 held = std::max<qint64>(0, std::min(rows, (device.size() - pixelsAt) / rowBytes));
+    if (held >= rows)
+        return QString();
+    return QStringLiteral("its pixel data holds %1 of %2 rows, so the %3 %4 rows of the image are missing")
+        .arg(held)
+        .arg(rows)
+        .arg(bottomUp ? QStringLiteral("top") : QStringLiteral("bottom"))
+        .arg(rows - held);
+}
+
 QString tooLargeMessage(const QString &fileName, const QSize &size, qint64 maxPixels)
 {
     return QStringLiteral("cannot read %1: an image of %2x%3 pixels is too large (at most %4 pixels)")
@@ -147,10 +230,127 @@ QString tooLargeMessage(const QString &fileName, const QSize &size, qint64 maxPi
         .arg(maxPixels);
 }
 
+// Collects the warnings libjpeg gives through Qt's JPEG reader while the
+// calling thread decodes. Qt prints them as messages of its own, so a
+// message handler that keeps those of the reading thread is installed for as
+// long as any thread reads; the messages of other threads, and any others,
+// go on to the handler it replaced.
+class JpegWarningCapture
+{
+public:
+    JpegWarningCapture()
+    {
+        std::lock_guard<std::mutex> lock(mutex());
+        if (users()++ == 0)
+            previous().store(qInstallMessageHandler(&JpegWarningCapture::handle));
+        current() = &warnings;
+    }
+    ~JpegWarningCapture()
+    {
+        current() = nullptr;
+        std::lock_guard<std::mutex> lock(mutex());
+        if (--users() == 0)
+            qInstallMessageHandler(previous().load());
+    }
+    QString firstDamage() const
+    {
+        for (const QString &warning : warnings)
+            if (isJpegDamageWarning(warning))
+                return warning;
+        return QString();
+    }
+
+private:
+    static void handle(QtMsgType type, const QMessageLogContext &context, const QString &message)
+    {
+        if (type == QtWarningMsg && current() && isJpegDamageWarning(message)) {
+            current()->append(message);
+            return;
+        }
+        if (const QtMessageHandler handler = previous().load())
+            handler(type, context, message);
+    }
+    static std::mutex &mutex()
+    {
+        static std::mutex instance;
+        return instance;
+    }
+    static int &users()
+    {
+        static int count = 0;
+        return count;
+    }
+    static std::atomic<QtMessageHandler> &previous()
+    {
+        static std::atomic<QtMessageHandler> handler{nullptr};
+        return handler;
+    }
+    static QStringList *&current()
+    {
+        static thread_local QStringList *list = nullptr;
+        return list;
+    }
+
+    QStringList warnings;
+};
+
+bool endsWithEoi(const QString &fileName)
+{
+    QFile file(fileName);
+    if (!file.open(QIODevice::ReadOnly) || file.size() < 2 || !file.seek(file.size() - 2))
+        return false;
+    return file.read(2) == QByteArray("\xFF\xD9", 2);
+}
+
 } // namespace
+
+bool isRegularFile(const QString &fileName, QString *error)
+{
+    // Qt's reader has no words of its own for these: it says "File not found"
+    // of a directory, and would wait for a writer on a FIFO or read a device
+    // without end.
+    const QFileInfo info(fileName);
+    if (!info.exists()) {
+        setError(error, QStringLiteral("cannot read %1: File not found").arg(displayName(fileName)));
+        return false;
+    }
+    if (info.isDir()) {
+        setError(error, QStringLiteral("cannot read %1: it is a directory, not an image file")
+                            .arg(displayName(fileName)));
+        return false;
+    }
+    if (!info.isFile()) {
+        setError(error, QStringLiteral("cannot read %1: it is not a regular file (a FIFO, socket or device)")
+                            .arg(displayName(fileName)));
+        return false;
+    }
+    return true;
+}
+
+bool isJpegDamageWarning(const QString &message)
+{
+    return message.startsWith(QLatin1String("Premature end of JPEG file"))
+        || message.startsWith(QLatin1String("Corrupt JPEG data"))
+        || message.startsWith(QLatin1String("Inconsistent progression sequence"));
+}
+
+QString jpegDamageDescription(const QString &warning, bool fileEndsWithEoi)
+{
+    if (!fileEndsWithEoi)
+        return QStringLiteral("the file ends inside its image data, so the end of the image is missing (%1)")
+            .arg(warning);
+    return QStringLiteral("part of its image data is corrupt, so that part of the image is missing (%1)").arg(warning);
+}
+
+QString damagedFileMessage(const QString &fileName, const QString &damage)
+{
+    return QStringLiteral("cannot read %1: %2; the file is damaged or truncated").arg(displayName(fileName), damage);
+}
 
 QSize readImageSize(const QString &fileName)
 {
+    if (!isRegularFile(fileName, nullptr))
+        return QSize();
     {
         QFile file(fileName);
         if (!file.open(QIODevice::ReadOnly))
@@ -166,28 +366,16 @@ QSize readImageSize(const QString &fileName)
     return reader.size();
 }
 
-bool readImageFile(const QString &fileName, QImage &image, QString *error)
+bool checkImageFile(const QString &fileName, qint64 maxPixels, ImageFileHeader *header, QString *error)
 {
-    return readImageFile(fileName, image, error, maxDecodedPixels);
-}
-
-bool readImageFile(const QString &fileName, QImage &image, QString *error, qint64 maxPixels)
-{
-    image = QImage();
-    // Qt's reader has no words of its own for these: it says "File not found"
-    // of a directory and "Unsupported image format" of an empty file.
-    const QFileInfo info(fileName);
-    if (info.isDir()) {
-        setError(error, QStringLiteral("cannot read %1: it is a directory, not an image file")
-                            .arg(displayName(fileName)));
+    *header = ImageFileHeader();
+    if (!isRegularFile(fileName, error))
         return false;
-    }
-    if (info.isFile() && info.size() == 0) {
+    const QFileInfo info(fileName);
+    if (info.size() == 0) {
         setError(error, QStringLiteral("cannot read %1: the file is empty").arg(displayName(fileName)));
         return false;
     }
-    QImageReader reader(fileName);
-    reader.setDecideFormatFromContent(true);
     // The size the file declares, checked before anything is decoded: a JPEG
     // stream's from its frame header, which also tells whether the file can
     // hold the image at all; any other format's from Qt's reader, once the
@@ -197,12 +385,16 @@ bool readImageFile(const QString &fileName, QImage &image, QString *error, qint6
     qint64 overrun = -1;
     {
         QFile file(fileName);
-        if (file.open(QIODevice::ReadOnly)) {
-            fileBytes = file.size();
-            frame = jpegFrame(file);
-            if (!frame.size.isValid() && file.seek(0))
-                overrun = overrunningPngChunk(file);
+        if (!file.open(QIODevice::ReadOnly)) {
+            setError(error, QStringLiteral("cannot read %1: %2").arg(displayName(fileName), file.errorString()));
+            return false;
         }
+        fileBytes = file.size();
+        frame = jpegFrame(file);
+        if (!frame.size.isValid() && file.seek(0))
+            overrun = overrunningPngChunk(file);
+        if (!frame.size.isValid() && overrun < 0 && file.seek(0))
+            header->damage = shortBmpDamage(file);
     }
     if (overrun >= 0) {
         setError(error, QStringLiteral("cannot read %1: a PNG chunk of %2 bytes runs past the end of the file "
@@ -212,7 +404,17 @@ bool readImageFile(const QString &fileName, QImage &image, QString *error, qint6
                             .arg(fileBytes));
         return false;
     }
-    const QSize size = frame.size.isValid() ? frame.size : reader.size();
+    QSize size = frame.size;
+    if (size.isValid()) {
+        header->format = QByteArrayLiteral("jpeg");
+        header->jpegComponents = frame.components;
+    } else {
+        QImageReader reader(fileName);
+        reader.setDecideFormatFromContent(true);
+        header->format = reader.format();
+        size = reader.size();
+    }
+    header->size = size;
     if (size.isValid() && qint64(size.width()) * qint64(size.height()) > maxPixels) {
         setError(error, tooLargeMessage(fileName, size, maxPixels));
         return false;
@@ -228,23 +430,76 @@ bool readImageFile(const QString &fileName, QImage &image, QString *error, qint6
                             .arg(needed));
         return false;
     }
+    // Decoded as 32-bit pixels, with the decoder's rows beside them.
+    if (size.isValid()) {
+        const qint64 bytes = qint64(size.width()) * size.height() * 4 + qint64(size.width()) * 64;
+        if (!fitsInMemory(bytes, QStringLiteral("reading %1 (%2x%3 pixels)")
+                                     .arg(displayName(fileName))
+                                     .arg(size.width())
+                                     .arg(size.height()),
+                          error))
+            return false;
+    }
+    return true;
+}
+
+bool readImageFile(const QString &fileName, QImage &image, QString *error)
+{
+    return readImageFile(fileName, image, error, maxDecodedPixels, nullptr);
+}
+
+bool readImageFile(const QString &fileName, QImage &image, QString *error, qint64 maxPixels)
+{
+    return readImageFile(fileName, image, error, maxPixels, nullptr);
+}
+
+bool readImageFile(const QString &fileName, QImage &image, QString *error, qint64 maxPixels, QString *damage)
+{
+    image = QImage();
+    if (damage)
+        damage->clear();
+    ImageFileHeader header;
+    if (!checkImageFile(fileName, maxPixels, &header, error))
+        return false;
+    if (!header.damage.isEmpty() && !damage) {
+        setError(error, damagedFileMessage(fileName, header.damage));
+        return false;
+    }
+    const QSize size = header.size;
+    QImageReader reader(fileName);
+    reader.setDecideFormatFromContent(true);
     // Qt's JPEG reader decodes a colour stream (three or four components)
     // into an RGB32 image of the frame's size, and into the one it is given
     // when that has the size and format already: a large one gets fresh
     // mapped memory, as the transforms' outputs do, since page faults on tens
     // of megabytes of new 4 KB pages would cost more than the decoding.
     QImage loaded;
-    if (frame.components == 3 || frame.components == 4)
+    if (header.jpegComponents == 3 || header.jpegComponents == 4)
         loaded = newTransformImage(size.width(), size.height(), QImage::Format_RGB32);
-    if (!reader.read(&loaded)) {
-        setError(error, QStringLiteral("cannot read %1: %2").arg(displayName(fileName), reader.errorString()));
-        return false;
+    QString jpegDamage;
+    {
+        JpegWarningCapture capture;
+        if (!reader.read(&loaded)) {
+            setError(error, QStringLiteral("cannot read %1: %2").arg(displayName(fileName), reader.errorString()));
+            return false;
+        }
+        jpegDamage = capture.firstDamage();
     }
     // A reader that could not tell the size in advance is held to the same
     // limit afterwards.
     if (qint64(loaded.width()) * qint64(loaded.height()) > maxPixels) {
         setError(error, tooLargeMessage(fileName, loaded.size(), maxPixels));
         return false;
+    }
+    if (!jpegDamage.isEmpty()) {
+        const QString description = jpegDamageDescription(jpegDamage, endsWithEoi(fileName));
+        if (!damage) {
+            setError(error, damagedFileMessage(fileName, description));
+            return false;
+        }
+        *damage = description;
+    } else if (damage) {
+        *damage = header.damage;
     }
     image = loaded;
     return true;

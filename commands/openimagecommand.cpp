@@ -52,7 +52,8 @@ void openImageFile(const CommandContext &context, const QString &fileName)
     BusyCursor busy;
     QImage loaded;
     QString reason;
-    if (!readImageFile(fileName, loaded, &reason)) {
+    QString damage;
+    if (!readImageFile(fileName, loaded, &reason, maxDecodedPixels, &damage)) {
         // The same reason ftjpeg gives, as a further line.
         markOpenFailed(context);
         appendFailureLine(context.console, reason);
@@ -61,6 +62,10 @@ void openImageFile(const CommandContext &context, const QString &fileName)
     *context.currentImage = loaded;
     appendStatusLine(context.console, QStringLiteral(" - File opened."));
     *context.imageOpened = true;
+    // A damaged file opens as its decoder gives it, with what is missing.
+    if (!damage.isEmpty())
+        appendFailureLine(context.console, QStringLiteral("%1 is damaged or truncated: %2")
+                                               .arg(QDir::toNativeSeparators(fileName), damage));
 
     if (hasJpegSuffix(fileName)) {
         // Only read: a write-protected hybrid file opens like any other.

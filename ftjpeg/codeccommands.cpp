@@ -85,6 +85,8 @@ QCommandLineOption addWeightsOption(SubcommandParser &parser)
 // Whether the file holds a JPEG stream marked as hybrid.
 bool isHybridFile(const QString &fileName, QString *error)
 {
+    if (!isRegularFile(fileName, error))
+        return false;
     QFile file(fileName);
     if (!file.open(QIODevice::ReadOnly)) {
         *error = QStringLiteral("cannot open %1: %2").arg(displayName(fileName), file.errorString());
@@ -342,6 +344,11 @@ int runInfo(const QStringList &arguments)
 
     const QuietImagePlugins quiet;
     for (const QString &fileName : parser.positional()) {
+        QString error;
+        if (!isRegularFile(fileName, &error)) {
+            status = failure(error);
+            continue;
+        }
         QFile file(fileName);
         if (!file.open(QIODevice::ReadOnly)) {
             status = failure(QStringLiteral("cannot open %1: %2").arg(displayName(fileName), file.errorString()));

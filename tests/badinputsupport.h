@@ -132,16 +132,23 @@ inline ProcessResult ftjpeg(const QStringList &arguments, const QString &working
     return runProcess(binPath(QStringLiteral("ftjpeg")), arguments, workingDirectory);
 }
 
+// ftjpeg under the limits of a shell's ulimit command, e.g. "-v 1000000".
+inline ProcessResult ftjpegUnder(const QString &limits, const QStringList &arguments,
+                                 const QString &workingDirectory = QString())
+{
+    return runProcess(QStringLiteral("/bin/sh"),
+                      QStringList{QStringLiteral("-c"),
+                                  QStringLiteral("ulimit %1 && exec \"$0\" \"$@\"").arg(limits),
+                                  binPath(QStringLiteral("ftjpeg"))}
+                          + arguments,
+                      workingDirectory);
+}
+
 // ftjpeg with its file-size limit (ulimit -f) set to `blocks` blocks of 512
 // bytes.
 inline ProcessResult ftjpegLimited(int blocks, const QStringList &arguments, const QString &workingDirectory = QString())
 {
-    return runProcess(QStringLiteral("/bin/sh"),
-                      QStringList{QStringLiteral("-c"),
-                                  QStringLiteral("ulimit -f %1 && exec \"$0\" \"$@\"").arg(blocks),
-                                  binPath(QStringLiteral("ftjpeg"))}
-                          + arguments,
-                      workingDirectory);
+    return ftjpegUnder(QStringLiteral("-f %1").arg(blocks), arguments, workingDirectory);
 }
 
 // Every entry of a folder, hidden ones included.
