@@ -1,5 +1,6 @@
-// ftjpeg rd: the rate-distortion study of plain JPEG against the hybrid
-// scheme over a set of images, and the merge of the outputs of shards.
+// ftjpeg rd: the rate-distortion study of the hybrid scheme against plain
+// JPEG and the other anchors over a set of images, and the merge of the
+// outputs of shards.
 
 #include "cli.h"
 #include "quietimageplugins.h"
@@ -9,6 +10,7 @@
 #include "rdoutput.h"
 #include "rdprogress.h"
 #include "rdrunner.h"
+#include "rdscheme.h"
 #include "rdsummary.h"
 #include "weightsfile.h"
 #include "workdirgenerator.h"
@@ -99,10 +101,11 @@ int finish(const RdStudy &study, const QString &outDirectory)
 int runRd(const QStringList &arguments)
 {
     SubcommandParser parser(arguments, QStringLiteral(
-        "Rate-distortion study of the hybrid scheme against plain JPEG: each image at JPEG qualities 0, 5, ..., 100 "
-        "and at hybrid component qualities 0, 5, ..., 100, with size, bits per pixel, PSNR, SSIM, windowed SSIM and "
-        "times per point. Writes points.csv, summary.csv (BD-rate and BD-PSNR of hybrid against JPEG), skipped.csv, "
-        "shards.csv, a plot per image, plot-average.png and report.html to the output folder.\n"
+        "Rate-distortion study of the hybrid scheme against plain JPEG and other anchors: each image with every "
+        "scheme at each of its settings (JPEG and hybrid qualities 0, 5, ..., 100), with size, bits per pixel, "
+        "PSNR, SSIM, windowed SSIM, MS-SSIM, Butteraugli and times per point. Writes points.csv, summary.csv "
+        "(BD-rate and BD-PSNR of hybrid against every other scheme, on PSNR and SSIM, and crossovers), "
+        "skipped.csv, shards.csv, a plot per image, plot-average.png and report.html to the output folder.\n"
         "With --merge, the arguments are output folders of shards, combined into one report."));
     parser.addPositional(QStringLiteral("IMAGE_OR_DIR"),
                          QStringLiteral("Image files, or folders whose images (png, jpg, jpeg, bmp, ppm, pgm), "
@@ -114,7 +117,7 @@ int runRd(const QStringList &arguments)
                          QStringLiteral("rd"));
     const QCommandLineOption jobsOption =
         parser.addOption(QStringLiteral("jobs"),
-                         QStringLiteral("Images measured at the same time (default: the number of "
+                         QStringLiteral("Points measured at the same time (default: the number of "
                                         "cores)."),
                          QStringLiteral("N"));
     const QCommandLineOption shardOption =
@@ -129,6 +132,16 @@ int runRd(const QStringList &arguments)
                          QStringLiteral("Weights file (default weights_out.txt, or the table "
                                         "'ftjpeg workdir' writes when there is none here)."),
                          QStringLiteral("FILE"));
+    const QCommandLineOption schemesOption =
+        parser.addOption(QStringLiteral("schemes"),
+                         QStringLiteral("Comma-separated schemes to measure, in this order (default all: %1).")
+                             .arg(rdStandardSchemeNames().join(QLatin1Char(','))),
+                         QStringLiteral("LIST"));
+    const QCommandLineOption keepOption =
+        parser.addOption(QStringLiteral("keep"),
+                         QStringLiteral("Keep every encoded file as DIR/<image stem>/<scheme>_<setting>."
+                                        "<jpg|webp|avif|jxl>, named in points.csv."),
+                         QStringLiteral("DIR"));
     int status = ExitSuccess;
     if (!parser.parse(0, INT_MAX, &status))
         return status;
@@ -140,8 +153,9 @@ int runRd(const QStringList &arguments)
     const QuietImagePlugins quiet;
 
     if (parser.isSet(mergeOption)) {
-        if (parser.isSet(jobsOption) || parser.isSet(shardOption) || parser.isSet(weightsOption))
-            return parser.usageError(QStringLiteral("--merge takes no --jobs, --shard or --weights"));
+        if (parser.isSet(jobsOption) || parser.isSet(shardOption) || parser.isSet(weightsOption)
+            || parser.isSet(schemesOption) || parser.isSet(keepOption))
+            return parser.usageError(QStringLiteral("--merge takes no --jobs, --shard, --weights, --schemes or --keep"));
         QVector<RdStudy> parts;
         for (const QString &directory : positional) {
             RdStudy part;
@@ -173,6 +187,18 @@ int runRd(const QStringList &arguments)
         return parser.usageError(
             QStringLiteral("--shard must be K/N with 0 <= K < N, not '%1'").arg(parser.value(shardOption)));
 
+    QStringList schemeNames = rdStandardSchemeNames();
+    if (parser.isSet(schemesOption))
+        schemeNames = parser.value(schemesOption).split(QLatin1Char(','), Qt::SkipEmptyParts);
+    for (QString &name : schemeNames)
+        name = name.trimmed();
+    QVector<RdScheme> schemes;
+    QString schemeError;
+    if (!selectRdSchemes(schemeNames, QList<float>(), &schemes, &schemeError))
+        return parser.usageError(QStringLiteral("--schemes: %1").arg(schemeError));
+    if (parser.isSet(keepOption) && parser.value(keepOption).isEmpty())
+        return parser.usageError(QStringLiteral("--keep needs a folder"));
+
     const QString defaultWeightsFile = QStringLiteral("weights_out.txt");
     QList<float> weights;
     QString error;
@@ -194,11 +220,18 @@ int runRd(const QStringList &arguments)
     for (int index = shard.index; index < files.size(); index += shard.count)
         inputs.append(RdInput{index, files[index]});
 
-    RdRunner runner(inputs, weights, jobs);
-    RdProgress progress(inputs.size() * RdRunner::pointsPerImage(), isatty(fileno(stderr)) != 0);
+    selectRdSchemes(schemeNames, weights, &schemes, &schemeError);
+    RdRunner runner(inputs, schemes, jobs);
+    if (parser.isSet(keepOption))
+        runner.setKeepDirectory(parser.value(keepOption));
+    RdProgress progress(inputs.size() * runner.pointsPerImage(), isatty(fileno(stderr)) != 0);
     runner.setPointDone([&progress] { progress.advance(); });
     runner.setImageSkipped([&progress](const RdSkippedImage &skipped) {
-        progress.printLine(QStringLiteral("ftjpeg: skipped: %1").arg(skipped.reason).toLocal8Bit());
+        const QString line = skipped.scheme.isEmpty()
+                                 ? QStringLiteral("ftjpeg: skipped: %1").arg(skipped.reason)
+                                 : QStringLiteral("ftjpeg: %1 failed on %2: %3")
+                                       .arg(skipped.scheme, QDir::toNativeSeparators(skipped.image), skipped.reason);
+        progress.printLine(line.toLocal8Bit());
     });
     RdStudy study = runner.run();
     progress.finish();

@@ -157,3 +157,55 @@ BdResult bjontegaardDelta(const QVector<RateQualityPoint> &reference, const QVec
     result.qualityHigh = high;
     return result;
 }
+
+double pchipValue(const QVector<double> &x, const QVector<double> &y, double at)
+{
+    if (x.size() < 2 || x.size() != y.size() || !(at >= x.front() && at <= x.back()))
+        return notANumber;
+    const QVector<double> slope = pchipSlopes(x, y);
+    int k = 0;
+    while (k + 2 < x.size() && at > x[k + 1])
+        ++k;
+    const double h = x[k + 1] - x[k];
+    const double s = (at - x[k]) / h;
+    const double s2 = s * s;
+    const double s3 = s2 * s;
+    return (2.0 * s3 - 3.0 * s2 + 1.0) * y[k] + (s3 - 2.0 * s2 + s) * h * slope[k] + (-2.0 * s3 + 3.0 * s2) * y[k + 1]
+           + (s3 - s2) * h * slope[k + 1];
+}
+
+double crossoverRate(const QVector<RateQualityPoint> &test, const QVector<RateQualityPoint> &challenger)
+{
+    const QVector<RateQualityPoint> testFrontier = efficientFrontier(test);
+    const QVector<RateQualityPoint> challengerFrontier = efficientFrontier(challenger);
+    if (testFrontier.size() < 2 || challengerFrontier.size() < 2)
+        return notANumber;
+    const Axis a = axis(testFrontier, false);
+    const Axis b = axis(challengerFrontier, false);
+    const double low = std::max(a.x.front(), b.x.front());
+    const double high = std::min(a.x.back(), b.x.back());
+    if (!(high > low))
+        return notANumber;
+    const auto lead = [&](double logRate) {
+        return pchipValue(b.x, b.y, logRate) - pchipValue(a.x, a.y, logRate);
+    };
+    if (lead(low) >= 0.0)
+        return std::pow(10.0, low);
+    // A sign change within each of many small steps is found by bisection.
+    constexpr int steps = 1024;
+    double previous = low;
+    for (int i = 1; i <= steps; ++i) {
+        const double at = i == steps ? high : low + (high - low) * i / steps;
+        if (lead(at) >= 0.0) {
+            double below = previous;
+            double above = at;
+            for (int k = 0; k < 60; ++k) {
+                const double middle = (below + above) / 2.0;
+                (lead(middle) >= 0.0 ? above : below) = middle;
+            }
+            return std::pow(10.0, above);
+        }
+        previous = at;
+    }
+    return notANumber;
+}

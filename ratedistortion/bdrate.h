@@ -48,4 +48,17 @@ BdResult bjontegaardDelta(const QVector<RateQualityPoint> &reference, const QVec
 // within [x.front(), x.back()]. NaN for fewer than two points.
 double pchipIntegral(const QVector<double> &x, const QVector<double> &y, double from, double to);
 
+// The value at `at` of the monotone piecewise cubic Hermite interpolant
+// through (x[i], y[i]), x strictly increasing; NaN outside [x.front(),
+// x.back()] or for fewer than two points.
+double pchipValue(const QVector<double> &x, const QVector<double> &y, double at);
+
+// Where challenger overtakes test: over the rate range both efficient
+// frontiers cover, with the quality of each interpolated as above on log10
+// rate, the lowest rate from which challenger's quality is at least test's
+// after being below it; the low end of the range when challenger is ahead
+// there already; NaN when it never gets ahead in the range (or the range is
+// empty).
+double crossoverRate(const QVector<RateQualityPoint> &test, const QVector<RateQualityPoint> &challenger);
+
 #endif // BDRATE_H

@@ -5,6 +5,7 @@
 #include <QHash>
 #include <QMap>
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <system_error>
@@ -19,13 +20,27 @@ const QStringList pointsColumns{
     QStringLiteral("size_bytes"),  QStringLiteral("bpp"),          QStringLiteral("psnr_db"),
     QStringLiteral("ssim"),        QStringLiteral("windowed_ssim"), QStringLiteral("encode_ms"),
     QStringLiteral("decode_ms")};
+// Columns added later, after the first ones; tables without them still read
+// (the values then unknown).
+const QStringList addedPointsColumns{QStringLiteral("ms_ssim"), QStringLiteral("butteraugli"),
+                                     QStringLiteral("butteraugli_max"), QStringLiteral("file")};
 const QStringList skippedColumns{QStringLiteral("image_index"), QStringLiteral("image"), QStringLiteral("reason")};
+const QString skippedSchemeColumn = QStringLiteral("scheme");
 const QStringList shardsColumns{QStringLiteral("shard_index"), QStringLiteral("shard_count"),
                                 QStringLiteral("input_images")};
 const QStringList summaryColumns{QStringLiteral("image_index"), QStringLiteral("image"),
                                  QStringLiteral("bd_rate_percent"), QStringLiteral("bd_psnr_db"),
                                  QStringLiteral("bpp_low"),        QStringLiteral("bpp_high"),
                                  QStringLiteral("psnr_low"),       QStringLiteral("psnr_high")};
+// The columns of each anchor, after the ones above, each name prefixed by the
+// anchor's name and "_".
+const QStringList anchorColumns{QStringLiteral("bd_rate_percent"), QStringLiteral("bd_psnr_db"),
+                                QStringLiteral("bpp_low"),         QStringLiteral("bpp_high"),
+                                QStringLiteral("psnr_low"),        QStringLiteral("psnr_high"),
+                                QStringLiteral("crossover_bpp"),   QStringLiteral("bd_rate_ssim_percent"),
+                                QStringLiteral("bd_ssim_db"),      QStringLiteral("ssim_bpp_low"),
+                                QStringLiteral("ssim_bpp_high"),   QStringLiteral("ssim_db_low"),
+                                QStringLiteral("ssim_db_high"),    QStringLiteral("ssim_crossover_bpp")};
 
 template <typename T>
 QString shortest(T value)
@@ -94,6 +109,8 @@ public:
             return;
         }
         const QStringList header = records.front();
+        for (int i = 0; i < header.size(); ++i)
+            present.insert(header[i], i);
         for (const QString &column : required) {
             const int position = header.indexOf(column);
             if (position < 0) {
@@ -120,7 +137,13 @@ public:
     bool isValid() const { return valid; }
     QString error() const { return problem; }
     int rowCount() const { return rows.size(); }
-    QString text(int row, const QString &column) const { return rows[row][columns.value(column)]; }
+    bool hasColumn(const QString &column) const { return present.contains(column); }
+    // The field; empty in a column the table does not have.
+    QString text(int row, const QString &column) const
+    {
+        const auto it = present.constFind(column);
+        return it == present.constEnd() ? QString() : rows[row][it.value()];
+    }
 
     // Sets the error and returns false when the field is not a number.
     template <typename T>
@@ -215,6 +238,7 @@ private:
     QString problem;
     bool valid = false;
     QHash<QString, int> columns;
+    QHash<QString, int> present;
     QVector<QStringList> rows;
     QVector<int> rowLines;
 };
@@ -244,23 +268,29 @@ QString quoteField(const QString &field)
 QByteArray pointsCsv(const RdStudy &study)
 {
     QByteArray data;
-    appendRecord(data, pointsColumns);
+    appendRecord(data, pointsColumns + addedPointsColumns);
     for (const RdImageResult &image : study.images)
         for (const RdPoint &point : image.points)
             appendRecord(data, {QString::number(image.index), image.image, QString::number(image.width),
                                 QString::number(image.height), point.scheme, QString::number(point.quality),
                                 QString::number(point.sizeBytes), formatNumber(point.bpp), formatNumber(point.psnr),
                                 formatNumber(point.ssim), formatNumber(point.windowedSsim),
-                                milliseconds(point.encodeMs), milliseconds(point.decodeMs)});
+                                milliseconds(point.encodeMs), milliseconds(point.decodeMs),
+                                formatNumber(point.msSsim), formatNumber(point.butteraugli),
+                                formatNumber(point.butteraugliMax), point.file});
     return data;
 }
 
 QByteArray skippedCsv(const RdStudy &study)
 {
     QByteArray data;
-    appendRecord(data, skippedColumns);
-    for (const RdSkippedImage &skipped : study.skipped)
-        appendRecord(data, {QString::number(skipped.index), skipped.image, skipped.reason});
+    appendRecord(data, skippedColumns + QStringList{skippedSchemeColumn});
+    // Skipped images and failed schemes together, in image order.
+    QVector<RdSkippedImage> rows = study.skipped + study.failures;
+    std::stable_sort(rows.begin(), rows.end(),
+                     [](const RdSkippedImage &a, const RdSkippedImage &b) { return a.index < b.index; });
+    for (const RdSkippedImage &skipped : rows)
+        appendRecord(data, {QString::number(skipped.index), skipped.image, skipped.reason, skipped.scheme});
     return data;
 }
 
@@ -277,14 +307,34 @@ QByteArray shardsCsv(const RdStudy &study)
 QByteArray summaryCsv(const RdSummary &summary)
 {
     QByteArray data;
-    appendRecord(data, summaryColumns);
-    for (const RdImageSummary &image : summary.images)
-        appendRecord(data, {QString::number(image.index), image.image, optionalNumber(image.delta.ratePercent),
-                            optionalNumber(image.delta.quality), optionalNumber(image.delta.rateLow),
-                            optionalNumber(image.delta.rateHigh), optionalNumber(image.delta.qualityLow),
-                            optionalNumber(image.delta.qualityHigh)});
-    appendRecord(data, {QString(), QStringLiteral("average"), optionalNumber(summary.meanRatePercent),
-                        optionalNumber(summary.meanPsnr), QString(), QString(), QString(), QString()});
+    QStringList header = summaryColumns;
+    for (const QString &anchor : summary.anchors)
+        for (const QString &column : anchorColumns)
+            header.append(anchor + QLatin1Char('_') + column);
+    appendRecord(data, header);
+    for (const RdImageSummary &image : summary.images) {
+        QStringList fields{QString::number(image.index),           image.image,
+                           optionalNumber(image.delta.ratePercent), optionalNumber(image.delta.quality),
+                           optionalNumber(image.delta.rateLow),     optionalNumber(image.delta.rateHigh),
+                           optionalNumber(image.delta.qualityLow),  optionalNumber(image.delta.qualityHigh)};
+        for (const RdAnchorDelta &delta : image.anchors)
+            fields += QStringList{optionalNumber(delta.psnr.ratePercent),   optionalNumber(delta.psnr.quality),
+                                  optionalNumber(delta.psnr.rateLow),       optionalNumber(delta.psnr.rateHigh),
+                                  optionalNumber(delta.psnr.qualityLow),    optionalNumber(delta.psnr.qualityHigh),
+                                  optionalNumber(delta.crossoverPsnr),      optionalNumber(delta.ssimDb.ratePercent),
+                                  optionalNumber(delta.ssimDb.quality),     optionalNumber(delta.ssimDb.rateLow),
+                                  optionalNumber(delta.ssimDb.rateHigh),    optionalNumber(delta.ssimDb.qualityLow),
+                                  optionalNumber(delta.ssimDb.qualityHigh), optionalNumber(delta.crossoverSsim)};
+        appendRecord(data, fields);
+    }
+    QStringList average{QString(), QStringLiteral("average"), optionalNumber(summary.meanRatePercent),
+                        optionalNumber(summary.meanPsnr), QString(), QString(), QString(), QString()};
+    for (const RdAnchorMean &mean : summary.anchorMeans)
+        average += QStringList{optionalNumber(mean.psnrRatePercent), optionalNumber(mean.psnrDelta),
+                               QString(), QString(), QString(), QString(), optionalNumber(mean.crossoverPsnr),
+                               optionalNumber(mean.ssimRatePercent), optionalNumber(mean.ssimDelta),
+                               QString(), QString(), QString(), QString(), optionalNumber(mean.crossoverSsim)};
+    appendRecord(data, average);
     return data;
 }
 
@@ -312,14 +362,18 @@ bool parsePoints(const QByteArray &data, const QString &fileName, QVector<RdImag
             || !table.number(row, QStringLiteral("ssim"), &point.ssim)
             || !table.number(row, QStringLiteral("windowed_ssim"), &point.windowedSsim)
             || !table.number(row, QStringLiteral("encode_ms"), &point.encodeMs)
-            || !table.number(row, QStringLiteral("decode_ms"), &point.decodeMs)) {
+            || !table.number(row, QStringLiteral("decode_ms"), &point.decodeMs)
+            || !table.number(row, QStringLiteral("ms_ssim"), &point.msSsim, true)
+            || !table.number(row, QStringLiteral("butteraugli"), &point.butteraugli, true)
+            || !table.number(row, QStringLiteral("butteraugli_max"), &point.butteraugliMax, true)) {
             *error = table.error();
             return false;
         }
         point.scheme = table.text(row, QStringLiteral("scheme"));
         point.quality = int(quality);
-        if (point.scheme != jpegScheme() && point.scheme != hybridScheme()) {
-            table.fail(row, QStringLiteral("unknown scheme '%1'").arg(point.scheme));
+        point.file = table.text(row, QStringLiteral("file"));
+        if (point.scheme.isEmpty()) {
+            table.fail(row, QStringLiteral("no scheme"));
             *error = table.error();
             return false;
         }
@@ -358,7 +412,8 @@ bool parseSkipped(const QByteArray &data, const QString &fileName, QVector<RdSki
             return false;
         }
         skipped->append(RdSkippedImage{int(index), table.text(row, QStringLiteral("image")),
-                                       table.text(row, QStringLiteral("reason"))});
+                                       table.text(row, QStringLiteral("reason")),
+                                       table.text(row, skippedSchemeColumn)});
     }
     return true;
 }

@@ -2,23 +2,18 @@
 #define RDMEASUREMENT_H
 
 #include "rdpoint.h"
+#include "rdscheme.h"
 
 #include <QByteArray>
 #include <QImage>
 #include <QList>
 #include <QString>
-#include <QVector>
 
-#include <functional>
-
-// The qualities of both schemes: 0, 5, ..., 100.
-QVector<int> rdQualities();
-
-// One image at every quality of plain JPEG, then of the hybrid scheme, in
-// that order. Calls pointDone after each point (from the calling thread).
-// Returns false, with *error set, when a point cannot be made; the points
-// are then incomplete and the image is to be skipped.
-bool measureImage(const QImage &source, const QList<float> &weights, QVector<RdPoint> *points, QString *error,
-                  const std::function<void()> &pointDone = std::function<void()>());
+// One point: the source encoded by the scheme at the setting (into *data),
+// decoded, and compared with the source (PSNR, both SSIMs, MS-SSIM,
+// Butteraugli), with the times of encoding and decoding. Returns false, with
+// *error set, when the scheme fails.
+bool measurePoint(const QImage &source, const RdScheme &scheme, int setting, RdPoint *point, QByteArray *data,
+                  QString *error);
 
 #endif // RDMEASUREMENT_H

@@ -85,14 +85,20 @@ bool writeStudy(const RdStudy &study, const QString &directory, QString *error)
             return false;
 
     const QStringList names = plotFileNames(study);
+    const QStringList schemes = studySchemes(study);
     QVector<RdReportPlot> plots;
     for (int i = 0; i < study.images.size(); ++i) {
         const RdImageResult &image = study.images[i];
-        QVector<RdPoint> jpeg;
-        QVector<RdPoint> hybrid;
-        for (const RdPoint &point : image.points)
-            (point.scheme == jpegScheme() ? jpeg : hybrid).append(point);
-        RdReportPlot plot{plotTitle(image), names[i], pngData(RdPlot(plotTitle(image), jpeg, hybrid).render())};
+        QVector<RdCurve> curves;
+        for (const QString &scheme : schemes) {
+            RdCurve curve{scheme, {}};
+            for (const RdPoint &point : image.points)
+                if (point.scheme == scheme)
+                    curve.points.append(point);
+            if (!curve.points.isEmpty())
+                curves.append(curve);
+        }
+        RdReportPlot plot{plotTitle(image), names[i], pngData(RdPlot(plotTitle(image), curves).render())};
         if (!writeFileAtomically(out.filePath(plot.fileName), plot.png, error))
             return false;
         plots.append(plot);
@@ -100,10 +106,11 @@ bool writeStudy(const RdStudy &study, const QString &directory, QString *error)
     const QString averageTitle = QStringLiteral("Average over %1 image%2")
                                      .arg(study.images.size())
                                      .arg(study.images.size() == 1 ? QString() : QStringLiteral("s"));
+    QVector<RdCurve> averages;
+    for (const QString &scheme : schemes)
+        averages.append(RdCurve{scheme, averageCurve(study, scheme)});
     const RdReportPlot average{averageTitle, QStringLiteral("plot-average.png"),
-                               pngData(RdPlot(averageTitle, averageCurve(study, jpegScheme()),
-                                              averageCurve(study, hybridScheme()))
-                                           .render())};
+                               pngData(RdPlot(averageTitle, averages).render())};
     if (!writeFileAtomically(out.filePath(average.fileName), average.png, error))
         return false;
     return writeFileAtomically(out.filePath(QStringLiteral("report.html")),
@@ -118,8 +125,11 @@ bool readStudy(const QString &directory, RdStudy *study, QString *error)
     if (!readFile(points, &data, error) || !RdCsv::parsePoints(data, points, &study->images, error))
         return false;
     const QString skipped = in.filePath(QStringLiteral("skipped.csv"));
-    if (!readFile(skipped, &data, error) || !RdCsv::parseSkipped(data, skipped, &study->skipped, error))
+    QVector<RdSkippedImage> rows;
+    if (!readFile(skipped, &data, error) || !RdCsv::parseSkipped(data, skipped, &rows, error))
         return false;
+    for (const RdSkippedImage &row : rows)
+        (row.scheme.isEmpty() ? study->skipped : study->failures).append(row);
     const QString shards = in.filePath(QStringLiteral("shards.csv"));
     return readFile(shards, &data, error) && RdCsv::parseShards(data, shards, &study->shards, error);
 }
@@ -147,12 +157,15 @@ bool mergeStudies(const QVector<RdStudy> &parts, RdStudy *merged, QStringList *w
             seen.insert(skipped.index, skipped.image);
             result.skipped.append(skipped);
         }
+        result.failures += part.failures;
         result.shards += part.shards;
     }
     std::sort(result.images.begin(), result.images.end(),
               [](const RdImageResult &a, const RdImageResult &b) { return a.index < b.index; });
     std::sort(result.skipped.begin(), result.skipped.end(),
               [](const RdSkippedImage &a, const RdSkippedImage &b) { return a.index < b.index; });
+    std::stable_sort(result.failures.begin(), result.failures.end(),
+                     [](const RdSkippedImage &a, const RdSkippedImage &b) { return a.index < b.index; });
     std::sort(result.shards.begin(), result.shards.end(), [](const RdShard &a, const RdShard &b) {
         return a.count < b.count || (a.count == b.count && a.index < b.index);
     });

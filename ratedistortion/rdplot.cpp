@@ -4,6 +4,8 @@
 #include <QFontMetrics>
 #include <QPainter>
 #include <QPainterPath>
+#include <QPolygonF>
+#include <QStringList>
 
 #include <algorithm>
 #include <cmath>
@@ -11,8 +13,90 @@
 
 namespace {
 
-const QColor jpegColour(31, 119, 180);
-const QColor hybridColour(214, 39, 40);
+enum class Marker { Circle, Square, Diamond, TriangleUp, TriangleDown, Cross, Plus, Star };
+
+struct Style
+{
+    QColor colour;
+    Marker marker;
+    bool dashed;
+};
+
+// Okabe-Ito colours, a marker each; schemes beyond the standard ones take
+// the colours again with dashed lines.
+Style schemeStyle(const QString &scheme)
+{
+    static const struct
+    {
+        const char *name;
+        QColor colour;
+        Marker marker;
+    } standard[] = {{"jpeg", QColor(0x00, 0x72, 0xB2), Marker::Circle},
+                    {"hybrid", QColor(0xD5, 0x5E, 0x00), Marker::Square},
+                    {"jpeg-opt", QColor(0x56, 0xB4, 0xE9), Marker::Diamond},
+                    {"resample-box", QColor(0x00, 0x9E, 0x73), Marker::TriangleUp},
+                    {"resample-lanczos", QColor(0x00, 0x00, 0x00), Marker::TriangleDown},
+                    {"webp", QColor(0xE6, 0x9F, 0x00), Marker::Cross},
+                    {"avif", QColor(0xCC, 0x79, 0xA7), Marker::Star},
+                    {"jxl", QColor(0xC8, 0xB4, 0x00), Marker::Plus}};
+    constexpr int count = int(sizeof standard / sizeof standard[0]);
+    for (const auto &entry : standard)
+        if (scheme == QLatin1String(entry.name))
+            return Style{entry.colour, entry.marker, false};
+    const int pick = int(qHash(scheme) % uint(count));
+    return Style{standard[pick].colour, standard[(pick + 3) % count].marker, true};
+}
+
+void drawMarker(QPainter &painter, const QPointF &p, Marker marker)
+{
+    const double r = 4.0;
+    switch (marker) {
+    case Marker::Circle:
+        painter.drawEllipse(p, 3.8, 3.8);
+        break;
+    case Marker::Square:
+        painter.drawRect(QRectF(p.x() - 3.5, p.y() - 3.5, 7, 7));
+        break;
+    case Marker::Diamond:
+        painter.drawPolygon(QPolygonF({p + QPointF(0, -r - 1), p + QPointF(r + 1, 0), p + QPointF(0, r + 1),
+                                       p + QPointF(-r - 1, 0)}));
+        break;
+    case Marker::TriangleUp:
+        painter.drawPolygon(QPolygonF({p + QPointF(0, -r - 1), p + QPointF(r, r), p + QPointF(-r, r)}));
+        break;
+    case Marker::TriangleDown:
+        painter.drawPolygon(QPolygonF({p + QPointF(0, r + 1), p + QPointF(r, -r), p + QPointF(-r, -r)}));
+        break;
+    case Marker::Cross:
+        painter.drawLine(p + QPointF(-r, -r), p + QPointF(r, r));
+        painter.drawLine(p + QPointF(-r, r), p + QPointF(r, -r));
+        break;
+    case Marker::Plus:
+        painter.drawLine(p + QPointF(-r - 1, 0), p + QPointF(r + 1, 0));
+        painter.drawLine(p + QPointF(0, -r - 1), p + QPointF(0, r + 1));
+        break;
+    case Marker::Star: {
+        QPolygonF star;
+        for (int i = 0; i < 10; ++i) {
+            const double angle = -M_PI / 2 + i * M_PI / 5;
+            const double radius = i % 2 == 0 ? r + 1.5 : r * 0.45;
+            star << p + QPointF(radius * std::cos(angle), radius * std::sin(angle));
+        }
+        painter.drawPolygon(star);
+        break;
+    }
+    }
+}
+
+QString legendText(const QString &scheme)
+{
+    if (scheme == jpegScheme())
+        return QStringLiteral("JPEG (quality q)");
+    if (scheme == hybridScheme())
+        return QStringLiteral("hybrid (component quality q)");
+    return scheme;
+}
+
 const QColor gridColour(225, 225, 225);
 const QColor axisColour(60, 60, 60);
 
@@ -111,8 +195,10 @@ public:
     }
 
     void drawCurve(const QVector<RdPoint> &points, const std::function<double(const RdPoint &)> &value,
-                   const QColor &colour, bool squares) const
+                   const Style &style, bool labelled) const
     {
+        const QColor &colour = style.colour;
+        const bool squares = style.marker == Marker::Square;
         painter.save();
         painter.setClipRect(frame.adjusted(-6, -6, 6, 6));
         QPainterPath path;
@@ -130,20 +216,18 @@ public:
                 path.moveTo(p);
             started = true;
         }
-        painter.setPen(QPen(colour, 2.2));
+        painter.setPen(QPen(colour, 2.2, style.dashed ? Qt::DashLine : Qt::SolidLine));
         painter.setBrush(Qt::NoBrush);
         painter.drawPath(path);
+        painter.setPen(QPen(colour, 2.2));
         painter.setBrush(Qt::white);
         for (const RdPoint &point : points) {
             const double v = value(point);
             if (!std::isfinite(v) || !(point.bpp > 0.0))
                 continue;
             const QPointF p = map(point.bpp, v);
-            if (squares)
-                painter.drawRect(QRectF(p.x() - 3.5, p.y() - 3.5, 7, 7));
-            else
-                painter.drawEllipse(p, 3.8, 3.8);
-            if (point.quality % 25 == 0) {
+            drawMarker(painter, p, style.marker);
+            if (labelled && point.quality % 25 == 0) {
                 painter.setPen(colour.darker(130));
                 // JPEG labels above left, hybrid labels below right, kept
                 // inside the frame.
@@ -163,12 +247,13 @@ public:
 
     // Draws the legend in the corner of the frame that covers the fewest
     // points of the curves.
-    void drawLegend(const QVector<QPointF> &curvePoints) const
+    void drawLegend(const QStringList &schemes, const QVector<QPointF> &curvePoints) const
     {
         const QFontMetrics metrics(painter.font());
-        const QString texts[] = {QStringLiteral("JPEG (quality q)"), QStringLiteral("hybrid (component quality q)")};
-        const int textWidth = std::max(metrics.horizontalAdvance(texts[0]), metrics.horizontalAdvance(texts[1]));
-        const QSizeF size(textWidth + 66, 60);
+        int textWidth = 0;
+        for (const QString &scheme : schemes)
+            textWidth = std::max(textWidth, metrics.horizontalAdvance(legendText(scheme)));
+        const QSizeF size(textWidth + 66, 12 + 24 * schemes.size());
         const QRectF inner = QRectF(frame).adjusted(10, 10, -10, -10);
         const QRectF corners[] = {QRectF(inner.topLeft(), size),
                                   QRectF(QPointF(inner.right() - size.width(), inner.bottom() - size.height()), size),
@@ -196,24 +281,17 @@ public:
         painter.setPen(QPen(axisColour, 1));
         painter.setBrush(QColor(255, 255, 255, 235));
         painter.drawRect(box);
-        const struct
-        {
-            QColor colour;
-            bool squares;
-            QString text;
-        } entries[] = {{jpegColour, false, texts[0]}, {hybridColour, true, texts[1]}};
-        for (int i = 0; i < 2; ++i) {
+        for (int i = 0; i < schemes.size(); ++i) {
+            const Style style = schemeStyle(schemes[i]);
             const double yCentre = box.top() + 18 + 24 * i;
-            painter.setPen(QPen(entries[i].colour, 2.2));
+            painter.setPen(QPen(style.colour, 2.2, style.dashed ? Qt::DashLine : Qt::SolidLine));
             painter.drawLine(QPointF(box.left() + 10, yCentre), QPointF(box.left() + 40, yCentre));
+            painter.setPen(QPen(style.colour, 2.2));
             painter.setBrush(Qt::white);
-            if (entries[i].squares)
-                painter.drawRect(QRectF(box.left() + 21.5, yCentre - 3.5, 7, 7));
-            else
-                painter.drawEllipse(QPointF(box.left() + 25, yCentre), 3.8, 3.8);
+            drawMarker(painter, QPointF(box.left() + 25, yCentre), style.marker);
             painter.setPen(axisColour);
             painter.drawText(QRectF(box.left() + 48, yCentre - 10, box.width() - 52, 20), Qt::AlignLeft | Qt::AlignVCenter,
-                             entries[i].text);
+                             legendText(schemes[i]));
         }
     }
 
@@ -224,13 +302,13 @@ private:
     Range y;
 };
 
-Range valueRange(const QVector<RdPoint> &a, const QVector<RdPoint> &b,
-                 const std::function<double(const RdPoint &)> &value, double ceiling)
+Range valueRange(const QVector<RdCurve> &curves, const std::function<double(const RdPoint &)> &value,
+                 double ceiling)
 {
     double low = INFINITY;
     double high = -INFINITY;
-    for (const QVector<RdPoint> *points : {&a, &b})
-        for (const RdPoint &point : *points) {
+    for (const RdCurve &curve : curves)
+        for (const RdPoint &point : curve.points) {
             const double v = value(point);
             if (std::isfinite(v) && point.bpp > 0.0) {
                 low = std::min(low, v);
@@ -252,12 +330,12 @@ Range valueRange(const QVector<RdPoint> &a, const QVector<RdPoint> &b,
     return range;
 }
 
-Range rateRange(const QVector<RdPoint> &a, const QVector<RdPoint> &b)
+Range rateRange(const QVector<RdCurve> &curves)
 {
     double low = INFINITY;
     double high = -INFINITY;
-    for (const QVector<RdPoint> *points : {&a, &b})
-        for (const RdPoint &point : *points)
+    for (const RdCurve &curve : curves)
+        for (const RdPoint &point : curve.points)
             if (std::isfinite(point.bpp) && point.bpp > 0.0) {
                 low = std::min(low, point.bpp);
                 high = std::max(high, point.bpp);
@@ -270,9 +348,19 @@ Range rateRange(const QVector<RdPoint> &a, const QVector<RdPoint> &b)
 
 } // namespace
 
-RdPlot::RdPlot(const QString &title, const QVector<RdPoint> &jpeg, const QVector<RdPoint> &hybrid)
-    : title(title), jpeg(jpeg), hybrid(hybrid)
+RdPlot::RdPlot(const QString &title, const QVector<RdCurve> &curves)
+    : title(title), curves(curves)
 {
+}
+
+RdPlot::RdPlot(const QString &title, const QVector<RdPoint> &jpeg, const QVector<RdPoint> &hybrid)
+    : title(title), curves{RdCurve{jpegScheme(), jpeg}, RdCurve{hybridScheme(), hybrid}}
+{
+}
+
+QColor RdPlot::schemeColour(const QString &scheme)
+{
+    return schemeStyle(scheme).colour;
 }
 
 QImage RdPlot::render() const
@@ -294,7 +382,7 @@ QImage RdPlot::render() const
     painter.drawText(QRect(0, 8, width, 30), Qt::AlignCenter, title);
     painter.setFont(font);
 
-    const Range rates = rateRange(jpeg, hybrid);
+    const Range rates = rateRange(curves);
     const auto psnrOf = [](const RdPoint &point) { return point.psnr; };
     const auto ssimOf = [](const RdPoint &point) { return point.windowedSsim; };
     const QString xLabel = QStringLiteral("bits per pixel (log scale)");
@@ -302,18 +390,32 @@ QImage RdPlot::render() const
     const int panelWidth = (width - 3 * 110) / 2 + 20;
     const QRect left(110, 80, panelWidth, height - 80 - 80);
     const QRect right(left.right() + 110, 80, panelWidth, left.height());
+    QStringList schemes;
+    for (const RdCurve &curve : curves)
+        schemes.append(curve.scheme);
+    // The hybrid curve last, on top of the others.
+    QVector<RdCurve> drawOrder;
+    for (const RdCurve &curve : curves)
+        if (curve.scheme != hybridScheme())
+            drawOrder.append(curve);
+    for (const RdCurve &curve : curves)
+        if (curve.scheme == hybridScheme())
+            drawOrder.append(curve);
 
-    const Panel psnrPanel(painter, left, rates, valueRange(jpeg, hybrid, psnrOf, INFINITY));
-    psnrPanel.drawAxes(xLabel, QStringLiteral("PSNR (dB)"), QStringLiteral("PSNR"));
-    psnrPanel.drawCurve(jpeg, psnrOf, jpegColour, false);
-    psnrPanel.drawCurve(hybrid, psnrOf, hybridColour, true);
-    psnrPanel.drawLegend(psnrPanel.mapped(jpeg, psnrOf) + psnrPanel.mapped(hybrid, psnrOf));
-
-    const Panel ssimPanel(painter, right, rates, valueRange(jpeg, hybrid, ssimOf, 1.0));
-    ssimPanel.drawAxes(xLabel, QStringLiteral("SSIM"), QStringLiteral("SSIM (11x11 Gaussian window, mean of R, G, B)"));
-    ssimPanel.drawCurve(jpeg, ssimOf, jpegColour, false);
-    ssimPanel.drawCurve(hybrid, ssimOf, hybridColour, true);
-    ssimPanel.drawLegend(ssimPanel.mapped(jpeg, ssimOf) + ssimPanel.mapped(hybrid, ssimOf));
+    const auto drawPanel = [&](const QRect &frame, const std::function<double(const RdPoint &)> &value,
+                               double ceiling, const QString &yLabel, const QString &heading) {
+        const Panel panel(painter, frame, rates, valueRange(curves, value, ceiling));
+        panel.drawAxes(xLabel, yLabel, heading);
+        QVector<QPointF> mapped;
+        for (const RdCurve &curve : drawOrder) {
+            const bool labelled = curve.scheme == jpegScheme() || curve.scheme == hybridScheme();
+            panel.drawCurve(curve.points, value, schemeStyle(curve.scheme), labelled);
+            mapped += panel.mapped(curve.points, value);
+        }
+        panel.drawLegend(schemes, mapped);
+    };
+    drawPanel(left, psnrOf, INFINITY, QStringLiteral("PSNR (dB)"), QStringLiteral("PSNR"));
+    drawPanel(right, ssimOf, 1.0, QStringLiteral("SSIM"), QStringLiteral("SSIM (11x11 Gaussian window, mean of R, G, B)"));
     painter.end();
     return image;
 }

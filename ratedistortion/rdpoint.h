@@ -4,11 +4,13 @@
 #include <QString>
 #include <QVector>
 
-// The two schemes of the study, as points.csv names them.
+// The two schemes the study has always compared, as points.csv names them;
+// rdscheme.h has the others.
 inline QString jpegScheme() { return QStringLiteral("jpeg"); }
 inline QString hybridScheme() { return QStringLiteral("hybrid"); }
 
-// One measured point: an image compressed by one scheme at one quality.
+// One measured point: an image compressed by one scheme at one setting
+// (quality).
 struct RdPoint
 {
     QString scheme;
@@ -23,6 +25,14 @@ struct RdPoint
     double windowedSsim = 0.0;
     double encodeMs = 0.0;
     double decodeMs = 0.0;
+    // Multi-scale SSIM, mean of red, green, blue (msssim.h); NaN for an image
+    // too small for it.
+    double msSsim = 0.0;
+    // Butteraugli distance (3-norm) and its largest value (butteraugli.h).
+    double butteraugli = 0.0;
+    double butteraugliMax = 0.0;
+    // The kept encoded file, empty when files are not kept.
+    QString file;
 };
 
 // All points of one image; index is its place in the whole input list, so
@@ -36,11 +46,14 @@ struct RdImageResult
     QVector<RdPoint> points;
 };
 
+// An image that could not be read or measured at all (scheme empty), or a
+// scheme that failed on an image (its points of that image are left out).
 struct RdSkippedImage
 {
     int index = 0;
     QString image;
     QString reason;
+    QString scheme;
 };
 
 // Which part of the input a run covered: every count-th image from index.
@@ -56,6 +69,8 @@ struct RdStudy
 {
     QVector<RdImageResult> images;
     QVector<RdSkippedImage> skipped;
+    // Schemes that failed on an image, in image order, then scheme order.
+    QVector<RdSkippedImage> failures;
     QVector<RdShard> shards;
 };
 

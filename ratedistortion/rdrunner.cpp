@@ -4,9 +4,12 @@
 #include "rdmeasurement.h"
 
 #include <QDir>
+#include <QFileInfo>
+#include <QSet>
 
 #include <algorithm>
 #include <atomic>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -21,96 +24,211 @@ QString oneLine(QString text)
     return text.simplified();
 }
 
+// The smallest image the study takes: the hybrid scheme and the resampling
+// anchors halve it.
+constexpr int minimumSide = 2;
+
+// The state of one image while its points are measured: the source is read
+// by the first point that needs it and dropped after the last.
+struct ImageWork
+{
+    std::mutex mutex;
+    bool loaded = false;
+    bool skipped = false;
+    QString reason;
+    QImage source;
+    QSize size;
+    QString keepFolder;
+    int remaining = 0;
+    // Per scheme and setting.
+    std::vector<std::vector<RdPoint>> points;
+    std::vector<std::vector<char>> measured;
+    std::vector<QString> failure;
+};
+
+struct Task
+{
+    int image;
+    int scheme;
+    int setting;
+};
+
 } // namespace
 
-RdRunner::RdRunner(const QVector<RdInput> &inputs, const QList<float> &weights, int jobs)
-    : inputs(inputs), weights(weights), jobs(std::max(1, jobs))
+RdRunner::RdRunner(const QVector<RdInput> &inputs, const QVector<RdScheme> &schemes, int jobs)
+    : inputs(inputs), schemes(schemes), jobs(std::max(1, jobs))
 {
 }
 
-int RdRunner::pointsPerImage()
+int RdRunner::pointsPerImage() const
 {
-    return 2 * rdQualities().size();
+    int count = 0;
+    for (const RdScheme &scheme : schemes)
+        count += scheme.settings.size();
+    return count;
 }
 
 RdStudy RdRunner::run()
 {
-    struct Outcome
-    {
-        bool measured = false;
-        RdImageResult result;
-        QString reason;
-    };
-    std::vector<Outcome> outcomes(std::size_t(inputs.size()));
+    const int imageCount = inputs.size();
+    std::vector<std::unique_ptr<ImageWork>> work;
+    QSet<QString> stems;
+    for (int i = 0; i < imageCount; ++i) {
+        auto image = std::make_unique<ImageWork>();
+        image->remaining = pointsPerImage();
+        image->points.resize(std::size_t(schemes.size()));
+        image->measured.resize(std::size_t(schemes.size()));
+        image->failure.resize(std::size_t(schemes.size()));
+        for (int s = 0; s < schemes.size(); ++s) {
+            image->points[std::size_t(s)].resize(std::size_t(schemes[s].settings.size()));
+            image->measured[std::size_t(s)].assign(std::size_t(schemes[s].settings.size()), 0);
+        }
+        if (!keepDirectory.isEmpty()) {
+            QString stem = QFileInfo(inputs[i].fileName).completeBaseName();
+            if (stems.contains(stem))
+                stem += QStringLiteral("-%1").arg(inputs[i].index);
+            stems.insert(stem);
+            image->keepFolder = QDir::cleanPath(keepDirectory + QLatin1Char('/') + stem);
+        }
+        work.push_back(std::move(image));
+    }
+
     // The largest images first, so that no large image is left to run alone
     // at the end; the results go to their input positions all the same.
-    std::vector<int> order(std::size_t(inputs.size()));
-    std::vector<qint64> pixels(std::size_t(inputs.size()));
-    for (int i = 0; i < inputs.size(); ++i) {
+    std::vector<int> order(static_cast<std::size_t>(imageCount));
+    std::vector<qint64> pixels(static_cast<std::size_t>(imageCount));
+    for (int i = 0; i < imageCount; ++i) {
         order[std::size_t(i)] = i;
         const QSize size = readImageSize(inputs[i].fileName);
         pixels[std::size_t(i)] = size.isValid() ? qint64(size.width()) * size.height() : 0;
     }
     std::stable_sort(order.begin(), order.end(),
                      [&pixels](int a, int b) { return pixels[std::size_t(a)] > pixels[std::size_t(b)]; });
-    std::atomic<int> next{0};
-    std::mutex callbackMutex;
+    std::vector<Task> tasks;
+    for (int image : order)
+        for (int s = 0; s < schemes.size(); ++s)
+            for (int k = 0; k < schemes[s].settings.size(); ++k)
+                tasks.push_back(Task{image, s, k});
 
-    const auto work = [&] {
-        for (;;) {
-            const int taken = next.fetch_add(1);
-            if (taken >= inputs.size())
-                return;
-            const int position = order[std::size_t(taken)];
-            const RdInput &input = inputs[position];
-            Outcome &outcome = outcomes[std::size_t(position)];
-            QImage source;
-            QString error;
-            int reported = 0;
-            const auto done = [&] {
-                ++reported;
-                if (pointDone) {
-                    std::lock_guard<std::mutex> lock(callbackMutex);
-                    pointDone();
+    std::atomic<std::size_t> next{0};
+    std::mutex callbackMutex;
+    const auto report = [&](const RdSkippedImage &skipped) {
+        std::lock_guard<std::mutex> lock(callbackMutex);
+        if (imageSkipped)
+            imageSkipped(skipped);
+    };
+
+    const auto measure = [&](const Task &task) {
+        ImageWork &image = *work[std::size_t(task.image)];
+        const RdInput &input = inputs[task.image];
+        const RdScheme &scheme = schemes[task.scheme];
+        QImage source;
+        {
+            std::lock_guard<std::mutex> lock(image.mutex);
+            if (!image.loaded) {
+                image.loaded = true;
+                QString error;
+                if (!readImageFile(input.fileName, image.source, &error)) {
+                    image.skipped = true;
+                    image.reason = oneLine(error);
+                } else if (image.source.width() < minimumSide || image.source.height() < minimumSide) {
+                    image.skipped = true;
+                    image.reason = QStringLiteral("%1: an image of %2x%3 pixels is too small for a component image")
+                                       .arg(QDir::toNativeSeparators(input.fileName))
+                                       .arg(image.source.width())
+                                       .arg(image.source.height());
+                    image.source = QImage();
                 }
-            };
-            if (readImageFile(input.fileName, source, &error)) {
-                RdImageResult &result = outcome.result;
-                result.index = input.index;
-                result.image = input.fileName;
-                result.width = source.width();
-                result.height = source.height();
-                outcome.measured = measureImage(source, weights, &result.points, &error, done);
-                if (!outcome.measured)
-                    error = QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(input.fileName), error);
+                image.size = image.source.size();
+                if (image.skipped)
+                    report(RdSkippedImage{input.index, input.fileName, image.reason, QString()});
             }
-            if (!outcome.measured) {
-                outcome.reason = oneLine(error);
-                // The points an image did not get still count as done.
-                std::lock_guard<std::mutex> lock(callbackMutex);
-                for (; reported < pointsPerImage(); ++reported)
-                    if (pointDone)
-                        pointDone();
-                if (imageSkipped)
-                    imageSkipped(RdSkippedImage{input.index, input.fileName, outcome.reason});
-            }
+            if (image.skipped || !image.failure[std::size_t(task.scheme)].isEmpty())
+                return;
+            source = image.source;
+        }
+        RdPoint point;
+        QByteArray data;
+        QString error;
+        const int setting = scheme.settings[task.setting];
+        bool ok = measurePoint(source, scheme, setting, &point, &data, &error);
+        if (ok && !image.keepFolder.isEmpty()) {
+            point.file = QStringLiteral("%1/%2_%3.%4").arg(image.keepFolder, scheme.name).arg(setting).arg(scheme.suffix);
+            ok = QDir().mkpath(image.keepFolder) && writeFileAtomically(point.file, data, &error);
+            if (!ok && error.isEmpty())
+                error = QStringLiteral("cannot create the folder %1").arg(QDir::toNativeSeparators(image.keepFolder));
+        }
+        std::lock_guard<std::mutex> lock(image.mutex);
+        if (ok) {
+            image.points[std::size_t(task.scheme)][std::size_t(task.setting)] = point;
+            image.measured[std::size_t(task.scheme)][std::size_t(task.setting)] = 1;
+        } else if (image.failure[std::size_t(task.scheme)].isEmpty()) {
+            image.failure[std::size_t(task.scheme)] = oneLine(error);
+            report(RdSkippedImage{input.index, input.fileName, oneLine(error), scheme.name});
         }
     };
 
-    const int threads = std::min<int>(jobs, std::max(1, inputs.size()));
+    const auto worker = [&] {
+        for (;;) {
+            const std::size_t taken = next.fetch_add(1);
+            if (taken >= tasks.size())
+                return;
+            const Task &task = tasks[taken];
+            measure(task);
+            ImageWork &image = *work[std::size_t(task.image)];
+            {
+                std::lock_guard<std::mutex> lock(image.mutex);
+                if (--image.remaining == 0)
+                    image.source = QImage();
+            }
+            std::lock_guard<std::mutex> lock(callbackMutex);
+            if (pointDone)
+                pointDone();
+        }
+    };
+
+    const int threads = int(std::min<std::size_t>(std::size_t(jobs), std::max<std::size_t>(1, tasks.size())));
     std::vector<std::thread> workers;
     for (int i = 1; i < threads; ++i)
-        workers.emplace_back(work);
-    work();
-    for (std::thread &worker : workers)
-        worker.join();
+        workers.emplace_back(worker);
+    worker();
+    for (std::thread &thread : workers)
+        thread.join();
 
     RdStudy study;
-    for (std::size_t i = 0; i < outcomes.size(); ++i) {
-        if (outcomes[i].measured)
-            study.images.append(outcomes[i].result);
-        else
-            study.skipped.append(RdSkippedImage{inputs[int(i)].index, inputs[int(i)].fileName, outcomes[i].reason});
+    for (int i = 0; i < imageCount; ++i) {
+        ImageWork &image = *work[std::size_t(i)];
+        const RdInput &input = inputs[i];
+        if (image.skipped || !image.loaded) {
+            study.skipped.append(RdSkippedImage{input.index, input.fileName, image.reason, QString()});
+            continue;
+        }
+        RdImageResult result;
+        result.index = input.index;
+        result.image = input.fileName;
+        result.width = image.size.width();
+        result.height = image.size.height();
+        for (int s = 0; s < schemes.size(); ++s) {
+            if (!image.failure[std::size_t(s)].isEmpty()) {
+                study.failures.append(
+                    RdSkippedImage{input.index, input.fileName, image.failure[std::size_t(s)], schemes[s].name});
+                continue;
+            }
+            for (const RdPoint &point : image.points[std::size_t(s)])
+                result.points.append(point);
+        }
+        study.images.append(result);
     }
     return study;
+}
+
+RdStudy runRdStudy(const QStringList &imageFiles, const QVector<RdScheme> &schemes, int jobs,
+                   const QString &keepDirectory)
+{
+    QVector<RdInput> inputs;
+    for (int i = 0; i < imageFiles.size(); ++i)
+        inputs.append(RdInput{i, imageFiles[i]});
+    RdRunner runner(inputs, schemes, jobs);
+    runner.setKeepDirectory(keepDirectory);
+    return runner.run();
 }

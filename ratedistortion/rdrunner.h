@@ -2,9 +2,11 @@
 #define RDRUNNER_H
 
 #include "rdpoint.h"
+#include "rdscheme.h"
 
 #include <QList>
 #include <QString>
+#include <QStringList>
 #include <QVector>
 
 #include <functional>
@@ -16,33 +18,49 @@ struct RdInput
     QString fileName;
 };
 
-// Measures images in parallel, each image on one worker thread, and collects
-// the results in input order, so they do not depend on the number of
-// threads. An image that cannot be read or measured is skipped, with the
-// reason.
+// Measures the points of every image, scheme and setting in parallel (one
+// point per worker at a time) and collects them in input order, then
+// scheme order, then setting order, so the results do not depend on the
+// number of threads. An image that cannot be read is skipped, with the
+// reason; a scheme that fails on an image is reported for that image and
+// scheme, its points of the image left out, and the run goes on.
 class RdRunner
 {
 public:
-    RdRunner(const QVector<RdInput> &inputs, const QList<float> &weights, int jobs);
+    RdRunner(const QVector<RdInput> &inputs, const QVector<RdScheme> &schemes, int jobs);
+
+    // Keeps every encoded file as DIR/<stem>/<scheme>_<setting>.<suffix>,
+    // the stem being the image file's name without its last suffix ("-" and
+    // the image index appended when an earlier image of the run has the
+    // same stem); points.csv names it.
+    void setKeepDirectory(const QString &directory) { keepDirectory = directory; }
 
     // Called after every point from the worker threads, one call at a time.
     void setPointDone(const std::function<void()> &callback) { pointDone = callback; }
-    // Called once for each skipped image, from the worker threads, one call
-    // at a time.
+    // Called once for each skipped image and once for each scheme that fails
+    // on an image (RdSkippedImage::scheme set), from the worker threads, one
+    // call at a time.
     void setImageSkipped(const std::function<void(const RdSkippedImage &)> &callback) { imageSkipped = callback; }
 
-    // The images and skipped images, each in input order.
+    // The images, skipped images and failures, each in input order.
     RdStudy run();
 
-    // The points each image contributes: both schemes at every quality.
-    static int pointsPerImage();
+    // The points each image contributes: every setting of every scheme.
+    int pointsPerImage() const;
 
 private:
     QVector<RdInput> inputs;
-    QList<float> weights;
+    QVector<RdScheme> schemes;
     int jobs;
+    QString keepDirectory;
     std::function<void()> pointDone;
     std::function<void(const RdSkippedImage &)> imageSkipped;
 };
+
+// The study of a list of image files with the given schemes on `jobs`
+// threads, without progress or messages: the entry point for programs that
+// run it in-process. Files are kept in keepDirectory unless it is empty.
+RdStudy runRdStudy(const QStringList &imageFiles, const QVector<RdScheme> &schemes, int jobs,
+                   const QString &keepDirectory = QString());
 
 #endif // RDRUNNER_H

@@ -1,0 +1,24 @@
+#ifndef BUTTERAUGLI_H
+#define BUTTERAUGLI_H
+
+#include <QImage>
+#include <QString>
+
+// The Butteraugli distance of libjxl's butteraugli API between a reference
+// and a test image, both read as 8-bit sRGB (QImage::pixel, alpha ignored),
+// an intensity target of 80 nits (an ordinary display) and libjxl's default
+// high-frequency asymmetry, on one thread.
+struct ButteraugliDistance
+{
+    // The 3-norm of the distance map and its largest value. NaN when not
+    // computed.
+    double pNorm3 = 0.0;
+    double max = 0.0;
+};
+
+// False, with *errorMessage set when given, for null images, images of
+// different sizes, or when libjxl cannot compute the distance.
+bool butteraugliDistance(const QImage &reference, const QImage &test, ButteraugliDistance *distance,
+                         QString *errorMessage = nullptr);
+
+#endif // BUTTERAUGLI_H
