@@ -31,7 +31,8 @@ const QStringList expectedColumns{
     QStringLiteral("height"),      QStringLiteral("scheme"),        QStringLiteral("quality"),
     QStringLiteral("size_bytes"),  QStringLiteral("bpp"),           QStringLiteral("psnr_db"),
     QStringLiteral("ssim"),        QStringLiteral("windowed_ssim"), QStringLiteral("encode_ms"),
-    QStringLiteral("decode_ms")};
+    QStringLiteral("decode_ms"),   QStringLiteral("ms_ssim"),       QStringLiteral("butteraugli"),
+    QStringLiteral("butteraugli_max"), QStringLiteral("file")};
 
 // A table of plain fields (no quoting: the tests use plain file names).
 struct Csv
@@ -121,11 +122,21 @@ QByteArray messages(const QByteArray &err)
     return kept;
 }
 
+// The two schemes the tests below are about, unless the arguments name
+// schemes or merge.
+QStringList withSchemes(const QStringList &arguments)
+{
+    if (arguments.isEmpty() || arguments.contains(QStringLiteral("--merge"))
+        || arguments.contains(QStringLiteral("--schemes")))
+        return arguments;
+    return arguments + QStringList{QStringLiteral("--schemes"), QStringLiteral("jpeg,hybrid")};
+}
+
 class RdRun
 {
 public:
     explicit RdRun(const QStringList &arguments, const QString &directory)
-        : result(runProcess(binPath(QStringLiteral("ftjpeg")), QStringList{QStringLiteral("rd")} + arguments,
+        : result(runProcess(binPath(QStringLiteral("ftjpeg")), QStringList{QStringLiteral("rd")} + withSchemes(arguments),
                             directory))
     {
     }
@@ -265,8 +276,9 @@ private slots:
     void summaryHasEveryImageAndTheAverage()
     {
         const Csv summary = readCsv(scratch.filePath(QStringLiteral("out-one/summary.csv")));
-        QCOMPARE(summary.header, QStringList({"image_index", "image", "bd_rate_percent", "bd_psnr_db", "bpp_low",
-                                              "bpp_high", "psnr_low", "psnr_high"}));
+        QCOMPARE(summary.header.mid(0, 9), QStringList({"image_index", "image", "bd_rate_percent", "bd_psnr_db",
+                                                        "bpp_low", "bpp_high", "psnr_low", "psnr_high",
+                                                        "jpeg_bd_rate_percent"}));
         QCOMPARE(summary.rows.size(), 3);
         QCOMPARE(summary.field(2, "image"), QStringLiteral("average"));
         const double rate0 = number(summary.field(0, "bd_rate_percent"));
@@ -371,7 +383,7 @@ private slots:
         QVERIFY2(err.contains(QLatin1String("3 of 4 images were skipped")), qPrintable(err));
         QVERIFY2(!err.contains(QLatin1Char('\r')), qPrintable(err)); // no progress bar off a terminal
         const Csv skipped = readCsv(scratch.filePath(QStringLiteral("out-mixed/skipped.csv")));
-        QCOMPARE(skipped.header, QStringList({"image_index", "image", "reason"}));
+        QCOMPARE(skipped.header, QStringList({"image_index", "image", "reason", "scheme"}));
         QCOMPARE(skipped.rows.size(), 3);
         QCOMPARE(skipped.rows[0][1], QStringLiteral("mixed/broken.jpg"));
         QCOMPARE(readCsv(scratch.filePath(QStringLiteral("out-mixed/points.csv"))).rows.size(), 42);
@@ -415,7 +427,7 @@ private slots:
     {
         // Under script(1) standard error is a terminal: the bar is redrawn in
         // place and ends with the total time; standard output stays clean.
-        const QString command = QStringLiteral("'%1' rd one/cat.png --out out-tty --jobs 1 2>&1 >tty-out.txt")
+        const QString command = QStringLiteral("'%1' rd one/cat.png --out out-tty --jobs 1 --schemes jpeg,hybrid 2>&1 >tty-out.txt")
                                     .arg(binPath(QStringLiteral("ftjpeg")));
         const ProcessResult run = runProcess(QStringLiteral("script"),
                                              {QStringLiteral("-qec"), command, QStringLiteral("/dev/null")},
@@ -497,7 +509,8 @@ private slots:
         point.psnr = std::numeric_limits<double>::infinity();
         image.points.append(point);
         study.images.append(image);
-        study.skipped.append(RdSkippedImage{2, QStringLiteral("b.png"), QStringLiteral("cannot read b.png: bad, \"x\"")});
+        study.skipped.append(RdSkippedImage{2, QStringLiteral("b.png"), QStringLiteral("cannot read b.png: bad, \"x\""),
+                                             QString()});
 
         QVector<RdImageResult> images;
         QString error;
@@ -565,8 +578,8 @@ private slots:
         for (int y = 0; y < plot.height(); ++y)
             for (int x = 0; x < plot.width(); ++x) {
                 const QRgb p = plot.pixel(x, y);
-                blue += p == qRgb(31, 119, 180);
-                red += p == qRgb(214, 39, 40);
+                blue += p == RdPlot::schemeColour(jpegScheme()).rgb();
+                red += p == RdPlot::schemeColour(hybridScheme()).rgb();
                 dark += qGray(p) < 80;
             }
         QVERIFY(blue > 500);
