@@ -1,6 +1,7 @@
 #include "hybridjpeg.h"
 
 #include "directtransform.h"
+#include "hybridvariant.h"
 #include "imagefile.h"
 #include "inversetransform.h"
 #include "kernel.h"
@@ -84,6 +85,9 @@ bool componentsFit(const QSize &components, int width, int height, const QString
 QImage decodeHybridFile(const QString &fileName, const QList<float> &weights, const QString &tableName,
                         QString *error)
 {
+    // A variant file carries its own parameters and weights.
+    if (isHybridVariantFile(fileName))
+        return decompressHybridVariant(fileName, error);
     // The decoded image has twice the width and height of the stored one, so
     // the stored size is checked from the header before anything is read.
     const qint64 maxStoredPixels = maxDecodedPixels / 4;
@@ -257,6 +261,8 @@ QImage decodeHybridJpeg(const QByteArray &data, int width, int height, const QLi
 
 QImage decompressHybrid(const QString &fileName, QString *error, const QString &weightsFile)
 {
+    if (isHybridVariantFile(fileName))
+        return decompressHybridVariant(fileName, error);
     QList<float> weights;
     QString reason;
     if (!loadWeightsTable(weightsFile, weights, &reason)) {

@@ -81,7 +81,9 @@ QImage compressHybrid(const QImage &source, int quality, const QList<float> &wei
                       QString *error = nullptr, const QString &fileName = QStringLiteral("hybrid.jpg"));
 
 // Hybrid decompression: reads the weights file, loads the hybrid file and
-// expands it to twice its component size. Returns a null image, with *error
+// expands it to twice its component size. A variant file (hybridvariant.h)
+// is decoded to its source size with the weights it records instead, and
+// no weights file is read. Returns a null image, with *error
 // set when given, if the weights file cannot be read ("cannot open weights
 // file!" on standard output, as readWeightsFile does), the file cannot be
 // read, its decoded size would exceed maxDecodedPixels, or the table is too

@@ -7,9 +7,11 @@
 #include "quietimageplugins.h"
 #include "subcommand.h"
 #include "subcommandparser.h"
+#include "variantcommands.h"
 
 #include "bitrate.h"
 #include "directtransform.h"
+#include "hybridvariant.h"
 #include "hybridjpeg.h"
 #include "imagefile.h"
 #include "inversetransform.h"
@@ -215,7 +217,9 @@ int runCompress(const QStringList &arguments)
         arguments,
         QStringLiteral("Writes the hybrid JPEG file of IN: its component image (node spacing 2, kernel radius 2) "
                        "as a JPEG at the given quality, marked as hybrid. Prints the file's bits per pixel "
-                       "relative to IN."));
+                       "relative to IN. Any of --step, --kernel-radius, --reconstruct-radius, --optimize, "
+                       "--progressive and --chroma makes a variant file instead, which records the source size, "
+                       "its parameters and weights, and decodes without a weights file."));
     parser.addPositional(QStringLiteral("IN"), QStringLiteral("The image to compress."));
     parser.addPositional(QStringLiteral("OUT.jpg"), QStringLiteral("The hybrid JPEG file to write."));
     const QCommandLineOption qualityOption =
@@ -226,6 +230,7 @@ int runCompress(const QStringList &arguments)
         QStringLiteral("decoded"),
         QStringLiteral("Also write the image decoded back at IN's size, in the format of FILE's suffix."),
         QStringLiteral("FILE"));
+    const VariantOptions variantOptions(parser);
 
     int status = ExitSuccess;
     if (!parser.parse(2, 2, &status))
@@ -246,6 +251,13 @@ int runCompress(const QStringList &arguments)
         if (sameFile(decodedFile, output))
             return parser.usageError(
                 QStringLiteral("--decoded names the hybrid file %1 itself").arg(displayName(output)));
+    }
+    if (variantOptions.requested(parser)) {
+        HybridVariant variant;
+        if (!variantOptions.read(parser, &variant, &status))
+            return status;
+        return compressVariant(input, output, quality, variant, parser.value(weightsOption), decodedFile,
+                               decodedFormat);
     }
 
     const QuietImagePlugins quiet;
@@ -298,7 +310,8 @@ int runDecompress(const QStringList &arguments)
 {
     SubcommandParser parser(
         arguments,
-        QStringLiteral("Decodes the hybrid JPEG file IN to twice its component size and writes the image to OUT, "
+        QStringLiteral("Decodes the hybrid JPEG file IN to twice its component size (a variant file to its "
+                       "source size, with the weights it records) and writes the image to OUT, "
                        "in the format of OUT's suffix (png, bmp, ppm, jpg)."));
     parser.addPositional(QStringLiteral("IN.jpg"), QStringLiteral("The hybrid JPEG file."));
     parser.addPositional(QStringLiteral("OUT"), QStringLiteral("The decoded image to write."));
@@ -319,11 +332,16 @@ int runDecompress(const QStringList &arguments)
         return failure(error.isEmpty() ? QStringLiteral("%1 is not a hybrid JPEG file (open it as a plain image)")
                                              .arg(displayName(input))
                                        : error);
-    const QString weightsFile = parser.value(weightsOption);
-    QList<float> weights;
-    if (!readWeights(weightsFile, weights, &error))
-        return failure(error);
-    const QImage decoded = decompressHybrid(input, weights, &error, weightsFile);
+    // A variant file records its weights; a classic one needs the table.
+    const QImage decoded = [&] {
+        if (isHybridVariantFile(input))
+            return decompressHybridVariant(input, &error);
+        const QString weightsFile = parser.value(weightsOption);
+        QList<float> weights;
+        if (!readWeights(weightsFile, weights, &error))
+            return QImage();
+        return decompressHybrid(input, weights, &error, weightsFile);
+    }();
     if (decoded.isNull())
         return failure(error);
     if (!writeImageFile(output, decoded, format, -1, &error))
@@ -356,6 +374,15 @@ int runInfo(const QStringList &arguments)
         }
         const QByteArray firstLine = readFirstLine(file);
         file.close();
+        if (isHybridJpeg(firstLine) && isHybridVariantFile(fileName)) {
+            QString description;
+            QString error;
+            if (describeVariantFile(fileName, &description, &error))
+                std::printf("%s: %s\n", qPrintable(fileName), qPrintable(description));
+            else
+                status = failure(error);
+            continue;
+        }
         QImageReader reader(fileName);
         reader.setDecideFormatFromContent(true);
         const QByteArray format = reader.format();

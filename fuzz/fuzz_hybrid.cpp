@@ -8,6 +8,7 @@
 #include "hybridjpeg.h"
 #include "imagefile.h"
 #include "referencetransforms.h"
+#include "variantsegment.h"
 
 #include <QBuffer>
 #include <QFile>
@@ -164,7 +165,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *bytes, size_t size)
     }
 
     // Hybrid decoding: twice the stored size, the stored image expanded as
-    // the slow transform does it.
+    // the slow transform does it; a variant file to the source size its
+    // segment records, with its parameters and weights, and only when the
+    // segment passes its checks.
+    const bool variant = hasVariantSegment(data);
+    VariantSegment segment;
+    QString segmentError;
+    const bool validVariant = variant && parseVariantSegment(data, &segment, &segmentError);
+    QList<float> table = weights;
+    if (validVariant) {
+        table.clear();
+        for (const QPair<int, float> &entry : segment.entries) {
+            while (table.size() <= entry.first)
+                table.append(0.0f);
+            table[entry.first] = entry.second;
+        }
+    }
+    const QSize expectedSize = validVariant ? QSize(segment.sourceWidth, segment.sourceHeight) : image.size() * 2;
     QString decodeError;
     const QImage decoded = decompressHybrid(fileName, weights, &decodeError);
     if (decoded.isNull()) {
@@ -173,13 +190,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *bytes, size_t size)
     } else {
         if (!read)
             fail("decompressHybrid decoded a file that readImageFile refused: %s", qPrintable(error));
-        if (decoded.size() != image.size() * 2)
+        if (variant && !validVariant)
+            fail("decompressHybrid decoded a file whose variant segment is refused: %s", qPrintable(segmentError));
+        if (decoded.size() != expectedSize)
             fail("decompressHybrid gave %dx%d for a stored %dx%d", decoded.width(), decoded.height(), image.width(),
                  image.height());
         if (qint64(decoded.width()) * decoded.height() > maxDecodedPixels)
             fail("decompressHybrid gave %dx%d, beyond the limit", decoded.width(), decoded.height());
         if (qint64(decoded.width()) * decoded.height() <= 96 * 96) {
-            const QImage expected = referenceInverseFTransform(image, decoded.width(), decoded.height(), 2, 1, weights);
+            const QImage expected = validVariant
+                ? referenceInverseFTransform(image, decoded.width(), decoded.height(), segment.step,
+                                             segment.reconstructRadius, table)
+                : referenceInverseFTransform(image, decoded.width(), decoded.height(), 2, 1, weights);
             const QString difference = firstPixelDifference(decoded.convertToFormat(QImage::Format_ARGB32), expected);
             if (!difference.isEmpty() || decoded.format() != QImage::Format_ARGB32)
                 fail("decompressHybrid of a %dx%d image (format %d) differs from the reference at %s",

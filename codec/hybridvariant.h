@@ -1,0 +1,60 @@
+#ifndef HYBRIDVARIANT_H
+#define HYBRIDVARIANT_H
+
+#include <QByteArray>
+#include <QImage>
+#include <QList>
+#include <QString>
+
+// The parameters of a hybrid variant: the scheme of the classic hybrid file
+// with its node spacing, kernel radius, reconstruction radius and JPEG coding
+// free. A variant file is a marked JPEG of the component image that carries
+// one variant segment (variantsegment.h) with the source size, these
+// parameters and the weight entries its expansion uses, so it decodes to the
+// source size without a weights file.
+struct HybridVariant
+{
+    int step = 2;
+    int kernelRadius = 2;
+    int reconstructRadius = 1;
+    bool optimize = false;    // optimized Huffman tables
+    bool progressive = false; // progressive scans
+    bool chroma444 = false;   // full-resolution chroma instead of 4:2:0
+};
+
+// The largest reconstruction radius a variant takes, in node spacings: the
+// terms per pixel grow with its square.
+constexpr int maxVariantRadiusSpacings = 32;
+
+// Why the parameters cannot make a variant (empty when they can): a node
+// spacing or kernel radius outside 1 .. maxTransformStep, a negative radius
+// or one beyond maxVariantRadiusSpacings node spacings.
+QString checkHybridVariant(const HybridVariant &variant);
+
+// The bytes of the variant file of a source image: components (direct
+// transform with the variant's step and kernel radius) as a JPEG at the given
+// quality, marked, with the variant segment after the JFIF header. Grey
+// components (every pixel with red = green = blue) are stored as one channel.
+// The table must hold the entries the expansion of the source size uses, all
+// finite. Empty, with *error set, otherwise.
+QByteArray encodeHybridVariant(const QImage &source, int quality, const HybridVariant &variant,
+                               const QList<float> &weights, QString *error = nullptr);
+
+// Encodes as above and returns the expansion of the components the bytes
+// decode to, at the source size, with the given table: what decoding the file
+// gives. *data receives the file's bytes.
+QImage compressHybridVariant(const QImage &source, int quality, const HybridVariant &variant,
+                             const QList<float> &weights, QByteArray *data, QString *error = nullptr);
+
+// Decodes the bytes of a variant file to its source size with the weights its
+// segment records. A null image, with *error set, when the segment is
+// damaged or contradicts the JPEG frame, or the components cannot be decoded.
+QImage decodeHybridVariant(const QByteArray &data, QString *error = nullptr);
+
+// The same for a file; the message names it.
+QImage decompressHybridVariant(const QString &fileName, QString *error = nullptr);
+
+// Whether the file is a JPEG stream with a variant segment (checked or not).
+bool isHybridVariantFile(const QString &fileName);
+
+#endif // HYBRIDVARIANT_H

@@ -1,0 +1,138 @@
+#include "variantcommands.h"
+
+#include "cli.h"
+#include "quietimageplugins.h"
+#include "subcommand.h"
+#include "subcommandparser.h"
+
+#include "bitrate.h"
+#include "imagefile.h"
+#include "inversetransform.h"
+#include "variantsegment.h"
+#include "weightsfile.h"
+
+#include <QDir>
+#include <QFile>
+
+#include <cstdio>
+
+namespace {
+
+QString displayName(const QString &fileName)
+{
+    return QDir::toNativeSeparators(fileName);
+}
+
+} // namespace
+
+VariantOptions::VariantOptions(SubcommandParser &parser)
+    : step(parser.addOption(QStringLiteral("step"), QStringLiteral("Node spacing of a variant (default 2)."),
+                            QStringLiteral("H")))
+    , kernelRadius(parser.addOption(QStringLiteral("kernel-radius"),
+                                    QStringLiteral("Kernel radius of a variant (default 2)."), QStringLiteral("N")))
+    , reconstructRadius(parser.addOption(QStringLiteral("reconstruct-radius"),
+                                         QStringLiteral("Reconstruction radius of a variant (default 1)."),
+                                         QStringLiteral("R")))
+    , optimize(parser.addOption(QStringLiteral("optimize"), QStringLiteral("Variant with optimized Huffman tables.")))
+    , progressive(parser.addOption(QStringLiteral("progressive"), QStringLiteral("Variant with progressive scans.")))
+    , chroma(parser.addOption(QStringLiteral("chroma"),
+                              QStringLiteral("Chroma sampling of a variant: 420 (default) or 444."),
+                              QStringLiteral("420|444")))
+{
+}
+
+bool VariantOptions::requested(const SubcommandParser &parser) const
+{
+    return parser.isSet(step) || parser.isSet(kernelRadius) || parser.isSet(reconstructRadius)
+        || parser.isSet(optimize) || parser.isSet(progressive) || parser.isSet(chroma);
+}
+
+bool VariantOptions::read(const SubcommandParser &parser, HybridVariant *variant, int *status) const
+{
+    HybridVariant result;
+    if (!parser.integer(step, 1, maxTransformStep, &result.step, status)
+        || !parser.integer(kernelRadius, 1, maxTransformStep, &result.kernelRadius, status)
+        || !parser.integer(reconstructRadius, 0, maxTransformStep, &result.reconstructRadius, status))
+        return false;
+    result.optimize = parser.isSet(optimize);
+    result.progressive = parser.isSet(progressive);
+    if (parser.isSet(chroma)) {
+        const QString value = parser.value(chroma);
+        if (value != QLatin1String("420") && value != QLatin1String("444")) {
+            *status = parser.usageError(QStringLiteral("--chroma must be 420 or 444, not '%1'").arg(value));
+            return false;
+        }
+        result.chroma444 = value == QLatin1String("444");
+    }
+    const QString invalid = checkHybridVariant(result);
+    if (!invalid.isEmpty()) {
+        *status = parser.usageError(invalid);
+        return false;
+    }
+    *variant = result;
+    return true;
+}
+
+int compressVariant(const QString &input, const QString &output, int quality, const HybridVariant &variant,
+                    const QString &weightsFile, const QString &decodedFile, const QByteArray &decodedFormat)
+{
+    const QuietImagePlugins quiet;
+    QList<float> weights;
+    QString error;
+    if (!loadWeightsTable(weightsFile, weights, &error))
+        return failure(error);
+    QImage source;
+    if (!readImageFile(input, source, &error))
+        return failure(error);
+    const int needed =
+        requiredWeightCount(source.width(), source.height(), variant.step, variant.reconstructRadius);
+    if (weights.size() < needed)
+        return failure(shortWeightsTableMessage(weightsFile, weights.size(), needed, variant.step,
+                                                variant.reconstructRadius));
+    QByteArray data;
+    const QImage decoded = compressHybridVariant(source, quality, variant, weights, &data, &error);
+    if (decoded.isNull())
+        return failure(QStringLiteral("cannot compress %1: %2").arg(displayName(input), error));
+    if (!decodedFormat.isEmpty() && !writeImageFile(decodedFile, decoded, decodedFormat, -1, &error))
+        return failure(error);
+    if (!writeFileAtomically(output, data, &error))
+        return failure(error);
+    // Every byte of the file counts, the variant segment's too.
+    const double rate = bitsPerPixel(data.size(), qint64(source.width()) * source.height());
+    std::printf("%s\n", qPrintable(QString::number(rate, 'g', 6)));
+    return ExitSuccess;
+}
+
+bool describeVariantFile(const QString &fileName, QString *description, QString *error)
+{
+    QFile file(fileName);
+    if (!file.open(QIODevice::ReadOnly)) {
+        *error = QStringLiteral("cannot open %1: %2").arg(displayName(fileName), file.errorString());
+        return false;
+    }
+    VariantSegment segment;
+    QString reason;
+    if (!parseVariantSegment(file.readAll(), &segment, &reason)) {
+        *error = QStringLiteral("cannot decode %1: %2").arg(displayName(fileName), reason);
+        return false;
+    }
+    QStringList coding;
+    coding << (segment.flags & VariantChroma444 ? QStringLiteral("chroma 4:4:4") : QStringLiteral("chroma 4:2:0"));
+    if (segment.flags & VariantOptimized)
+        coding << QStringLiteral("optimized");
+    if (segment.flags & VariantProgressive)
+        coding << QStringLiteral("progressive");
+    *description = QStringLiteral("hybrid JPEG variant, %1x%2 components, decodes to %3x%4 (step %5, kernel "
+                                  "radius %6, reconstruction radius %7, %8 weights, quality %9, %10)")
+                       .arg(segment.sourceWidth / segment.step)
+                       .arg(segment.sourceHeight / segment.step)
+                       .arg(segment.sourceWidth)
+                       .arg(segment.sourceHeight)
+                       .arg(segment.step)
+                       .arg(segment.kernelRadius)
+                       .arg(segment.reconstructRadius)
+                       .arg(segment.entries.size())
+                       .arg(segment.quality)
+                       .arg(coding.join(QStringLiteral(", ")));
+    return true;
+}
