@@ -2,12 +2,12 @@
 // standard output, for the batch experiments (which run it as
 // "ssimdiff_cygwin -CC 1 REF TEST" after writing the first fields of a row).
 
+#include "imagefile.h"
+#include "quietimageplugins.h"
 #include "windowedssim.h"
 
 #include <QCoreApplication>
-#include <QFileInfo>
 #include <QImage>
-#include <QImageReader>
 #include <QString>
 #include <QStringList>
 
@@ -91,21 +91,11 @@ int failWith(int mode, const QString &message, int exitCode)
     return exitCode;
 }
 
+// The images are read as the codec reads them: the pixel limit and the
+// checks for damaged or truncated files apply before anything is decoded.
 bool loadImage(const QString &fileName, QImage *image, QString *errorMessage)
 {
-    if (QFileInfo(fileName).isDir()) {
-        // Qt's reader calls a folder "not found".
-        *errorMessage = QCoreApplication::translate("ssimdiff", "cannot read %1: it is a folder").arg(fileName);
-        return false;
-    }
-    QImageReader reader(fileName);
-    *image = reader.read();
-    if (image->isNull()) {
-        *errorMessage = QCoreApplication::translate("ssimdiff", "cannot read %1: %2")
-                            .arg(fileName, reader.errorString());
-        return false;
-    }
-    return true;
+    return readImageFile(fileName, *image, errorMessage);
 }
 
 } // namespace
@@ -150,6 +140,7 @@ int main(int argc, char *argv[])
                             .arg(files.size()),
                         BadUsage);
 
+    const QuietImagePlugins quiet;
     QImage reference, test;
     QString error;
     if (!loadImage(files.at(0), &reference, &error) || !loadImage(files.at(1), &test, &error))

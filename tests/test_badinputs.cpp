@@ -129,8 +129,9 @@ private slots:
     void hugeAppSegmentsDecode();
 };
 
-// Files that are no image, or one too large to decode: ftjpeg direct and the
-// window's Open image refuse them with the same reason.
+// Files that are no image, or one too large to decode: ftjpeg direct and
+// compress, ssimdiff_cygwin and the window's Open image refuse them with the
+// same reason.
 void BadInputsTest::unreadableImages_data()
 {
     QTest::addColumn<QString>("name");
@@ -193,6 +194,18 @@ void BadInputsTest::unreadableImages()
     }
     QCOMPARE(readFileBytes(QStringLiteral("out.png")), earlier);
     QCOMPARE(folderEntries(), entries);
+
+    // ssimdiff_cygwin reads its images the same way, as reference or test,
+    // and keeps its row aligned.
+    for (const QStringList &pair :
+         {QStringList{name, QStringLiteral("src.png")}, QStringList{QStringLiteral("src.png"), name}}) {
+        const ProcessResult result = runProcess(binPath(QStringLiteral("ssimdiff_cygwin")),
+                                                QStringList{QStringLiteral("-CC"), QStringLiteral("1")} + pair);
+        QCOMPARE(result.exitCode, 1);
+        QCOMPARE(result.out, QByteArray("nan\tnan\n"));
+        QCOMPARE(QString::fromLocal8Bit(result.err),
+                 QStringLiteral("ssimdiff_cygwin: cannot read %1: %2\n").arg(name, reason));
+    }
 
     // The window says the same in a second line and drops the earlier image;
     // the panes keep what they showed.

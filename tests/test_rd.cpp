@@ -441,21 +441,25 @@ private slots:
 
     void interruptedRunLeavesNoTable()
     {
+        // The run ends by SIGTERM once it has measured 5 points, in the
+        // middle of its first image (42 points of the two schemes), whatever
+        // the speed of the machine.
         QVERIFY(QDir(scratch.path()).mkpath(QStringLiteral("large")));
-        for (const char *name : {"astronaut.png", "chelsea.png", "gravel.png"})
+        for (const char *name : {"chelsea.png", "gravel.png"})
             QVERIFY(QFile::copy(sourcePath(QStringLiteral("data/photos/")) + QLatin1String(name),
                                 scratch.filePath(QStringLiteral("large/")) + QLatin1String(name)));
         QProcess process;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("FTJPEG_RD_INTERRUPT_AFTER_POINTS"), QStringLiteral("5"));
+        process.setProcessEnvironment(environment);
         process.setWorkingDirectory(scratch.path());
-        process.start(binPath(QStringLiteral("ftjpeg")), {QStringLiteral("rd"), QStringLiteral("large"),
-                                                         QStringLiteral("--out"), QStringLiteral("out-cut"),
-                                                         QStringLiteral("--jobs"), QStringLiteral("1")});
-        QVERIFY(process.waitForStarted());
-        QTest::qWait(700);
-        QCOMPARE(process.state(), QProcess::Running);
-        process.terminate();
+        process.start(binPath(QStringLiteral("ftjpeg")),
+                      {QStringLiteral("rd"), QStringLiteral("large"), QStringLiteral("--schemes"),
+                       QStringLiteral("jpeg,hybrid"), QStringLiteral("--out"), QStringLiteral("out-cut"),
+                       QStringLiteral("--jobs"), QStringLiteral("1")});
         QVERIFY(process.waitForFinished());
-        QVERIFY(process.exitStatus() == QProcess::CrashExit || process.exitCode() != 0);
+        QCOMPARE(process.exitStatus(), QProcess::CrashExit);
+        QVERIFY2(process.readAllStandardOutput().isEmpty(), "the run reported results");
         const QStringList left = QDir(scratch.filePath(QStringLiteral("out-cut")))
                                      .entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot);
         QVERIFY2(left.filter(QStringLiteral(".csv")).isEmpty(), qPrintable(left.join(QLatin1Char(' '))));

@@ -167,7 +167,7 @@ void TestSsimdiff::badInput_data()
     QTest::newRow("not an image") << QStringList{"-CC", "1", photo, notAnImage} << nanLine
                                   << notAnImage + QStringLiteral(": ") + readerReason(notAnImage) << 1;
     QTest::newRow("a folder") << QStringList{"-CC", "1", folder, photo} << nanLine
-                              << folder + QStringLiteral(": it is a folder") << 1;
+                              << folder + QStringLiteral(": it is a directory, not an image file") << 1;
     QTest::newRow("different sizes") << QStringList{"-CC", "1", photo, astronaut} << nanLine
                                      << photo + QStringLiteral(" (451x300) and ") + astronaut
                                             + QStringLiteral(" (512x512) differ in size")

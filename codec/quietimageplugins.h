@@ -6,8 +6,8 @@
 // While it lives, Qt's debug, info and warning messages are dropped; critical
 // and fatal ones still pass. Qt's image plugins report problems of the files
 // they read as warnings on standard error (libjpeg's "Premature end of JPEG
-// file", libpng's, from worker threads too); the subcommands report every
-// failure themselves in one line, with the reader's reason.
+// file", libpng's, from worker threads too); the command-line tools report
+// every failure themselves in one line, with the reader's reason.
 class QuietImagePlugins
 {
 public:
