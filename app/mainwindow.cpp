@@ -4,9 +4,13 @@
 #include "colorbatch.h"
 #include "commandcontext.h"
 #include "compresscommand.h"
+#include "filedrophandler.h"
 #include "hdrevaluation.h"
 #include "jpegqualitysweep.h"
 #include "openimagecommand.h"
+#include "paneviewer.h"
+
+#include <QShortcut>
 
 MainWindow::MainWindow(QWidget *parent)
     : QMainWindow(parent)
@@ -20,6 +24,17 @@ MainWindow::MainWindow(QWidget *parent)
     QImage startImage(QStringLiteral("hdr_triang_4.png"));
     if (!startImage.isNull())
         startImage.save(QStringLiteral("hdr_triang_4.jpg"), "jpg", 70);
+
+    // Inspection of the panes, files dropped on the window and the keyboard
+    // shortcuts of the two commands; none of them adds a widget to the form.
+    new PaneViewer(this, {ui->image_original, ui->image_current, ui->image_current_2}, ui->plainTextEdit);
+    new FileDropHandler(this, ui->plainTextEdit,
+                        [this](const QString &fileName) { openImageFile(commandContext(), fileName); });
+    const QKeySequence openKeys(Qt::CTRL | Qt::Key_O);
+    connect(new QShortcut(openKeys, this), &QShortcut::activated, ui->pushButton_2, &QPushButton::click);
+    for (const int enter : {Qt::Key_Return, Qt::Key_Enter})
+        connect(new QShortcut(QKeySequence(Qt::CTRL | enter), this), &QShortcut::activated, ui->pushButton_3,
+                &QPushButton::click);
 }
 
 MainWindow::~MainWindow()

@@ -17,4 +17,13 @@ void setOpenFileChooser(OpenFileChooser chooser);
 
 QString chooseFileToOpen(QWidget *parent, const QString &caption, const QString &directory);
 
+// How the panes' "Save image as" asks for a file name, in the same way: by
+// default Qt's standard save-file dialog, starting at `suggestion` (a folder,
+// or a file name in one).
+using SaveFileChooser = OpenFileChooser;
+
+void setSaveFileChooser(SaveFileChooser chooser);
+
+QString chooseFileToSave(QWidget *parent, const QString &caption, const QString &suggestion);
+
 #endif // FILECHOOSER_H
