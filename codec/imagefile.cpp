@@ -16,6 +16,7 @@
 #include <algorithm>
 #include <atomic>
 #include <mutex>
+#include <new>
 
 #ifdef Q_OS_UNIX
 #include <fcntl.h>
@@ -515,8 +516,19 @@ bool writeImageFile(const QString &fileName, const QImage &image, const QByteArr
     // Encoded in memory first: image writers do not check every write they
     // make, so a short write of theirs (a full disk, a file-size limit) could
     // pass unnoticed on a file; the bytes are then written and checked here.
+    // The encoded bytes, and a converted copy of the pixels some writers
+    // make, must fit beside the image.
+    const QString what = QStringLiteral("writing %1 (%2x%3 pixels)")
+                             .arg(displayName(fileName))
+                             .arg(image.width())
+                             .arg(image.height());
+    QString reason;
+    if (!fitsInMemory(qint64(image.width()) * image.height() * 8, what, &reason)) {
+        setError(error, QStringLiteral("cannot write %1: %2").arg(displayName(fileName), reason));
+        return false;
+    }
     QByteArray data;
-    {
+    try {
         QBuffer buffer(&data);
         buffer.open(QIODevice::WriteOnly);
         QImageWriter writer(&buffer, format);
@@ -526,6 +538,9 @@ bool writeImageFile(const QString &fileName, const QImage &image, const QByteArr
                      QStringLiteral("cannot write %1: %2").arg(displayName(fileName), writer.errorString()));
             return false;
         }
+    } catch (const std::bad_alloc &) {
+        setError(error, QStringLiteral("cannot write %1: %2").arg(displayName(fileName), notEnoughMemoryMessage(what)));
+        return false;
     }
     return writeFileAtomically(fileName, data, error);
 }

@@ -7,6 +7,7 @@
 #include "failureline.h"
 #include "hybridjpeg.h"
 #include "imagefile.h"
+#include "memorybudget.h"
 #include "weightsfile.h"
 
 #include <QFileInfo>
@@ -14,11 +15,15 @@
 #include <QPixmap>
 #include <QSpinBox>
 
+#include <new>
+#include <utility>
+
 namespace {
 QString bitsPerPixelText(qint64 bytes, const QImage &image)
 {
     return QString::number(bitsPerPixel(bytes, qint64(image.width()) * image.height()), 'g', 6);
 }
+void compressOpenedImage(const CommandContext &context, const QList<float> &weights);
 } // namespace
 
 void compressCommand(const CommandContext &context)
@@ -32,6 +37,37 @@ void compressCommand(const CommandContext &context)
     if (!readWeightsFile(weights))
         return;
 
+    // The panes' earlier results go first: this run replaces them, and the
+    // memory they hold counts for it. Work that cannot fit in the memory left
+    // is refused before it starts; an allocation that fails all the same
+    // ends this command only, and what the command used is given back.
+    context.jpegPane->clear();
+    context.hybridPane->clear();
+    releaseFreedMemory();
+    const QImage &source = *context.currentImage;
+    QString error;
+    if (!fitsInMemory(qint64(source.width()) * source.height() * 12,
+                      QStringLiteral("Compress of an image of %1x%2 pixels").arg(source.width()).arg(source.height()),
+                      &error)) {
+        appendFailureLine(context.console, error);
+        return;
+    }
+    try {
+        compressOpenedImage(context, weights);
+    } catch (const std::bad_alloc &) {
+        context.jpegPane->clear();
+        context.hybridPane->clear();
+        appendFailureLine(context.console,
+                          notEnoughMemoryMessage(QStringLiteral("Compress of an image of %1x%2 pixels")
+                                                     .arg(source.width())
+                                                     .arg(source.height())));
+    }
+    releaseFreedMemory();
+}
+
+namespace {
+void compressOpenedImage(const CommandContext &context, const QList<float> &weights)
+{
     const int quality = context.quality->value();
     const QImage &source = *context.currentImage;
     const QString jpegName = QStringLiteral("jpeg.jpg");
@@ -45,23 +81,24 @@ void compressCommand(const CommandContext &context)
     const bool jpegWritten = writeImageFile(jpegName, source, "jpg", quality, &error);
     QImage jpeg;
     if (jpegWritten && readImageFile(jpegName, jpeg, &error)) {
-        context.jpegPane->setPixmap(QPixmap::fromImage(jpeg));
+        context.jpegPane->setPixmap(QPixmap::fromImage(std::move(jpeg)));
     } else {
         appendFailureLine(context.console, error);
         context.jpegPane->clear();
     }
 
-    const QImage hybrid = compressHybrid(source, quality + 50, weights, &error, hybridName);
-    if (hybrid.isNull()) {
+    QImage hybrid = compressHybrid(source, quality + 50, weights, &error, hybridName);
+    const bool hybridMade = !hybrid.isNull();
+    if (!hybridMade) {
         appendFailureLine(context.console, error);
         context.hybridPane->clear();
     } else {
-        context.hybridPane->setPixmap(QPixmap::fromImage(hybrid));
         if (!writeImageFile(QStringLiteral("hybrid_decompressed.bmp"), hybrid, "bmp", -1, &error))
             appendFailureLine(context.console, error);
+        context.hybridPane->setPixmap(QPixmap::fromImage(std::move(hybrid)));
     }
 
-    if (!jpegWritten || hybrid.isNull())
+    if (!jpegWritten || !hybridMade)
         return;
     appendResultLine(context.console,
                      QStringLiteral("Hybrid bpp: ") + bitsPerPixelText(QFileInfo(hybridName).size(), source));
@@ -69,3 +106,4 @@ void compressCommand(const CommandContext &context)
                      QStringLiteral("JPEG bpp: ") + bitsPerPixelText(QFileInfo(jpegName).size(), source));
     appendResultLine(context.console, QStringLiteral("---------------------------"));
 }
+} // namespace

@@ -7,6 +7,7 @@
 #include "filechooser.h"
 #include "hybridjpeg.h"
 #include "imagefile.h"
+#include "memorybudget.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -14,7 +15,11 @@
 #include <QLabel>
 #include <QPixmap>
 
+#include <new>
+
 namespace {
+void openReadableImage(const CommandContext &context, const QString &fileName);
+
 // No usable image: the current one is dropped, so Compress refuses to run.
 void markOpenFailed(const CommandContext &context)
 {
@@ -50,6 +55,21 @@ QString chooseImageToOpen(const CommandContext &context)
 void openImageFile(const CommandContext &context, const QString &fileName)
 {
     BusyCursor busy;
+    // Images too large for the memory left are refused from their header;
+    // an allocation that fails all the same ends this command only.
+    try {
+        openReadableImage(context, fileName);
+    } catch (const std::bad_alloc &) {
+        markOpenFailed(context);
+        appendFailureLine(context.console,
+                          notEnoughMemoryMessage(QStringLiteral("opening %1").arg(QDir::toNativeSeparators(fileName))));
+    }
+    releaseFreedMemory();
+}
+
+namespace {
+void openReadableImage(const CommandContext &context, const QString &fileName)
+{
     QImage loaded;
     QString reason;
     QString damage;
@@ -95,3 +115,4 @@ void openImageFile(const CommandContext &context, const QString &fileName)
     context.jpegPane->clear();
     context.hybridPane->clear();
 }
+} // namespace

@@ -16,6 +16,7 @@
 #include "imagefile.h"
 #include "inversetransform.h"
 #include "kernel.h"
+#include "memorybudget.h"
 #include "weightsfile.h"
 
 #include <QCoreApplication>
@@ -27,6 +28,8 @@
 #include <QTemporaryFile>
 
 #include <climits>
+#include <new>
+#include <sys/stat.h>
 #include <cstdio>
 
 namespace {
@@ -67,9 +70,31 @@ bool knownOutputFormat(const QString &fileName, const SubcommandParser &parser, 
     return true;
 }
 
+// Whether two names are one file: the same device and inode when both
+// exist (a hard link, a symbolic link or another spelling of the path), the
+// same absolute path otherwise.
 bool sameFile(const QString &a, const QString &b)
 {
+    struct stat first;
+    struct stat second;
+    if (::stat(QFile::encodeName(a).constData(), &first) == 0
+        && ::stat(QFile::encodeName(b).constData(), &second) == 0)
+        return first.st_dev == second.st_dev && first.st_ino == second.st_ino;
     return QFileInfo(a).absoluteFilePath() == QFileInfo(b).absoluteFilePath();
+}
+
+// Refuses, as a usage error, an output that is one of the run's inputs: it
+// would be replaced by what was made from it.
+bool outputIsNoInput(const SubcommandParser &parser, const QString &output, const QStringList &inputs, int *status)
+{
+    for (const QString &input : inputs) {
+        if (sameFile(output, input)) {
+            *status = parser.usageError(QStringLiteral("the output %1 is the input %2 of this run")
+                                            .arg(displayName(output), displayName(input)));
+            return false;
+        }
+    }
+    return true;
 }
 
 // The weights table of a file, quietly: the caller reports a failure.
@@ -130,6 +155,8 @@ int runDirect(const QStringList &arguments)
     if (!knownOutputFormat(output, parser, &format, &status))
         return status;
 
+    if (!outputIsNoInput(parser, output, QStringList{input}, &status))
+        return status;
     const QuietImagePlugins quiet;
     QImage image;
     QString error;
@@ -191,6 +218,8 @@ int runInverse(const QStringList &arguments)
     if (!knownOutputFormat(output, parser, &format, &status))
         return status;
 
+    if (!outputIsNoInput(parser, output, QStringList{input, parser.value(weightsOption)}, &status))
+        return status;
     const QuietImagePlugins quiet;
     const QString weightsFile = parser.value(weightsOption);
     QList<float> weights;
@@ -260,6 +289,11 @@ int runCompress(const QStringList &arguments)
                                decodedFormat);
     }
 
+    if (!outputIsNoInput(parser, output, QStringList{input, parser.value(weightsOption)}, &status))
+        return status;
+    if (parser.isSet(decodedOption)
+        && !outputIsNoInput(parser, decodedFile, QStringList{input, parser.value(weightsOption)}, &status))
+        return status;
     const QuietImagePlugins quiet;
     const QString weightsFile = parser.value(weightsOption);
     QList<float> weights;
@@ -272,36 +306,33 @@ int runCompress(const QStringList &arguments)
     if (!hybridWeightsSuffice(weights, source.width(), source.height(), &error, weightsFile))
         return failure(error);
 
-    // The hybrid file is made beside OUT under a temporary name and takes
-    // OUT's place only once the decoded image, when asked for, is written too.
-    QTemporaryFile staging(QFileInfo(output).absolutePath() + QStringLiteral("/.ftjpeg-XXXXXX.jpg"));
-    if (!staging.open())
-        return failure(QStringLiteral("cannot write %1: %2").arg(displayName(output), staging.errorString()));
-    const QString stagingName = staging.fileName();
-    staging.close();
-    const QImage decoded = compressHybrid(source, quality, weights, &error, stagingName);
-    if (decoded.isNull()) {
-        // Failures of the file name the file; the others (a source too small
-        // for a component image) get the name of the source.
-        error.replace(displayName(stagingName), displayName(output));
-        if (!error.startsWith(QLatin1String("cannot ")))
-            error = QStringLiteral("cannot compress %1: %2").arg(displayName(input), error);
+    // The hybrid file and the decoded image are made in memory, so no
+    // temporary file can outlive the process; each output is written in one
+    // piece, the decoded image first, so a failure leaves neither half done.
+    if (!fitsHybridJpeg(source, &error))
+        return failure(QStringLiteral("cannot compress %1: %2").arg(displayName(input), error));
+    const qint64 pixels = qint64(source.width()) * source.height();
+    if (!fitsInMemory(pixels * (parser.isSet(decodedOption) ? 10 : 2),
+                      QStringLiteral("compressing %1 (%2 pixels)").arg(displayName(input), sizeText(source.size())),
+                      &error))
         return failure(error);
-    }
-    const QByteArray hybrid = [&stagingName] {
-        QFile file(stagingName);
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-    }();
+    const QByteArray hybrid = encodeHybridJpeg(source, quality, &error);
     if (hybrid.isEmpty())
-        return failure(QStringLiteral("cannot write %1: the hybrid file could not be read back").arg(displayName(output)));
-    if (parser.isSet(decodedOption) && !writeImageFile(decodedFile, decoded, decodedFormat, -1, &error))
-        return failure(error);
+        return failure(QStringLiteral("cannot write %1: %2").arg(displayName(output), error));
+    if (parser.isSet(decodedOption)) {
+        const QImage decoded = decodeHybridJpeg(hybrid, source.width(), source.height(), weights, &error);
+        if (decoded.isNull())
+            return failure(QStringLiteral("cannot decode %1: %2").arg(displayName(output), error));
+        source = QImage();
+        if (!writeImageFile(decodedFile, decoded, decodedFormat, -1, &error))
+            return failure(error);
+    }
     if (!writeFileAtomically(output, hybrid, &error))
         return failure(error);
 
     // Bits per pixel as the window reports them: the file's bit count in
     // single precision over the pixel count of IN.
-    const double rate = bitsPerPixel(hybrid.size(), qint64(source.width()) * source.height());
+    const double rate = bitsPerPixel(hybrid.size(), pixels);
     std::printf("%s\n", qPrintable(QString::number(rate, 'g', 6)));
     return ExitSuccess;
 }
@@ -326,6 +357,8 @@ int runDecompress(const QStringList &arguments)
     if (!knownOutputFormat(output, parser, &format, &status))
         return status;
 
+    if (!outputIsNoInput(parser, output, QStringList{input, parser.value(weightsOption)}, &status))
+        return status;
     const QuietImagePlugins quiet;
     QString error;
     if (!isHybridFile(input, &error))

@@ -1,6 +1,8 @@
 #include "cli.h"
 #include "subcommand.h"
 
+#include "memorybudget.h"
+
 #include <QCoreApplication>
 #include <QGuiApplication>
 #include <QStringList>
@@ -9,6 +11,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <new>
 
 QList<Subcommand> &subcommands()
 {
@@ -84,5 +87,12 @@ int main(int argc, char *argv[])
     }
     arguments.removeFirst();
     arguments.first() = QStringLiteral("ftjpeg ") + name;
-    return chosen->run(arguments);
+    // Work is checked against the memory left before it starts; an
+    // allocation that fails all the same ends the command, not the process.
+    try {
+        return chosen->run(arguments);
+    } catch (const std::bad_alloc &) {
+        printError(notEnoughMemoryMessage(arguments.first()));
+        return ExitFailure;
+    }
 }
