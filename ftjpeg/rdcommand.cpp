@@ -8,6 +8,7 @@
 #include "subcommandparser.h"
 
 #include "rdoutput.h"
+#include "rdoutputfolder.h"
 #include "rdprogress.h"
 #include "rdrunner.h"
 #include "rdscheme.h"
@@ -84,10 +85,11 @@ QString percentText(double value, const QString &unit)
 }
 
 // Writes the outputs and says on standard output where they are.
-int finish(const RdStudy &study, const QString &outDirectory)
+// The folder is written whole in a new folder and then swapped in.
+int finish(const RdStudy &study, const QString &outDirectory, RdOutputFolder &folder)
 {
     QString error;
-    if (!RdOutput::writeStudy(study, outDirectory, &error))
+    if (!RdOutput::writeStudy(study, folder.stagingPath(), &error) || !folder.commit(&error))
         return failure(error);
     const RdSummary summary = summarizeStudy(study);
     std::printf("%s: %d image%s measured, %d skipped; hybrid against JPEG: BD-rate %s, BD-PSNR %s\n",
@@ -160,6 +162,10 @@ int runRd(const QStringList &arguments)
             || parser.isSet(schemesOption) || parser.isSet(keepOption))
             return parser.usageError(QStringLiteral("--merge takes no --jobs, --shard, --weights, --schemes or --keep"));
         QVector<RdStudy> parts;
+        RdOutputFolder folder(outDirectory);
+        QString lockError;
+        if (!folder.begin(&lockError))
+            return failure(lockError);
         for (const QString &directory : positional) {
             RdStudy part;
             QString error;
@@ -178,7 +184,7 @@ int runRd(const QStringList &arguments)
             printError(QStringLiteral("%1 of %2 images were skipped")
                            .arg(merged.skipped.size())
                            .arg(merged.skipped.size() + merged.images.size()));
-        return finish(merged, outDirectory);
+        return finish(merged, outDirectory, folder);
     }
 
     int jobs = QThread::idealThreadCount();
@@ -222,6 +228,21 @@ int runRd(const QStringList &arguments)
     QVector<RdInput> inputs;
     for (int index = shard.index; index < files.size(); index += shard.count)
         inputs.append(RdInput{index, files[index]});
+    // The output folder is replaced as a whole at the end: nothing the run
+    // reads or keeps may lie in it.
+    RdOutputFolder folder(outDirectory);
+    for (const QString &file : files)
+        if (folder.contains(file))
+            return parser.usageError(QStringLiteral("the image %1 lies in the output folder %2, which the run replaces")
+                                         .arg(QDir::toNativeSeparators(file), QDir::toNativeSeparators(outDirectory)));
+    if (parser.isSet(keepOption) && (folder.contains(parser.value(keepOption))
+                                     || QFileInfo(parser.value(keepOption)).absoluteFilePath()
+                                            == QFileInfo(outDirectory).absoluteFilePath()))
+        return parser.usageError(QStringLiteral("--keep must name a folder outside the output folder %1, which the "
+                                                "run replaces")
+                                     .arg(QDir::toNativeSeparators(outDirectory)));
+    if (!folder.begin(&error))
+        return failure(error);
 
     selectRdSchemes(schemeNames, weights, &schemes, &schemeError);
     RdRunner runner(inputs, schemes, jobs);
@@ -250,7 +271,7 @@ int runRd(const QStringList &arguments)
     study.shards.append(shard);
     if (!study.skipped.isEmpty())
         printError(QStringLiteral("%1 of %2 images were skipped").arg(study.skipped.size()).arg(inputs.size()));
-    return finish(study, outDirectory);
+    return finish(study, outDirectory, folder);
 }
 
 } // namespace

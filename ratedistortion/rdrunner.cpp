@@ -1,6 +1,7 @@
 #include "rdrunner.h"
 
 #include "imagefile.h"
+#include "memorybudget.h"
 #include "rdmeasurement.h"
 
 #include <QDir>
@@ -11,6 +12,7 @@
 #include <atomic>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <thread>
 #include <vector>
 
@@ -27,6 +29,10 @@ QString oneLine(QString text)
 // The smallest image the study takes: the hybrid scheme and the resampling
 // anchors halve it.
 constexpr int minimumSide = 2;
+
+// What one point of an image takes beside its source, at most: the encoded
+// data, the decoded image, converted copies and the metrics' planes.
+constexpr qint64 measureBytesPerPixel = 24;
 
 // The state of one image while its points are measured: the source is read
 // by the first point that needs it and dropped after the last.
@@ -128,9 +134,16 @@ RdStudy RdRunner::run()
             if (!image.loaded) {
                 image.loaded = true;
                 QString error;
-                if (!readImageFile(input.fileName, image.source, &error)) {
+                if (!readImageFile(input.fileName, image.source, &error)
+                    || !fitsInMemory(qint64(image.source.width()) * image.source.height() * measureBytesPerPixel,
+                                     QStringLiteral("measuring %1 (%2x%3 pixels)")
+                                         .arg(QDir::toNativeSeparators(input.fileName))
+                                         .arg(image.source.width())
+                                         .arg(image.source.height()),
+                                     &error)) {
                     image.skipped = true;
                     image.reason = oneLine(error);
+                    image.source = QImage();
                 } else if (image.source.width() < minimumSide || image.source.height() < minimumSide) {
                     image.skipped = true;
                     image.reason = QStringLiteral("%1: an image of %2x%3 pixels is too small for a component image")
@@ -174,8 +187,27 @@ RdStudy RdRunner::run()
             if (taken >= tasks.size())
                 return;
             const Task &task = tasks[taken];
-            measure(task);
             ImageWork &image = *work[std::size_t(task.image)];
+            try {
+                measure(task);
+            } catch (const std::bad_alloc &) {
+                // The image is skipped when it could not even be read, the
+                // scheme otherwise; the other images are measured.
+                const RdInput &input = inputs[task.image];
+                const QString reason = notEnoughMemoryMessage(
+                    QStringLiteral("measuring %1").arg(QDir::toNativeSeparators(input.fileName)));
+                const QString scheme = schemes[task.scheme].name;
+                std::lock_guard<std::mutex> lock(image.mutex);
+                if (!image.skipped && !image.size.isValid()) {
+                    image.skipped = true;
+                    image.reason = reason;
+                    image.source = QImage();
+                    report(RdSkippedImage{input.index, input.fileName, reason, QString()});
+                } else if (!image.skipped && image.failure[std::size_t(task.scheme)].isEmpty()) {
+                    image.failure[std::size_t(task.scheme)] = reason;
+                    report(RdSkippedImage{input.index, input.fileName, reason, scheme});
+                }
+            }
             {
                 std::lock_guard<std::mutex> lock(image.mutex);
                 if (--image.remaining == 0)

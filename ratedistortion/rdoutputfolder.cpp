@@ -1,0 +1,238 @@
+#include "rdoutputfolder.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <csignal>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+namespace {
+
+QString displayName(const QString &fileName)
+{
+    return QDir::toNativeSeparators(fileName);
+}
+
+// The files a study writes at the top of its folder.
+bool isStudyFile(const QFileInfo &info)
+{
+    static const QRegularExpression names(QStringLiteral("^([^/]+\\.csv|plot-[^/]*\\.png|[^/]+\\.html)$"));
+    return info.isFile() && !info.isSymLink() && names.match(info.fileName()).hasMatch();
+}
+
+// Swaps two paths in one step where the system can (both exist), so that
+// the output folder is never missing; two renames otherwise.
+bool exchange(const QString &from, const QString &to)
+{
+    const QByteArray a = QFile::encodeName(from);
+    const QByteArray b = QFile::encodeName(to);
+#if defined(RENAME_EXCHANGE)
+    if (::renameat2(AT_FDCWD, a.constData(), AT_FDCWD, b.constData(), RENAME_EXCHANGE) == 0)
+        return true;
+    if (errno != EINVAL && errno != ENOSYS)
+        return false;
+#endif
+    const QByteArray aside = b + ".old";
+    if (std::rename(b.constData(), aside.constData()) != 0)
+        return false;
+    if (std::rename(a.constData(), b.constData()) != 0) {
+        std::rename(aside.constData(), b.constData());
+        return false;
+    }
+    return std::rename(aside.constData(), a.constData()) == 0;
+}
+
+// The new folder and the lock of the run in progress, for the signal
+// handler: a run stopped by SIGINT, SIGTERM or SIGHUP removes them before it
+// ends. The folder holds files only (tables, plots, the report).
+char pendingFolder[4096];
+char pendingLock[4096];
+struct sigaction previousActions[3];
+const int caughtSignals[3] = {SIGINT, SIGTERM, SIGHUP};
+
+// Async-signal-safe: raw directory reads and unlinks, no allocation.
+void removePending(int signal)
+{
+    if (pendingFolder[0]) {
+        const int folder = ::open(pendingFolder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (folder >= 0) {
+            alignas(8) char buffer[8192];
+            for (;;) {
+                const long count = ::syscall(SYS_getdents64, folder, buffer, sizeof buffer);
+                if (count <= 0)
+                    break;
+                for (long at = 0; at < count;) {
+                    const auto *entry = reinterpret_cast<const struct dirent64 *>(buffer + at);
+                    if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
+                        ::unlinkat(folder, entry->d_name, 0);
+                    at += entry->d_reclen;
+                }
+            }
+            ::close(folder);
+        }
+        ::rmdir(pendingFolder);
+    }
+    if (pendingLock[0])
+        ::unlink(pendingLock);
+    for (int i = 0; i < 3; ++i)
+        if (caughtSignals[i] == signal)
+            ::sigaction(signal, &previousActions[i], nullptr);
+    ::raise(signal);
+}
+
+bool copyPath(char *target, const QByteArray &path)
+{
+    if (path.size() >= 4096)
+        return false;
+    std::memcpy(target, path.constData(), std::size_t(path.size()) + 1);
+    return true;
+}
+
+void catchSignals(const QString &folder, const QString &lockName)
+{
+    if (!copyPath(pendingFolder, QFile::encodeName(folder)) || !copyPath(pendingLock, QFile::encodeName(lockName)))
+        return;
+    struct sigaction action{};
+    action.sa_handler = removePending;
+    sigemptyset(&action.sa_mask);
+    for (int i = 0; i < 3; ++i)
+        ::sigaction(caughtSignals[i], &action, &previousActions[i]);
+}
+
+void releaseSignals()
+{
+    if (!pendingFolder[0])
+        return;
+    for (int i = 0; i < 3; ++i)
+        ::sigaction(caughtSignals[i], &previousActions[i], nullptr);
+    pendingFolder[0] = 0;
+    pendingLock[0] = 0;
+}
+
+} // namespace
+
+RdOutputFolder::RdOutputFolder(const QString &directory)
+    : directory(QDir::cleanPath(QFileInfo(directory).absoluteFilePath())),
+      givenName(directory),
+      lockName(QFileInfo(this->directory).absolutePath() + QStringLiteral("/.") + QFileInfo(this->directory).fileName()
+               + QStringLiteral(".lock")),
+      lock(lockName)
+{
+}
+
+RdOutputFolder::~RdOutputFolder()
+{
+    releaseSignals();
+    staging.reset();
+    lock.unlock();
+}
+
+bool RdOutputFolder::begin(QString *error)
+{
+    const QFileInfo info(directory);
+    const QString parent = info.absolutePath();
+    const QString name = info.fileName();
+    if (name.isEmpty() || info.isRoot()) {
+        *error = QStringLiteral("cannot replace the folder %1 as a whole; name a folder of its own with --out")
+                     .arg(displayName(givenName));
+        return false;
+    }
+    if (!QDir().mkpath(parent)) {
+        *error = QStringLiteral("cannot create the folder %1").arg(displayName(parent));
+        return false;
+    }
+    // A lock whose process is gone is taken over.
+    lock.setStaleLockTime(0);
+    if (!lock.tryLock(0)) {
+        qint64 pid = 0;
+        QString host;
+        QString application;
+        if (lock.getLockInfo(&pid, &host, &application))
+            *error = QStringLiteral("another study (process %1) is writing to %2; wait for it to end or choose "
+                                    "another --out")
+                         .arg(pid)
+                         .arg(displayName(givenName));
+        else
+            *error = QStringLiteral("cannot lock the folder %1 (%2)").arg(displayName(givenName), lockName);
+        return false;
+    }
+    if (info.exists()) {
+        if (!info.isDir() || info.isSymLink()) {
+            *error = QStringLiteral("the output %1 is not a folder").arg(displayName(givenName));
+            return false;
+        }
+        const QFileInfoList entries =
+            QDir(directory).entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+        for (const QFileInfo &entry : entries) {
+            if (!isStudyFile(entry)) {
+                *error = QStringLiteral("the output folder %1 holds %2, which no study wrote; the folder is "
+                                        "replaced as a whole, so choose an empty or new one")
+                             .arg(displayName(givenName), entry.fileName());
+                return false;
+            }
+        }
+    }
+    // New folders of runs that were killed; none is in use while the lock
+    // is held.
+    const QFileInfoList leftovers = QDir(parent).entryInfoList(
+        QStringList{QStringLiteral(".%1-??????").arg(name)}, QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot);
+    for (const QFileInfo &leftover : leftovers)
+        QDir(leftover.absoluteFilePath()).removeRecursively();
+    staging.reset(new QTemporaryDir(parent + QStringLiteral("/.") + name + QStringLiteral("-XXXXXX")));
+    if (!staging->isValid()) {
+        *error = QStringLiteral("cannot create a folder in %1: %2").arg(displayName(parent), staging->errorString());
+        staging.reset();
+        return false;
+    }
+    catchSignals(staging->path(), lockName);
+    return true;
+}
+
+QString RdOutputFolder::stagingPath() const
+{
+    return staging ? staging->path() : directory;
+}
+
+bool RdOutputFolder::commit(QString *error)
+{
+    if (!staging) {
+        *error = QStringLiteral("no new folder for %1").arg(displayName(givenName));
+        return false;
+    }
+    // The folder is made private (0700) by QTemporaryDir; an output folder
+    // gets the usual permissions.
+    QFile::setPermissions(staging->path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner
+                                                | QFileDevice::ReadGroup | QFileDevice::ExeGroup
+                                                | QFileDevice::ReadOther | QFileDevice::ExeOther);
+    const QByteArray from = QFile::encodeName(staging->path());
+    const QByteArray to = QFile::encodeName(directory);
+    bool done = false;
+    if (QFileInfo::exists(directory))
+        done = exchange(staging->path(), directory);
+    else
+        done = std::rename(from.constData(), to.constData()) == 0;
+    if (!done) {
+        *error = QStringLiteral("cannot put the new results in place of %1: %2")
+                     .arg(displayName(givenName), QString::fromLocal8Bit(std::strerror(errno)));
+        return false;
+    }
+    // The staging name now holds the earlier folder (or nothing): the
+    // temporary folder's removal takes it away.
+    releaseSignals();
+    staging.reset();
+    return true;
+}
+
+bool RdOutputFolder::contains(const QString &fileName) const
+{
+    const QString path = QDir::cleanPath(QFileInfo(fileName).absoluteFilePath());
+    return path.startsWith(directory + QLatin1Char('/'));
+}
