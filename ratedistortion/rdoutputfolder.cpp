@@ -3,12 +3,12 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QRegularExpression>
-#include <QTemporaryDir>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <csignal>
+#include <pthread.h>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/syscall.h>
@@ -96,9 +96,10 @@ bool copyPath(char *target, const QByteArray &path)
     return true;
 }
 
-void catchSignals(const QString &folder, const QString &lockName)
+// From here on a signal removes the lock (and the new folder, once named).
+void catchSignals(const QString &lockName)
 {
-    if (!copyPath(pendingFolder, QFile::encodeName(folder)) || !copyPath(pendingLock, QFile::encodeName(lockName)))
+    if (!copyPath(pendingLock, QFile::encodeName(lockName)))
         return;
     struct sigaction action{};
     action.sa_handler = removePending;
@@ -109,13 +110,31 @@ void catchSignals(const QString &folder, const QString &lockName)
 
 void releaseSignals()
 {
-    if (!pendingFolder[0])
+    if (!pendingLock[0])
         return;
     for (int i = 0; i < 3; ++i)
         ::sigaction(caughtSignals[i], &previousActions[i], nullptr);
     pendingFolder[0] = 0;
     pendingLock[0] = 0;
 }
+
+// The caught signals held back while the lock is taken and the handler set.
+class SignalsHeld
+{
+public:
+    SignalsHeld()
+    {
+        sigset_t set;
+        sigemptyset(&set);
+        for (int signal : caughtSignals)
+            sigaddset(&set, signal);
+        pthread_sigmask(SIG_BLOCK, &set, &previous);
+    }
+    ~SignalsHeld() { pthread_sigmask(SIG_SETMASK, &previous, nullptr); }
+
+private:
+    sigset_t previous;
+};
 
 } // namespace
 
@@ -130,9 +149,10 @@ RdOutputFolder::RdOutputFolder(const QString &directory)
 
 RdOutputFolder::~RdOutputFolder()
 {
-    releaseSignals();
-    staging.reset();
+    if (!staging.isEmpty())
+        QDir(staging).removeRecursively();
     lock.unlock();
+    releaseSignals();
 }
 
 bool RdOutputFolder::begin(QString *error)
@@ -149,9 +169,13 @@ bool RdOutputFolder::begin(QString *error)
         *error = QStringLiteral("cannot create the folder %1").arg(displayName(parent));
         return false;
     }
-    // A lock whose process is gone is taken over.
+    // A lock whose process is gone is taken over; a live one never is, however
+    // long its study runs.
     lock.setStaleLockTime(0);
-    if (!lock.tryLock(0)) {
+    const SignalsHeld held;
+    if (lock.tryLock(0))
+        catchSignals(lockName);
+    else {
         qint64 pid = 0;
         QString host;
         QString application;
@@ -180,54 +204,41 @@ bool RdOutputFolder::begin(QString *error)
             }
         }
     }
-    // New folders of runs that were killed; none is in use while the lock
-    // is held.
-    const QFileInfoList leftovers = QDir(parent).entryInfoList(
-        QStringList{QStringLiteral(".%1-??????").arg(name)}, QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot);
-    for (const QFileInfo &leftover : leftovers)
-        QDir(leftover.absoluteFilePath()).removeRecursively();
-    staging.reset(new QTemporaryDir(parent + QStringLiteral("/.") + name + QStringLiteral("-XXXXXX")));
-    if (!staging->isValid()) {
-        *error = QStringLiteral("cannot create a folder in %1: %2").arg(displayName(parent), staging->errorString());
-        staging.reset();
+    // The new folder of a run that was killed; none is in use while the lock
+    // is held. It is named for the handler before it is made.
+    staging = parent + QStringLiteral("/.") + name + QStringLiteral(".new");
+    QDir(staging).removeRecursively();
+    if (!copyPath(pendingFolder, QFile::encodeName(staging)) || !QDir().mkdir(staging)) {
+        *error = QStringLiteral("cannot create the folder %1").arg(displayName(staging));
+        staging.clear();
         return false;
     }
-    catchSignals(staging->path(), lockName);
     return true;
 }
 
 QString RdOutputFolder::stagingPath() const
 {
-    return staging ? staging->path() : directory;
+    return staging.isEmpty() ? directory : staging;
 }
 
 bool RdOutputFolder::commit(QString *error)
 {
-    if (!staging) {
+    if (staging.isEmpty()) {
         *error = QStringLiteral("no new folder for %1").arg(displayName(givenName));
         return false;
     }
-    // The folder is made private (0700) by QTemporaryDir; an output folder
-    // gets the usual permissions.
-    QFile::setPermissions(staging->path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner
-                                                | QFileDevice::ReadGroup | QFileDevice::ExeGroup
-                                                | QFileDevice::ReadOther | QFileDevice::ExeOther);
-    const QByteArray from = QFile::encodeName(staging->path());
-    const QByteArray to = QFile::encodeName(directory);
-    bool done = false;
-    if (QFileInfo::exists(directory))
-        done = exchange(staging->path(), directory);
-    else
-        done = std::rename(from.constData(), to.constData()) == 0;
+    const bool done = QFileInfo::exists(directory)
+        ? exchange(staging, directory)
+        : std::rename(QFile::encodeName(staging).constData(), QFile::encodeName(directory).constData()) == 0;
     if (!done) {
         *error = QStringLiteral("cannot put the new results in place of %1: %2")
                      .arg(displayName(givenName), QString::fromLocal8Bit(std::strerror(errno)));
         return false;
     }
-    // The staging name now holds the earlier folder (or nothing): the
-    // temporary folder's removal takes it away.
+    // The new folder's name now holds the earlier folder (or nothing).
+    QDir(staging).removeRecursively();
+    staging.clear();
     releaseSignals();
-    staging.reset();
     return true;
 }
 

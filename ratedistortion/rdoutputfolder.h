@@ -4,14 +4,10 @@
 #include <QLockFile>
 #include <QString>
 
-#include <memory>
-
-class QTemporaryDir;
-
 // The output folder of one study run. The run locks it from its start
 // (".NAME.lock" beside it), so a second run on the same folder is refused
 // with the first one's process; it writes everything into a new hidden
-// folder beside it (".NAME-XXXXXX") and only at the end swaps that in for the
+// folder beside it (".NAME.new") and only at the end swaps that in for the
 // output folder, whose earlier contents are then removed. A run that stops
 // before the end leaves the earlier folder as it was; the hidden folder of
 // one that was killed is removed by the next run on the folder.
@@ -42,7 +38,7 @@ private:
     QString givenName;
     QString lockName;
     QLockFile lock;
-    std::unique_ptr<QTemporaryDir> staging;
+    QString staging;
 };
 
 #endif // RDOUTPUTFOLDER_H

@@ -9,6 +9,10 @@
 
 #include <QtTest>
 
+#include <QProcess>
+
+#include <csignal>
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 using namespace badinput;
@@ -21,9 +25,53 @@ QImage smallPhoto()
     return loadPhoto(QStringLiteral("chelsea.png")).copy(100, 60, 40, 30);
 }
 
+// A JPEG stream cut in the middle of its scan data.
+QByteArray cutInScan(const QByteArray &jpeg)
+{
+    const int scan = jpeg.indexOf(QByteArray("\xFF\xDA", 2));
+    const int scanData = scan + 2 + ((uchar(jpeg.at(scan + 2)) << 8) | uchar(jpeg.at(scan + 3)));
+    return jpeg.left(scanData + (jpeg.size() - scanData) / 2);
+}
+
 QString errorOf(const ProcessResult &result)
 {
     return QString::fromLocal8Bit(result.err);
+}
+
+// A valid PNG of width x height pixels of one bit (a fine stripe pattern):
+// a few kB on disk however large, 32 bits a pixel once decoded for work.
+QByteArray stripedPng(quint32 width, quint32 height)
+{
+    QByteArray header;
+    for (quint32 value : {width, height})
+        for (int shift = 24; shift >= 0; shift -= 8)
+            header += char((value >> shift) & 0xFF);
+    header += QByteArray("\x01\x00\x00\x00\x00", 5);
+    const QByteArray row = QByteArray(1, '\0') + QByteArray(int((width + 7) / 8), '\x55');
+    // qCompress gives a zlib stream behind a four-byte length.
+    const QByteArray packed = qCompress(row.repeated(int(height)), 9).mid(4);
+    return QByteArray("\x89PNG\r\n\x1a\n", 8) + pngChunk("IHDR", header) + pngChunk("IDAT", packed)
+        + pngChunk("IEND", QByteArray());
+}
+
+// The bytes this process has mapped (its address space in use).
+qint64 mappedBytes()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n'))
+        if (line.startsWith("VmSize:"))
+            return line.mid(7).simplified().split(' ').value(0).toLongLong() * 1024;
+    return -1;
+}
+
+// A study with the two codec schemes only, in the scratch folder.
+QStringList rdArguments(const QStringList &inputs, const QString &out)
+{
+    return QStringList{QStringLiteral("rd")} + inputs
+        + QStringList{QStringLiteral("--out"), out, QStringLiteral("--jobs"), QStringLiteral("1"),
+                      QStringLiteral("--schemes"), QStringLiteral("jpeg,hybrid")};
 }
 
 // The window in a scratch folder with a weights table.
@@ -53,6 +101,12 @@ private slots:
     void frameFoundAsTheDecoderFindsIt();
     void damagedFilesRefusedButShown();
     void onlyRegularFilesAndABoundedFirstLine();
+    void studySkipsWhatCannotBeMeasured();
+    void windowRefusesWorkBeyondItsMemory();
+    void decodedOutputBeyondTheMemoryLeft();
+    void interruptedRunsLeaveNothing();
+    void studyFolderIsReplacedWhole();
+    void outputThatIsAnInput();
 };
 
 // Stray bytes and fill bytes before a marker, which the decoder skips, do
@@ -119,7 +173,7 @@ void DamagedInputsTest::damagedFilesRefusedButShown()
         QByteArray bytes;
         QString damage;
     } cases[] = {
-        {QStringLiteral("inscan.jpg"), jpeg.left(scanData + (jpeg.size() - scanData) / 2), cutJpeg},
+        {QStringLiteral("inscan.jpg"), cutInScan(jpeg), cutJpeg},
         {QStringLiteral("afterheader.jpg"), jpeg.left(scanData), cutJpeg},
         // 54 header bytes, then 30 rows of 120 bytes, the bottom one first.
         {QStringLiteral("half.bmp"), bmp.left(54 + 120 * 12 + 50),
@@ -182,6 +236,203 @@ void DamagedInputsTest::onlyRegularFilesAndABoundedFirstLine()
     QVERIFY(!result.crashed);
     QCOMPARE(result.exitCode, 1);
     QCOMPARE(errorOf(result), QStringLiteral("ftjpeg: cannot read zeros.jpg: not an image of a known format\n"));
+}
+
+// A folder holding an image too large for the memory left and a damaged
+// one: the study measures the rest and says why each was skipped.
+void DamagedInputsTest::studySkipsWhatCannotBeMeasured()
+{
+    ScratchDir scratch;
+    QVERIFY(QDir().mkdir(QStringLiteral("in")));
+    QVERIFY(smallPhoto().save(QStringLiteral("in/a.png")));
+    QVERIFY(writeFileBytes(QStringLiteral("in/wide.png"), stripedPng(16384, 8192)));
+    const QByteArray jpeg = encoded(smallPhoto(), "jpg", 95);
+    QVERIFY(writeFileBytes(QStringLiteral("in/cut.jpg"), cutInScan(jpeg)));
+    const ProcessResult result = ftjpegUnder(QStringLiteral("-v 1500000"), rdArguments({QStringLiteral("in")}, QStringLiteral("out")));
+    QVERIFY2(!result.crashed && result.exitCode == 0, result.err.constData());
+    const QString skipped = QString::fromUtf8(readFileBytes(QStringLiteral("out/skipped.csv")));
+    QVERIFY2(skipped.contains(QStringLiteral("in/cut.jpg,\"cannot read in/cut.jpg: the file ends inside its image data"))
+                 && skipped.contains(QStringLiteral("the file is damaged or truncated")),
+             qPrintable(skipped));
+    QVERIFY2(skipped.contains(QStringLiteral("in/wide.png,\"not enough memory for measuring in/wide.png (16384x8192 "
+                                             "pixels): about 3072 MB are needed")),
+             qPrintable(skipped));
+    const QByteArray points = readFileBytes(QStringLiteral("out/points.csv"));
+    QCOMPARE(points.count("in/a.png"), 42);
+    QVERIFY(!points.contains("wide") && !points.contains("cut"));
+    QVERIFY(result.err.contains("2 of 3 images were skipped"));
+}
+
+// Under an address-space limit the window opens a 2048 x 2048 image but
+// refuses to Compress it, says so and goes on: with the limit lifted the
+// same Compress runs.
+void DamagedInputsTest::windowRefusesWorkBeyondItsMemory()
+{
+    Window bench;
+    {
+        QImage flat(2048, 2048, QImage::Format_RGB32);
+        flat.fill(qRgb(90, 120, 200));
+        QVERIFY(flat.save(QStringLiteral("flat.png")));
+    }
+    rlimit saved{};
+    QVERIFY(::getrlimit(RLIMIT_AS, &saved) == 0);
+    const qint64 mapped = mappedBytes();
+    QVERIFY(mapped > 0);
+    rlimit tight = saved;
+    tight.rlim_cur = rlim_t(mapped + (qint64(60) << 20));
+    QVERIFY(::setrlimit(RLIMIT_AS, &tight) == 0);
+    const QStringList opened = bench.open(QStringLiteral("flat.png"));
+    const int before = consoleLines(bench.window).size();
+    bench.window.findChild<QPushButton *>(QStringLiteral("pushButton_3"))->click();
+    const QStringList refused = normalizedConsole(bench.window).mid(before);
+    QVERIFY(::setrlimit(RLIMIT_AS, &saved) == 0);
+
+    QCOMPARE(opened.value(opened.size() - 1), QStringLiteral("<time> - File opened."));
+    QCOMPARE(refused.size(), 1);
+    QVERIFY2(refused.last().startsWith(QStringLiteral("<time> - Not enough memory for Compress of an image of "
+                                                      "2048x2048 pixels: about 48 MB are needed, ")),
+             qPrintable(refused.last()));
+    QVERIFY(!QFile::exists(QStringLiteral("jpeg.jpg")) && !QFile::exists(QStringLiteral("hybrid.jpg")));
+    bench.window.findChild<QPushButton *>(QStringLiteral("pushButton_3"))->click();
+    QVERIFY(normalizedConsole(bench.window).join('\n').contains(QStringLiteral("Hybrid bpp: ")));
+    QCOMPARE(paneImage(bench.window, "image_current_2").size(), QSize(2048, 2048));
+}
+
+// The decoded image of a compression, asked for as BMP or PNG, that cannot
+// fit beside the source: one message, exit 1, neither file written.
+void DamagedInputsTest::decodedOutputBeyondTheMemoryLeft()
+{
+    ScratchDir scratch;
+    QVERIFY(writeFileBytes(QStringLiteral("weights_out.txt"), testWeightsFileText()));
+    QVERIFY(writeFileBytes(QStringLiteral("big.png"), stripedPng(8192, 8192)));
+    for (const QString &decoded : {QStringLiteral("d.bmp"), QStringLiteral("d.png")}) {
+        const ProcessResult result =
+            ftjpegUnder(QStringLiteral("-v 600000"), {QStringLiteral("compress"), QStringLiteral("big.png"),
+                                                      QStringLiteral("o.jpg"), QStringLiteral("--decoded"), decoded});
+        QVERIFY(!result.crashed);
+        QCOMPARE(result.exitCode, 1);
+        QVERIFY2(errorOf(result).startsWith(QStringLiteral("ftjpeg: not enough memory for ")) && result.err.count('\n') == 1,
+                 result.err.constData());
+        QCOMPARE(folderEntries(), (QStringList{QStringLiteral("big.png"), QStringLiteral("weights_out.txt")}));
+    }
+}
+
+// ftjpeg compress and a study stopped by SIGTERM or SIGINT leave no file of
+// their own behind, hidden or not, and the study's earlier results stay.
+void DamagedInputsTest::interruptedRunsLeaveNothing()
+{
+    ScratchDir scratch;
+    QVERIFY(writeFileBytes(QStringLiteral("weights_out.txt"), testWeightsFileText()));
+    QImage photo = loadPhoto(QStringLiteral("astronaut.png"));
+    QVERIFY(photo.scaled(2048, 2048).save(QStringLiteral("src.png")));
+    QVERIFY(QDir().mkdir(QStringLiteral("in")));
+    QVERIFY(smallPhoto().save(QStringLiteral("in/a.png")));
+    QVERIFY(photo.save(QStringLiteral("in/b.png")));
+    QVERIFY(ftjpeg(rdArguments({QStringLiteral("in/a.png")}, QStringLiteral("out"))).exitCode == 0);
+    const QByteArray earlierPoints = readFileBytes(QStringLiteral("out/points.csv"));
+    const QStringList entries = folderEntries();
+
+    const struct
+    {
+        QStringList arguments;
+        int signal;
+        QString sign; // a file whose appearance shows the run at work
+    } runs[] = {
+        {{QStringLiteral("compress"), QStringLiteral("src.png"), QStringLiteral("o.jpg"), QStringLiteral("--decoded"),
+          QStringLiteral("d.png")},
+         SIGTERM, QString()},
+        {rdArguments({QStringLiteral("in")}, QStringLiteral("out")), SIGINT, QStringLiteral(".out.new")},
+        {rdArguments({QStringLiteral("in")}, QStringLiteral("out")), SIGTERM, QStringLiteral(".out.new")},
+    };
+    for (const auto &run : runs) {
+        QProcess process;
+        process.start(binPath(QStringLiteral("ftjpeg")), run.arguments);
+        QVERIFY(process.waitForStarted());
+        if (!run.sign.isEmpty())
+            QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(run.sign), 60000);
+        ::kill(pid_t(process.processId()), run.signal);
+        QVERIFY(process.waitForFinished(60000));
+        // Whenever the signal came, only complete outputs may be there.
+        QStringList left = folderEntries();
+        left.removeAll(QStringLiteral("o.jpg"));
+        left.removeAll(QStringLiteral("d.png"));
+        QCOMPARE(left, entries);
+        QCOMPARE(readFileBytes(QStringLiteral("out/points.csv")), earlierPoints);
+    }
+}
+
+// A second study on the same folder is refused while the first runs; a
+// completed one replaces everything an earlier, larger run left.
+void DamagedInputsTest::studyFolderIsReplacedWhole()
+{
+    ScratchDir scratch;
+    QVERIFY(writeFileBytes(QStringLiteral("weights_out.txt"), testWeightsFileText()));
+    QVERIFY(QDir().mkdir(QStringLiteral("in")));
+    QVERIFY(smallPhoto().save(QStringLiteral("in/a.png")));
+    QVERIFY(loadPhoto(QStringLiteral("camera.png")).copy(0, 0, 30, 20).save(QStringLiteral("in/b.png")));
+    QVERIFY(loadPhoto(QStringLiteral("astronaut.png")).copy(0, 0, 48, 40).save(QStringLiteral("in/c.png")));
+    QCOMPARE(ftjpeg(rdArguments({QStringLiteral("in/a.png"), QStringLiteral("in/b.png")}, QStringLiteral("out"))).exitCode, 0);
+    QVERIFY(QFile::exists(QStringLiteral("out/plot-b.png")));
+
+    // The first run is held still while it has the folder.
+    QProcess first;
+    first.start(binPath(QStringLiteral("ftjpeg")), rdArguments({QStringLiteral("in/c.png")}, QStringLiteral("out")));
+    QVERIFY(first.waitForStarted());
+    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(QStringLiteral(".out.new")), 60000);
+    ::kill(pid_t(first.processId()), SIGSTOP);
+    const ProcessResult second = ftjpeg(rdArguments({QStringLiteral("in/a.png")}, QStringLiteral("out")));
+    QCOMPARE(second.exitCode, 1);
+    QCOMPARE(errorOf(second), QStringLiteral("ftjpeg: another study (process %1) is writing to out; wait for it to "
+                                             "end or choose another --out\n")
+                                  .arg(first.processId()));
+    ::kill(pid_t(first.processId()), SIGCONT);
+    QVERIFY(first.waitForFinished(120000));
+    QCOMPARE(first.exitCode(), 0);
+    QCOMPARE(QDir(QStringLiteral("out")).entryList(QDir::Files | QDir::Hidden),
+             (QStringList{QStringLiteral("plot-average.png"), QStringLiteral("plot-c.png"),
+                          QStringLiteral("points.csv"), QStringLiteral("report.html"), QStringLiteral("shards.csv"),
+                          QStringLiteral("skipped.csv"), QStringLiteral("summary.csv")}));
+    QVERIFY(!readFileBytes(QStringLiteral("out/points.csv")).contains("in/a.png"));
+    QCOMPARE(folderEntries(), (QStringList{QStringLiteral("in"), QStringLiteral("out"),
+                                           QStringLiteral("weights_out.txt")}));
+
+    // A folder with files no study writes is not replaced.
+    QVERIFY(writeFileBytes(QStringLiteral("out/notes.txt"), "mine\n"));
+    const ProcessResult refused = ftjpeg(rdArguments({QStringLiteral("in/a.png")}, QStringLiteral("out")));
+    QCOMPARE(refused.exitCode, 1);
+    QCOMPARE(errorOf(refused), QStringLiteral("ftjpeg: the output folder out holds notes.txt, which no study wrote; "
+                                              "the folder is replaced as a whole, so choose an empty or new one\n"));
+    QCOMPARE(readFileBytes(QStringLiteral("out/notes.txt")), QByteArray("mine\n"));
+}
+
+// An output naming an input of the same run, by its name, another spelling
+// or a hard link, is refused before anything is read or written.
+void DamagedInputsTest::outputThatIsAnInput()
+{
+    ScratchDir scratch;
+    QVERIFY(writeFileBytes(QStringLiteral("weights_out.txt"), testWeightsFileText()));
+    QVERIFY(smallPhoto().save(QStringLiteral("src.png")));
+    QVERIFY(QDir().mkdir(QStringLiteral("sub")));
+    QVERIFY(::link("src.png", "sub/link.png") == 0);
+    const QByteArray original = readFileBytes(QStringLiteral("src.png"));
+    const QStringList decodedNames{QStringLiteral("src.png"), QStringLiteral("sub/../src.png"), QStringLiteral("sub/link.png")};
+    for (const QString &name : decodedNames) {
+        const ProcessResult result = ftjpeg({QStringLiteral("compress"), QStringLiteral("src.png"), QStringLiteral("o.jpg"),
+                                             QStringLiteral("--decoded"), name});
+        QCOMPARE(result.exitCode, 2);
+        QCOMPARE(errorOf(result), QStringLiteral("ftjpeg: the output %1 is the input src.png of this run (see 'ftjpeg "
+                                                 "compress --help')\n")
+                                      .arg(name));
+    }
+    const ProcessResult direct = ftjpeg({QStringLiteral("direct"), QStringLiteral("sub/link.png"), QStringLiteral("src.png")});
+    QCOMPARE(direct.exitCode, 2);
+    const ProcessResult table = ftjpeg({QStringLiteral("inverse"), QStringLiteral("src.png"), QStringLiteral("w.png"),
+                                        QStringLiteral("--size"), QStringLiteral("80x60"), QStringLiteral("--weights"),
+                                        QStringLiteral("w.png")});
+    QCOMPARE(table.exitCode, 2);
+    QVERIFY(errorOf(table).startsWith(QStringLiteral("ftjpeg: the output w.png is the input w.png")));
+    QCOMPARE(readFileBytes(QStringLiteral("src.png")), original);
+    QCOMPARE(folderEntries(), (QStringList{QStringLiteral("src.png"), QStringLiteral("sub"), QStringLiteral("weights_out.txt")}));
 }
 
 QTEST_MAIN(DamagedInputsTest)
