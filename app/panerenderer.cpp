@@ -84,29 +84,38 @@ QImage renderPane(const QImage &source, const QImage *reference, double scale, c
         }
         // Premultiplied samples are averaged as they are; those beside the
         // image count as transparent, which softens its border.
+        const QRgb *sourceLines[maxSamplesPerAxis];
+        const QRgb *referenceLines[maxSamplesPerAxis];
+        int lines = 0;
+        for (int sy = 0; sy < samples; ++sy) {
+            const int row = rows[y * samples + sy];
+            if (row < 0)
+                continue;
+            sourceLines[lines] = reinterpret_cast<const QRgb *>(source.constScanLine(row));
+            referenceLines[lines]
+                = reference ? reinterpret_cast<const QRgb *>(reference->constScanLine(row)) : nullptr;
+            ++lines;
+        }
+        if (lines == 0)
+            continue;
         const int count = samples * samples;
-        for (int x = 0; x < outputSize.width(); ++x) {
-            int sum[4] = {0, 0, 0, 0};
-            for (int sy = 0; sy < samples; ++sy) {
-                const int row = rows[y * samples + sy];
-                if (row < 0)
+        const int *columnSamples = columns.constData();
+        for (int x = 0; x < outputSize.width(); ++x, columnSamples += samples) {
+            quint32 alpha = 0, red = 0, green = 0, blue = 0;
+            for (int sx = 0; sx < samples; ++sx) {
+                const int column = columnSamples[sx];
+                if (column < 0)
                     continue;
-                const auto *sourceLine = reinterpret_cast<const QRgb *>(source.constScanLine(row));
-                const auto *referenceLine
-                    = reference ? reinterpret_cast<const QRgb *>(reference->constScanLine(row)) : nullptr;
-                for (int sx = 0; sx < samples; ++sx) {
-                    const int column = columns[x * samples + sx];
-                    if (column < 0)
-                        continue;
-                    const QRgb pixel = referenceLine ? differencePixel(sourceLine[column], referenceLine[column])
-                                                     : sourceLine[column];
-                    sum[0] += qAlpha(pixel);
-                    sum[1] += qRed(pixel);
-                    sum[2] += qGreen(pixel);
-                    sum[3] += qBlue(pixel);
+                for (int r = 0; r < lines; ++r) {
+                    const QRgb pixel = reference ? differencePixel(sourceLines[r][column], referenceLines[r][column])
+                                                 : sourceLines[r][column];
+                    alpha += pixel >> 24;
+                    red += (pixel >> 16) & 0xFF;
+                    green += (pixel >> 8) & 0xFF;
+                    blue += pixel & 0xFF;
                 }
             }
-            line[x] = qRgba(sum[1] / count, sum[2] / count, sum[3] / count, sum[0] / count);
+            line[x] = qRgba(red / count, green / count, blue / count, alpha / count);
         }
     }
     return out;

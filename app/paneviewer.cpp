@@ -167,9 +167,27 @@ const QImage &PaneViewer::paneImage(int pane)
     const qint64 key = pixmap.isNull() ? 0 : pixmap.cacheKey();
     if (key != entry.key) {
         entry.key = key;
-        entry.image = pixmap.isNull() ? QImage() : viewableFormat(pixmap.toImage());
+        entry.picture.setImage(pixmap.isNull() ? QImage() : viewableFormat(pixmap.toImage()));
     }
-    return entry.image;
+    return entry.picture.image();
+}
+
+// |pane - original| x 4 at full resolution, computed once for each pair of
+// pictures.
+ImagePyramid &PaneViewer::differencePyramid(int pane)
+{
+    paneImage(pane);
+    paneImage(originalPane);
+    CachedImage &entry = cache[pane];
+    const qint64 originalKey = cache.at(originalPane).key;
+    if (entry.differenceKey != entry.key || entry.differenceOriginalKey != originalKey) {
+        entry.differenceKey = entry.key;
+        entry.differenceOriginalKey = originalKey;
+        BusyCursor busy;
+        entry.difference.setImage(
+            differenceImage(entry.picture.image(), cache.at(originalPane).picture.image()));
+    }
+    return entry.difference;
 }
 
 QPoint PaneViewer::panePosition(int pane, const QPointF &labelPosition) const
@@ -215,18 +233,16 @@ void PaneViewer::toggleFit(const QPointF &panePoint)
 
 void PaneViewer::paint(int pane)
 {
-    const QImage &image = paneImage(pane);
+    if (paneImage(pane).isNull())
+        return;
+    ImagePyramid &pyramid = difference.at(pane) ? differencePyramid(pane) : cache[pane].picture;
+    double scale = 1;
+    const QImage &image = pyramid.levelFor(view.scale(), &scale);
     if (image.isNull())
         return;
-    const QImage *reference = nullptr;
-    if (difference.at(pane)) {
-        reference = &paneImage(originalPane);
-        if (reference->isNull())
-            return;
-    }
     QLabel *label = panes.at(pane);
     const QRect contents = label->contentsRect();
-    const QImage frame = renderPane(image, reference, view.scale(), view.offset(), contents.size());
+    const QImage frame = renderPane(image, nullptr, scale, view.offset(), contents.size());
     QPainter painter(label);
     painter.drawImage(contents.topLeft(), frame);
 }
@@ -315,7 +331,7 @@ QImage PaneViewer::fullImage(int pane)
 {
     const QImage &image = paneImage(pane);
     if (difference.at(pane))
-        return differenceImage(image, paneImage(originalPane));
+        return differencePyramid(pane).image();
     if (image.format() == QImage::Format_ARGB32_Premultiplied)
         return image.convertToFormat(QImage::Format_ARGB32);
     return image;

@@ -1,6 +1,7 @@
 #ifndef PANEVIEWER_H
 #define PANEVIEWER_H
 
+#include "imagepyramid.h"
 #include "paneview.h"
 
 #include <QImage>
@@ -36,14 +37,20 @@ public:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
+    // A pane's picture as drawn, and its difference from the original once
+    // shown, each kept until the pictures change.
     struct CachedImage
     {
         qint64 key = 0;
-        QImage image;
+        ImagePyramid picture;
+        qint64 differenceKey = 0;
+        qint64 differenceOriginalKey = 0;
+        ImagePyramid difference;
     };
 
     void synchronise();
     const QImage &paneImage(int pane);
+    ImagePyramid &differencePyramid(int pane);
     QPoint panePosition(int pane, const QPointF &labelPosition) const;
     QPointF anchorAt(int pane, const QPointF &labelPosition) const;
     QPointF paneCentre() const;
