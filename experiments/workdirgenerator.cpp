@@ -11,6 +11,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QImageReader>
 #include <QImageWriter>
 #include <QList>
@@ -290,7 +291,19 @@ bool generateWorkingDirectory(const QString &dataDirectory, const QString &direc
     return written;
 }
 
+// The data folder of an installation: share/veltrano beside the bin/ folder
+// of the running program, whether or not it is there.
+static QString installedDataDirectory()
+{
+    return QDir::cleanPath(QCoreApplication::applicationDirPath() + QStringLiteral("/" VELTRANO_DATA_FROM_BINDIR));
+}
+
 QString defaultDataDirectory()
 {
-    return QDir::cleanPath(QCoreApplication::applicationDirPath() + QStringLiteral("/../../data"));
+    // An installation is recognised by the licence of its photographs,
+    // which every data folder holds (the generator refuses one without).
+    const QString installed = installedDataDirectory();
+    if (QFileInfo(installed + QStringLiteral("/photos/LICENSE.txt")).isFile())
+        return installed;
+    return QStringLiteral(VELTRANO_SOURCE_DATA_DIR);
 }

@@ -50,8 +50,9 @@ double workingDirectoryWeight(int index);
 // generator writes.
 QList<float> workingDirectoryWeights();
 
-// The data folder beside the build's executables: <bin>/../../data, where
-// <bin> is the folder of the running program (build/bin in a build tree).
+// The data folder ftjpeg workdir uses without --data: the installed one when
+// it is there, else data/ of the source tree this program was built from
+// (recorded at configure time, so any build folder finds it).
 QString defaultDataDirectory();
 
 #endif // WORKDIRGENERATOR_H

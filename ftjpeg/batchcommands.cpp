@@ -121,8 +121,8 @@ int runWorkdir(const QStringList &arguments)
     parser.addPositional(QStringLiteral("DIR"), QStringLiteral("The working directory to lay out."));
     const QCommandLineOption dataOption = parser.addOption(
         QStringLiteral("data"),
-        QStringLiteral("The data folder (default: ../../data from the folder of this program, i.e. data/ of the "
-                       "source tree for build/bin/ftjpeg)."),
+        QStringLiteral("The data folder (default: share/veltrano of the installation this program belongs to, "
+                       "else data/ of the source tree it was built from)."),
         QStringLiteral("DIR"));
     int status = ExitSuccess;
     if (!parser.parse(1, 1, &status))

@@ -7,7 +7,9 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 packages=(cmake g++ make pkg-config qtbase5-dev qtbase5-dev-tools libqt5gui5 fonts-dejavu-core
-          libbenchmark-dev libwebp-dev libavif-dev libjxl-dev libjpeg62-turbo-dev)
+          libbenchmark-dev libwebp-dev libavif-dev libjxl-dev libjpeg62-turbo-dev
+          # Man pages and the Debian package (cpack -G DEB with dpkg-shlibdeps).
+          help2man dpkg-dev file)
 if [ "${1:-}" = "--test" ]; then
     # script(1) and setpriv(1), which tests run, come with bsdutils and
     # util-linux: essential on Debian, named here for slimmer images.
