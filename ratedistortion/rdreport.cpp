@@ -39,16 +39,54 @@ QString pointsTable(const RdImageResult &image)
 {
     QString html = QStringLiteral("<details><summary>Points</summary>\n<table class=\"points\"><tr><th>scheme</th>"
                                   "<th>quality</th><th>bytes</th><th>bpp</th><th>PSNR (dB)</th><th>SSIM</th>"
-                                  "<th>windowed SSIM</th><th>encode (ms)</th><th>decode (ms)</th></tr>\n");
+                                  "<th>windowed SSIM</th><th>MS-SSIM</th><th>Butteraugli</th><th>Butteraugli max</th><th>encode (ms)</th>"
+                                  "<th>decode (ms)</th></tr>\n");
     for (const RdPoint &point : image.points)
         html += QStringLiteral("<tr><td>%1</td><td>%2</td><td>%3</td><td>%4</td><td>%5</td><td>%6</td><td>%7</td>"
-                               "<td>%8</td><td>%9</td></tr>\n")
+                               "<td>%8</td><td>%9</td>")
                     .arg(escaped(point.scheme))
                     .arg(point.quality)
                     .arg(point.sizeBytes)
                     .arg(number(point.bpp, 4), number(point.psnr, 2), number(point.ssim, 4),
-                         number(point.windowedSsim, 4), number(point.encodeMs, 1), number(point.decodeMs, 1));
+                         number(point.windowedSsim, 4), number(point.msSsim, 4), number(point.butteraugli, 3))
+                + QStringLiteral("<td>%1</td><td>%2</td><td>%3</td></tr>\n")
+                      .arg(number(point.butteraugliMax, 3), number(point.encodeMs, 1), number(point.decodeMs, 1));
     return html + QStringLiteral("</table></details>\n");
+}
+
+QString anchorTables(const RdSummary &summary)
+{
+    QString html = QStringLiteral(
+        "<h2>Hybrid against every scheme</h2>\n"
+        "<p>Bj&oslash;ntegaard deltas of the hybrid scheme with each other scheme as the reference, mean over the "
+        "images: BD-rate (negative: the hybrid scheme needs fewer bits for the same quality) and BD-quality "
+        "(positive: the hybrid scheme is better at the same rate), on PSNR and on the windowed SSIM in dB, "
+        "&minus;10&nbsp;log<sub>10</sub>(1&nbsp;&minus;&nbsp;SSIM). Crossover: the bit rate of the average curves "
+        "from which that scheme is ahead of the hybrid scheme (the low end of the shared range when it is ahead "
+        "throughout; &ndash; when it never gets ahead).</p>\n"
+        "<table><tr><th class=\"name\">scheme</th><th>BD-rate, PSNR (%)</th><th>BD-PSNR (dB)</th>"
+        "<th>BD-rate, SSIM (%)</th><th>BD-SSIM (dB)</th><th>crossover, PSNR (bpp)</th>"
+        "<th>crossover, SSIM (bpp)</th><th>images</th></tr>\n");
+    for (int a = 0; a < summary.anchors.size(); ++a) {
+        const RdAnchorMean &mean = summary.anchorMeans[a];
+        html += QStringLiteral("<tr><td class=\"name\">%1</td><td>%2</td><td>%3</td><td>%4</td><td>%5</td><td>%6</td>"
+                               "<td>%7</td><td>%8</td></tr>\n")
+                    .arg(escaped(summary.anchors[a]), signedNumber(mean.psnrRatePercent, 2),
+                         signedNumber(mean.psnrDelta, 3), signedNumber(mean.ssimRatePercent, 2),
+                         signedNumber(mean.ssimDelta, 3), number(mean.crossoverPsnr, 3),
+                         number(mean.crossoverSsim, 3), QString::number(mean.images));
+    }
+    html += QStringLiteral("</table>\n<h3>BD-rate on PSNR (%) per image</h3>\n<table><tr><th class=\"name\">image</th>");
+    for (const QString &anchor : summary.anchors)
+        html += QStringLiteral("<th>%1</th>").arg(escaped(anchor));
+    html += QStringLiteral("</tr>\n");
+    for (const RdImageSummary &image : summary.images) {
+        html += QStringLiteral("<tr><td class=\"name\">%1</td>").arg(escaped(image.image));
+        for (const RdAnchorDelta &delta : image.anchors)
+            html += QStringLiteral("<td>%1</td>").arg(signedNumber(delta.psnr.ratePercent, 2));
+        html += QStringLiteral("</tr>\n");
+    }
+    return html + QStringLiteral("</table>\n");
 }
 
 } // namespace
@@ -58,7 +96,7 @@ QByteArray rdReportHtml(const RdStudy &study, const RdSummary &summary, const Rd
 {
     QString html = QStringLiteral(
         "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
-        "<title>Rate-distortion study: hybrid JPEG against JPEG</title>\n<style>\n"
+        "<title>Rate-distortion study: hybrid JPEG against JPEG and other anchors</title>\n<style>\n"
         "body { font-family: sans-serif; margin: 2em; max-width: 1450px; color: #222; }\n"
         "table { border-collapse: collapse; margin: 1em 0; }\n"
         "th, td { border: 1px solid #bbb; padding: 0.25em 0.6em; text-align: right; }\n"
@@ -66,7 +104,7 @@ QByteArray rdReportHtml(const RdStudy &study, const RdSummary &summary, const Rd
         "tr.average td { font-weight: bold; background: #f6f6f6; }\n"
         "figure { margin: 1em 0; } img { max-width: 100%; height: auto; border: 1px solid #ddd; }\n"
         "figcaption { color: #555; font-size: 0.9em; }\n"
-        "</style>\n</head>\n<body>\n<h1>Rate-distortion study: hybrid JPEG against plain JPEG</h1>\n");
+        "</style>\n</head>\n<body>\n<h1>Rate-distortion study: hybrid JPEG against plain JPEG and other anchors</h1>\n");
 
     int inputImages = 0;
     QStringList shards;
@@ -84,9 +122,13 @@ QByteArray rdReportHtml(const RdStudy &study, const RdSummary &summary, const Rd
     html += QStringLiteral(". Plain JPEG at qualities 0, 5, &hellip;, 100 and the hybrid scheme (F-transform "
                            "components, node spacing 2, as JPEG) at component qualities 0, 5, &hellip;, 100; bits "
                            "per pixel relative to the full image.</p>\n");
+    const QStringList schemes = studySchemes(study);
+    html += QStringLiteral("<p>Schemes: %1.</p>\n").arg(escaped(schemes.join(QStringLiteral(", "))));
+    if (!summary.anchors.isEmpty())
+        html += anchorTables(summary);
 
     html += QStringLiteral(
-        "<h2>Bj&oslash;ntegaard deltas of hybrid against JPEG</h2>\n"
+        "<h2>Bj&oslash;ntegaard deltas of hybrid against plain JPEG</h2>\n"
         "<p>BD-rate: the mean difference in bit rate at equal PSNR (negative: the hybrid scheme needs fewer bits). "
         "BD-PSNR: the mean difference in PSNR at equal bit rate (positive: the hybrid scheme is better). Both over "
         "the range both curves cover, on log<sub>10</sub> bpp, with the curves interpolated by monotone piecewise "

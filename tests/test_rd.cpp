@@ -11,6 +11,8 @@
 #include "rdoutput.h"
 #include "rdplot.h"
 #include "rdprogress.h"
+#include "rdscheme.h"
+#include "rdsummary.h"
 #include "testsupport.h"
 #include "workdirgenerator.h"
 
@@ -479,9 +481,18 @@ private slots:
               QStringList{QStringLiteral("one"), QStringLiteral("--shard"), QStringLiteral("1")},
               QStringList{QStringLiteral("one"), QStringLiteral("--jobs"), QStringLiteral("0")},
               QStringList{QStringLiteral("--merge"), QStringLiteral("x"), QStringLiteral("--jobs"), QStringLiteral("2")},
+              QStringList{QStringLiteral("--merge"), QStringLiteral("x"), QStringLiteral("--keep"), QStringLiteral("k")},
+              QStringList{QStringLiteral("one"), QStringLiteral("--schemes"), QStringLiteral("jpeg,jpeg")},
+              QStringList{QStringLiteral("one"), QStringLiteral("--schemes"), QStringLiteral(",")},
+              QStringList{QStringLiteral("one"), QStringLiteral("--schemes"), QStringLiteral("jpeg,webp2")},
               QStringList()}) {
             const RdRun run(arguments, scratch.path());
             QVERIFY2(run.result.exitCode == 2, qPrintable(arguments.join(QLatin1Char(' '))));
+            if (arguments.contains(QStringLiteral("jpeg,webp2")))
+                QVERIFY2(run.result.err.contains("unknown scheme 'webp2'")
+                             && run.result.err.contains("jpeg, hybrid, jpeg-opt, resample-box, resample-lanczos, "
+                                                        "webp, avif, jxl"),
+                         run.result.err.constData());
         }
         QVERIFY(!QFile::exists(scratch.filePath(QStringLiteral("rd"))));
 
@@ -489,6 +500,112 @@ private slots:
         const RdRun empty({QStringLiteral("empty")}, scratch.path());
         QCOMPARE(empty.result.exitCode, 1);
         QVERIFY(empty.result.err.contains("no images"));
+    }
+
+    void everySchemeIsKeptAndAFailingSchemeReported()
+    {
+        // A table of one weight: the hybrid scheme fails on the image, the
+        // other schemes are measured, each file kept.
+        QVERIFY(QDir(scratch.path()).mkpath(QStringLiteral("all")));
+        QVERIFY(saveCrop(QStringLiteral("chelsea.png"), QRect(120, 50, 170, 165), scratch.filePath("all/photo.png")));
+        QVERIFY(writeFileBytes(scratch.filePath(QStringLiteral("short.txt")), "1\n"));
+        const RdRun run({QStringLiteral("all"), QStringLiteral("--out"), QStringLiteral("out-all"),
+                         QStringLiteral("--keep"), QStringLiteral("kept"), QStringLiteral("--weights"),
+                         QStringLiteral("short.txt"), QStringLiteral("--schemes"),
+                         rdStandardSchemeNames().join(QLatin1Char(','))},
+                        scratch.path());
+        QVERIFY2(run.result.exitCode == 0, run.result.err.constData());
+        QVERIFY2(run.result.err.contains("ftjpeg: hybrid failed on all/photo.png: hybrid at 0: ")
+                     && run.result.err.contains("weights"),
+                 run.result.err.constData());
+        const Csv skipped = readCsv(scratch.filePath(QStringLiteral("out-all/skipped.csv")));
+        QCOMPARE(skipped.rows.size(), 1);
+        // The reason holds a comma, so the scheme is read from the end.
+        QCOMPARE(skipped.rows[0].last(), QStringLiteral("hybrid"));
+
+        const Csv all = readCsv(scratch.filePath(QStringLiteral("out-all/points.csv")));
+        const QImage source(scratch.filePath(QStringLiteral("all/photo.png")));
+        int row = 0;
+        for (const RdScheme &scheme : rdStandardSchemes(QList<float>())) {
+            if (scheme.name == hybridScheme())
+                continue;
+            double firstPsnr = 0.0;
+            for (int setting : scheme.settings) {
+                QVERIFY(row < all.rows.size());
+                QCOMPARE(all.field(row, "scheme"), scheme.name);
+                QCOMPARE(all.field(row, "quality"), QString::number(setting));
+                const QString file = QStringLiteral("kept/photo/%1_%2.%3").arg(scheme.name).arg(setting).arg(scheme.suffix);
+                QCOMPARE(all.field(row, "file"), file);
+                const QByteArray data = readFileBytes(scratch.filePath(file));
+                QCOMPARE(qint64(data.size()), all.field(row, "size_bytes").toLongLong());
+                const double psnr = number(all.field(row, "psnr_db"));
+                if (setting == scheme.settings.front())
+                    firstPsnr = psnr;
+                if (setting == scheme.settings.back())
+                    QVERIFY2(psnr > firstPsnr + 5.0, qPrintable(scheme.name));
+                // The kept file gives the figures of its row.
+                QString error;
+                const QImage decoded = scheme.decode(data, source.size(), &error);
+                QVERIFY2(std::fabs(referencePsnr(source, decoded) - psnr) < 1e-9 * psnr, qPrintable(file));
+                const double msSsim = number(all.field(row, "ms_ssim"));
+                const double butteraugli = number(all.field(row, "butteraugli"));
+                QVERIFY(msSsim > 0.0 && msSsim < 1.0);
+                QVERIFY(butteraugli > 0.0 && number(all.field(row, "butteraugli_max")) >= butteraugli);
+                ++row;
+            }
+        }
+        QCOMPARE(row, all.rows.size());
+    }
+
+    void summaryRowByHand()
+    {
+        // Lines in log10 rate L, at 1, 2, 4 and 8 bpp: hybrid PSNR 30 + 10 L,
+        // the anchor 29 + 12 L, the same figures as SSIM in dB. The anchor
+        // overtakes the hybrid at L = 0.5.
+        RdStudy study;
+        RdImageResult image;
+        image.image = QStringLiteral("lines.png");
+        image.width = image.height = 64;
+        for (const QString &scheme : {hybridScheme(), QStringLiteral("webp")})
+            for (int k = 0; k < 4; ++k) {
+                RdPoint point;
+                point.scheme = scheme;
+                point.quality = k;
+                point.bpp = double(1 << k);
+                const double l = std::log10(point.bpp);
+                point.psnr = scheme == hybridScheme() ? 30.0 + 10.0 * l : 29.0 + 12.0 * l;
+                point.windowedSsim = 1.0 - std::pow(10.0, -point.psnr / 10.0);
+                image.points.append(point);
+            }
+        study.images.append(image);
+        const QByteArray csv = RdCsv::summaryCsv(summarizeStudy(study));
+        const QList<QByteArray> lines = csv.split('\n');
+        QCOMPARE(lines.size(), 4); // header, the image, the average, the final line end
+        const QStringList header = QString::fromLatin1(lines[0]).split(QLatin1Char(','));
+        const QStringList fields = QString::fromLatin1(lines[1]).split(QLatin1Char(','));
+        QCOMPARE(fields.size(), header.size());
+        const auto value = [&](const char *column) {
+            return number(fields.value(header.indexOf(QStringLiteral("webp_") + QLatin1String(column))));
+        };
+        // At equal rate: the mean of 1 - 2 L over L in [0, log10 8].
+        const double top = std::log10(8.0);
+        const double bdPsnr = 1.0 - top;
+        // At equal quality Q in [30, 30 + 10 top]: the mean of
+        // (Q - 30) / 10 - (Q - 29) / 12, linear in Q, so its midpoint value.
+        const double middle = 30.0 + 5.0 * top;
+        const double bdRate = (std::pow(10.0, (middle - 30.0) / 10.0 - (middle - 29.0) / 12.0) - 1.0) * 100.0;
+        for (const char *prefix : {"", "ssim_"}) {
+            const QByteArray p(prefix);
+            QVERIFY(std::fabs(value(p.isEmpty() ? "bd_psnr_db" : "bd_ssim_db") - bdPsnr) < 1e-9);
+            QVERIFY(std::fabs(value(p.isEmpty() ? "bd_rate_percent" : "bd_rate_ssim_percent") - bdRate) < 1e-9);
+            QVERIFY(std::fabs(value(p + "crossover_bpp") - std::sqrt(10.0)) < 1e-9);
+        }
+        QCOMPARE(value("bpp_low"), 1.0);
+        QVERIFY(std::fabs(value("bpp_high") - 8.0) < 1e-12);
+        QCOMPARE(value("psnr_low"), 30.0);
+        QVERIFY(std::fabs(value("psnr_high") - (30.0 + 10.0 * top)) < 1e-12);
+        // No plain JPEG points: its deltas are empty.
+        QCOMPARE(fields[2], QString());
     }
 
     void csvReadsBackWhatItWrites()
