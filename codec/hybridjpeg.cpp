@@ -128,6 +128,13 @@ bool isHybridJpeg(const QByteArray &firstLine)
     return firstLine.size() > hybridMarkerOffset && firstLine.at(hybridMarkerOffset) == hybridMarker;
 }
 
+bool isHybridJpegData(const QByteArray &data)
+{
+    const int lineFeed = data.indexOf('\n');
+    const QByteArray firstLine = lineFeed < 0 ? data : data.left(lineFeed + 1);
+    return firstLine.startsWith("\xFF\xD8") && isHybridJpeg(firstLine);
+}
+
 bool markHybridJpegData(QByteArray &data)
 {
     if (!firstLineReachesMarker(data.left(hybridMarkerOffset + 1)))

@@ -36,6 +36,10 @@ QByteArray readFirstLine(QIODevice &device);
 // True when the first line holds at least 13 bytes and byte 12 is the marker.
 bool isHybridJpeg(const QByteArray &firstLine);
 
+// True when data, the start of a file or all of it, is a JPEG stream (it
+// begins with the start-of-image marker) marked as hybrid.
+bool isHybridJpegData(const QByteArray &data);
+
 // Marks a JPEG file just written as hybrid: only byte 12 changes. A file that
 // cannot be opened, or whose first line is shorter than 13 bytes, is left
 // untouched.

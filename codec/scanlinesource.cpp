@@ -14,6 +14,13 @@ ScanLineSource::ScanLineSource(const QImage &image)
     case QImage::Format_Grayscale8:
         kind = Kind::Grey;
         break;
+    case QImage::Format_RGB888:
+        kind = Kind::Rgb888;
+        break;
+    case QImage::Format_RGBX8888:
+    case QImage::Format_RGBA8888:
+        kind = Kind::Rgba8888;
+        break;
     case QImage::Format_Indexed8:
         kind = Kind::Indexed;
         // pixel() gives 0 for an index beyond the colour table.
@@ -39,6 +46,19 @@ const QRgb *ScanLineSource::row(int y)
         const uchar *in = image.constScanLine(y);
         for (int x = 0; x < columns; ++x)
             buffer[std::size_t(x)] = 0xFF000000u | (uint(in[x]) * 0x010101u);
+        break;
+    }
+    case Kind::Rgb888: {
+        const uchar *in = image.constScanLine(y);
+        for (int x = 0; x < columns; ++x, in += 3)
+            buffer[std::size_t(x)] = 0xFF000000u | (uint(in[0]) << 16) | (uint(in[1]) << 8) | uint(in[2]);
+        break;
+    }
+    case Kind::Rgba8888: {
+        // Bytes red, green, blue, alpha; pixel() returns them unpremultiplied.
+        const uchar *in = image.constScanLine(y);
+        for (int x = 0; x < columns; ++x, in += 4)
+            buffer[std::size_t(x)] = (uint(in[3]) << 24) | (uint(in[0]) << 16) | (uint(in[1]) << 8) | uint(in[2]);
         break;
     }
     case Kind::Indexed: {

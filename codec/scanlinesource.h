@@ -13,7 +13,8 @@
 // RGB32, ARGB32 and ARGB32_Premultiplied rows are the image's own scan lines
 // (pixel() returns their words as stored, premultiplied ones included);
 // grey and indexed rows are converted through the grey level or the colour
-// table; every other format is read through QImage::pixel() itself. Only one
+// table, RGB888, RGBX8888 and RGBA8888 rows (byte-ordered colours, as numpy
+// arrays hold them) byte by byte; every other format is read through QImage::pixel() itself. Only one
 // row of memory is used beyond the image.
 class ScanLineSource
 {
@@ -34,6 +35,8 @@ private:
     {
         Direct,
         Grey,
+        Rgb888,
+        Rgba8888,
         Indexed,
         Generic,
     };

@@ -119,8 +119,7 @@ bool isHybridFile(const QString &fileName, QString *error)
         *error = QStringLiteral("cannot open %1: %2").arg(displayName(fileName), file.errorString());
         return false;
     }
-    const QByteArray firstLine = readFirstLine(file);
-    return firstLine.startsWith("\xFF\xD8") && isHybridJpeg(firstLine);
+    return isHybridJpegData(readFirstLine(file));
 }
 
 QString sizeText(const QSize &size)
