@@ -1,0 +1,726 @@
+// The Python module veltrano: the codec, the metrics and the rate-distortion
+// study on numpy arrays. Every function hands its work to the libraries the
+// tools use, so results are those of ftjpeg to the bit; this file only
+// converts arguments and results and releases the GIL around the work.
+
+#include "bdrate.h"
+#include "directtransform.h"
+#include "hybridjpeg.h"
+#include "imagemetrics.h"
+#include "inversetransform.h"
+#include "kernel.h"
+#include "rdmeasurement.h"
+#include "rdpoint.h"
+#include "rdrunner.h"
+#include "weightsfile.h"
+#include "windowedssim.h"
+#include "workdirgenerator.h"
+
+#include <pybind11/numpy.h>
+#include <pybind11/pybind11.h>
+
+#include <QByteArray>
+#include <QFile>
+#include <QImage>
+#include <QList>
+#include <QString>
+#include <QThread>
+#include <QVector>
+
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <stdexcept>
+#include <utility>
+
+namespace py = pybind11;
+
+namespace {
+
+// The limits ftjpeg puts on its options.
+constexpr int maxGeometry = maxTransformStep;
+constexpr int maxJobs = 1024;
+
+// Raised as OSError: a file that cannot be read.
+class FileError : public std::runtime_error
+{
+public:
+    explicit FileError(const QString &message) : std::runtime_error(message.toStdString()) {}
+};
+
+[[noreturn]] void valueError(const QString &message)
+{
+    throw py::value_error(message.toStdString());
+}
+
+QString text(const py::handle &object)
+{
+    return QString::fromStdString(py::str(object).cast<std::string>());
+}
+
+// An integer argument within [minimum, maximum], refused in ftjpeg's words.
+int integerArgument(const py::handle &value, const char *name, int minimum, int maximum)
+{
+    const auto refuse = [&] {
+        valueError(QStringLiteral("%1 must be an integer from %2 to %3, not '%4'")
+                       .arg(QLatin1String(name))
+                       .arg(minimum)
+                       .arg(maximum)
+                       .arg(text(value)));
+    };
+    // Python integers, numpy's and anything else with __index__, but not
+    // floats or booleans.
+    if (PyBool_Check(value.ptr()) || !PyIndex_Check(value.ptr()))
+        refuse();
+    const py::int_ integer = py::reinterpret_steal<py::int_>(PyNumber_Index(value.ptr()));
+    int overflow = 0;
+    const long long number = PyLong_AsLongLongAndOverflow(integer.ptr(), &overflow);
+    if (overflow != 0 || number < minimum || number > maximum)
+        refuse();
+    return int(number);
+}
+
+QString pathArgument(const py::handle &path)
+{
+    const py::object fspath = py::module_::import("os").attr("fspath")(path);
+    if (py::isinstance<py::bytes>(fspath))
+        return QFile::decodeName(QByteArray::fromStdString(fspath.cast<std::string>()));
+    return QString::fromStdString(fspath.cast<std::string>());
+}
+
+bool isPath(const py::handle &object)
+{
+    return py::isinstance<py::str>(object) || py::isinstance<py::bytes>(object)
+        || py::hasattr(object, "__fspath__");
+}
+
+// An image argument: a uint8 array of shape (H, W), (H, W, 3) or (H, W, 4),
+// seen as a QImage without a copy when its rows are packed pixels (any row
+// stride), copied into packed rows otherwise. The QImage reads the array's
+// memory, which `array` keeps alive.
+struct ImageArgument
+{
+    py::array array;
+    QImage image;
+};
+
+ImageArgument imageArgument(const py::handle &object, const char *name)
+{
+    ImageArgument argument;
+    if (py::isinstance<py::array>(object))
+        argument.array = py::reinterpret_borrow<py::array>(object);
+    else
+        argument.array = py::array::ensure(object);
+    if (!argument.array)
+        valueError(QStringLiteral("%1 must be a numpy array, not %2")
+                       .arg(QLatin1String(name), text(py::type::handle_of(object).attr("__name__"))));
+    py::array &array = argument.array;
+    const QString shape = text(py::tuple(array.attr("shape")));
+    const bool bytes = array.dtype().kind() == 'u' && array.itemsize() == 1;
+    const int dimensions = int(array.ndim());
+    const int channels = dimensions == 3 ? int(array.shape(2)) : 1;
+    if (!bytes || !(dimensions == 2 || (dimensions == 3 && (channels == 3 || channels == 4))))
+        valueError(QStringLiteral("%1 must be a uint8 array of shape (H, W), (H, W, 3) or (H, W, 4), not %2 of "
+                                  "shape %3")
+                       .arg(QLatin1String(name), text(array.dtype()), shape));
+    const py::ssize_t height = array.shape(0);
+    const py::ssize_t width = array.shape(1);
+    if (height < 1 || width < 1)
+        valueError(QStringLiteral("%1 is empty (shape %2)").arg(QLatin1String(name), shape));
+    if (qint64(width) * qint64(height) > maxDecodedPixels)
+        valueError(QStringLiteral("an image of %1x%2 pixels is too large (at most %3 pixels)")
+                       .arg(qint64(width))
+                       .arg(qint64(height))
+                       .arg(maxDecodedPixels));
+    const auto packedRows = [&] {
+        return array.strides(1) == channels && (dimensions == 2 || array.strides(2) == 1)
+            && array.strides(0) >= width * channels && array.strides(0) <= std::numeric_limits<int>::max();
+    };
+    if (!packedRows())
+        array = py::array_t<std::uint8_t, py::array::c_style | py::array::forcecast>::ensure(array);
+    const QImage::Format format = channels == 1 ? QImage::Format_Grayscale8
+        : channels == 3                         ? QImage::Format_RGB888
+                                                : QImage::Format_RGBX8888; // alpha ignored
+    argument.image = QImage(static_cast<const uchar *>(array.data()), int(width), int(height),
+                            int(array.strides(0)), format);
+    if (argument.image.isNull())
+        valueError(QStringLiteral("%1 of shape %2 cannot be used as an image").arg(QLatin1String(name), shape));
+    return argument;
+}
+
+// An image as an array of shape (H, W, 3), red, green, blue: a view of the
+// image's own memory (each pixel a 32-bit word 0xAARRGGBB, so red, green and
+// blue lie at byte offsets 2, 1, 0 of a little-endian word), which the array
+// owns from then on. No pixel is copied.
+py::array imageArray(QImage image)
+{
+    if (image.format() != QImage::Format_RGB32 && image.format() != QImage::Format_ARGB32)
+        image = image.convertToFormat(QImage::Format_ARGB32);
+    auto *owned = new QImage(std::move(image));
+    py::capsule owner(owned, [](void *pointer) { delete static_cast<QImage *>(pointer); });
+    // The only reference: bits() does not copy.
+    uchar *bits = owned->bits();
+    const py::ssize_t height = owned->height();
+    const py::ssize_t width = owned->width();
+    const py::ssize_t rowStride = owned->bytesPerLine();
+#if Q_BYTE_ORDER == Q_LITTLE_ENDIAN
+    return py::array(py::dtype::of<std::uint8_t>(), {height, width, py::ssize_t(3)},
+                     {rowStride, py::ssize_t(4), py::ssize_t(-1)}, bits + 2, owner);
+#else
+    return py::array(py::dtype::of<std::uint8_t>(), {height, width, py::ssize_t(3)},
+                     {rowStride, py::ssize_t(4), py::ssize_t(1)}, bits + 1, owner);
+#endif
+}
+
+// The weights argument: None (the table of the working directory ftjpeg
+// workdir writes), a path of a weights file, or a sequence of numbers. A file
+// is read by load(), which runs without the GIL.
+struct WeightsArgument
+{
+    QString fileName;
+    QList<float> table;
+
+    void load()
+    {
+        if (fileName.isEmpty())
+            return;
+        QString error;
+        if (!loadWeightsTable(fileName, table, &error))
+            throw FileError(error);
+    }
+};
+
+WeightsArgument weightsArgument(const py::handle &object)
+{
+    WeightsArgument weights;
+    if (object.is_none()) {
+        weights.table = workingDirectoryWeights();
+    } else if (isPath(object)) {
+        weights.fileName = pathArgument(object);
+    } else {
+        py::array_t<float, py::array::c_style | py::array::forcecast> values;
+        try {
+            values = py::array_t<float, py::array::c_style | py::array::forcecast>::ensure(object);
+        } catch (const py::error_already_set &) {
+        }
+        if (!values || values.ndim() != 1)
+            valueError(QStringLiteral("weights must be None, a weights file or a sequence of numbers, not %1")
+                           .arg(text(py::type::handle_of(object).attr("__name__"))));
+        weights.table.reserve(int(values.size()));
+        for (py::ssize_t i = 0; i < values.size(); ++i)
+            weights.table.append(values.data()[i]);
+    }
+    return weights;
+}
+
+void checkWeightCount(const WeightsArgument &weights, int width, int height, int step, int radius)
+{
+    const int needed = requiredWeightCount(width, height, step, radius);
+    if (weights.table.size() < needed)
+        valueError(shortWeightsTableMessage(weights.fileName, weights.table.size(), needed, step, radius));
+}
+
+py::array weightsArray(const QList<float> &table)
+{
+    py::array_t<float> array(py::ssize_t(table.size()));
+    std::copy(table.cbegin(), table.cend(), array.mutable_data());
+    return std::move(array);
+}
+
+// --- the codec ---
+
+py::array direct(const py::handle &imageObject, const py::handle &stepObject, const py::handle &radiusObject)
+{
+    const int step = integerArgument(stepObject, "step", 1, maxGeometry);
+    const int radius = integerArgument(radiusObject, "radius", 1, maxGeometry);
+    const ImageArgument source = imageArgument(imageObject, "image");
+    if (source.image.width() < step || source.image.height() < step)
+        valueError(QStringLiteral("an image of %1x%2 pixels is too small for node spacing %3")
+                       .arg(source.image.width())
+                       .arg(source.image.height())
+                       .arg(step));
+    QImage components;
+    {
+        py::gil_scoped_release release;
+        components = directFTransform(source.image, step, makeRaisedCosineKernel(radius));
+    }
+    if (components.isNull())
+        valueError(QStringLiteral("cannot compute the component image"));
+    return imageArray(std::move(components));
+}
+
+// A size as ftjpeg's --size takes it: (width, height) or "WxH".
+QSize sizeArgument(const py::handle &object)
+{
+    QString given;
+    qint64 width = 0;
+    qint64 height = 0;
+    bool ok = false;
+    if (py::isinstance<py::str>(object)) {
+        given = text(object);
+        const QStringList parts = given.split(QLatin1Char('x'));
+        bool widthOk = false;
+        bool heightOk = false;
+        if (parts.size() == 2 && !parts[0].startsWith(QLatin1Char('+')) && !parts[1].startsWith(QLatin1Char('+'))) {
+            width = parts[0].toLongLong(&widthOk);
+            height = parts[1].toLongLong(&heightOk);
+        }
+        ok = widthOk && heightOk;
+    } else if (py::isinstance<py::sequence>(object) && py::len(object) == 2) {
+        const py::sequence pair = py::reinterpret_borrow<py::sequence>(object);
+        const py::object w = pair[0];
+        const py::object h = pair[1];
+        given = QStringLiteral("%1x%2").arg(text(w), text(h));
+        const auto integer = [](const py::object &value, qint64 *out) {
+            if (PyBool_Check(value.ptr()) || !PyIndex_Check(value.ptr()))
+                return false;
+            int overflow = 0;
+            const py::object index = py::reinterpret_steal<py::object>(PyNumber_Index(value.ptr()));
+            *out = PyLong_AsLongLongAndOverflow(index.ptr(), &overflow);
+            return overflow == 0;
+        };
+        ok = integer(w, &width) && integer(h, &height);
+    } else {
+        given = text(object);
+    }
+    if (!ok || width < 1 || height < 1 || width > std::numeric_limits<int>::max()
+        || height > std::numeric_limits<int>::max() || width * height > maxDecodedPixels)
+        valueError(QStringLiteral("size must be WIDTHxHEIGHT, both positive and at most %1 pixels in all, not '%2'")
+                       .arg(maxDecodedPixels)
+                       .arg(given));
+    return QSize(int(width), int(height));
+}
+
+py::array inverse(const py::handle &componentsObject, const py::handle &sizeObject, const py::handle &stepObject,
+                  const py::handle &radiusObject, const py::handle &weightsObject)
+{
+    const int step = integerArgument(stepObject, "step", 1, maxGeometry);
+    const int radius = integerArgument(radiusObject, "radius", 0, maxGeometry);
+    const QSize size = sizeArgument(sizeObject);
+    WeightsArgument weights = weightsArgument(weightsObject);
+    const ImageArgument components = imageArgument(componentsObject, "components");
+    QImage expanded;
+    QString error;
+    {
+        py::gil_scoped_release release;
+        weights.load();
+        const int needed = requiredWeightCount(size.width(), size.height(), step, radius);
+        if (weights.table.size() >= needed)
+            expanded = inverseFTransform(components.image, size.width(), size.height(), step, radius,
+                                         weights.table, &error);
+    }
+    checkWeightCount(weights, size.width(), size.height(), step, radius);
+    if (expanded.isNull())
+        valueError(error);
+    return imageArray(std::move(expanded));
+}
+
+py::object compress(const py::handle &imageObject, const py::handle &qualityObject,
+                    const py::handle &weightsObject, bool decoded)
+{
+    const int quality = integerArgument(qualityObject, "quality", 0, 100);
+    WeightsArgument weights = weightsArgument(weightsObject);
+    const ImageArgument source = imageArgument(imageObject, "image");
+    const int width = source.image.width();
+    const int height = source.image.height();
+    QByteArray data;
+    QImage expanded;
+    QString error;
+    bool enoughWeights = false;
+    {
+        py::gil_scoped_release release;
+        weights.load();
+        enoughWeights = weights.table.size() >= requiredWeightCount(width, height, 2, 1);
+        if (enoughWeights) {
+            data = encodeHybridJpeg(source.image, quality, &error);
+            if (decoded && !data.isEmpty())
+                expanded = decodeHybridJpeg(data, width, height, weights.table, &error);
+        }
+    }
+    if (!enoughWeights)
+        checkWeightCount(weights, width, height, 2, 1);
+    if (data.isEmpty() || (decoded && expanded.isNull()))
+        valueError(error);
+    py::bytes file(data.constData(), std::size_t(data.size()));
+    if (!decoded)
+        return std::move(file);
+    return py::make_tuple(file, imageArray(std::move(expanded)));
+}
+
+py::array decompress(const py::handle &dataObject, const py::handle &weightsObject)
+{
+    // The bytes are read where they lie: a bytes object is immutable and
+    // kept alive here; anything else is copied into one first.
+    py::bytes bytes;
+    if (py::isinstance<py::bytes>(dataObject)) {
+        bytes = py::reinterpret_borrow<py::bytes>(dataObject);
+    } else {
+        if (!PyObject_CheckBuffer(dataObject.ptr()))
+            valueError(QStringLiteral("data must be bytes or another bytes-like object, not %1")
+                           .arg(text(py::type::handle_of(dataObject).attr("__name__"))));
+        bytes = py::reinterpret_steal<py::bytes>(PyBytes_FromObject(dataObject.ptr()));
+        if (!bytes)
+            throw py::error_already_set();
+    }
+    char *pointer = nullptr;
+    Py_ssize_t length = 0;
+    PyBytes_AsStringAndSize(bytes.ptr(), &pointer, &length);
+    if (length > std::numeric_limits<int>::max())
+        valueError(QStringLiteral("%1 bytes are more than a hybrid file can hold").arg(qint64(length)));
+    const QByteArray data = QByteArray::fromRawData(pointer, int(length));
+    if (!isHybridJpegData(data))
+        valueError(QStringLiteral("the data is not a hybrid JPEG file (open it as a plain image)"));
+    WeightsArgument weights = weightsArgument(weightsObject);
+    QImage image;
+    QString error;
+    {
+        py::gil_scoped_release release;
+        weights.load();
+        image = decompressHybridData(data, weights.table, &error, QStringLiteral("the data"), weights.fileName);
+    }
+    if (image.isNull())
+        valueError(error);
+    return imageArray(std::move(image));
+}
+
+py::array readWeights(const py::handle &path)
+{
+    WeightsArgument weights;
+    weights.fileName = pathArgument(path);
+    {
+        py::gil_scoped_release release;
+        weights.load();
+    }
+    return weightsArray(weights.table);
+}
+
+// --- the metrics ---
+
+// The reference and test images of a metric, of equal sizes.
+std::pair<ImageArgument, ImageArgument> imagePair(const py::handle &referenceObject, const py::handle &testObject)
+{
+    std::pair<ImageArgument, ImageArgument> pair{imageArgument(referenceObject, "reference"),
+                                                 imageArgument(testObject, "test")};
+    const QImage &reference = pair.first.image;
+    const QImage &test = pair.second.image;
+    if (reference.size() != test.size())
+        valueError(QStringLiteral("the images differ in size (%1x%2 and %3x%4)")
+                       .arg(reference.width())
+                       .arg(reference.height())
+                       .arg(test.width())
+                       .arg(test.height()));
+    return pair;
+}
+
+double checkedFigure(double value, const QString &error)
+{
+    if (std::isnan(value) && !error.isEmpty())
+        valueError(error);
+    return value;
+}
+
+double metricMse(const py::handle &reference, const py::handle &test)
+{
+    const auto images = imagePair(reference, test);
+    py::gil_scoped_release release;
+    return double(mse(images.first.image, images.second.image));
+}
+
+double metricSsim(const py::handle &reference, const py::handle &test)
+{
+    const auto images = imagePair(reference, test);
+    py::gil_scoped_release release;
+    return double(ssim(images.first.image, images.second.image));
+}
+
+double metricPsnr(const py::handle &reference, const py::handle &test)
+{
+    const auto images = imagePair(reference, test);
+    QString error;
+    double value = 0.0;
+    {
+        py::gil_scoped_release release;
+        value = psnr(images.first.image, images.second.image, &error);
+    }
+    return checkedFigure(value, error);
+}
+
+double metricWindowedSsim(const py::handle &reference, const py::handle &test, const py::handle &channelObject)
+{
+    const int channel = channelObject.is_none() ? -1 : integerArgument(channelObject, "channel", 0, 3);
+    const auto images = imagePair(reference, test);
+    QString error;
+    double value = 0.0;
+    {
+        py::gil_scoped_release release;
+        value = channel < 0 ? windowedSsimRgbMean(images.first.image, images.second.image, &error)
+                            : windowedSsim(images.first.image, images.second.image, channel, &error);
+    }
+    return checkedFigure(value, error);
+}
+
+// --- the study ---
+
+QVector<RateQualityPoint> curve(const py::handle &rates, const py::handle &qualities, const char *name)
+{
+    using Values = py::array_t<double, py::array::c_style | py::array::forcecast>;
+    Values rate;
+    Values quality;
+    try {
+        rate = Values::ensure(rates);
+        quality = Values::ensure(qualities);
+    } catch (const py::error_already_set &) {
+    }
+    if (!rate || !quality || rate.ndim() != 1 || quality.ndim() != 1 || rate.size() != quality.size())
+        valueError(QStringLiteral("rate_%1 and quality_%1 must be sequences of numbers of the same length")
+                       .arg(QLatin1String(name)));
+    QVector<RateQualityPoint> points;
+    for (py::ssize_t i = 0; i < rate.size(); ++i)
+        points.append(RateQualityPoint{rate.data()[i], quality.data()[i]});
+    return points;
+}
+
+BdResult bdResult(const py::handle &rateA, const py::handle &qualityA, const py::handle &rateB,
+                  const py::handle &qualityB)
+{
+    const QVector<RateQualityPoint> a = curve(rateA, qualityA, "a");
+    const QVector<RateQualityPoint> b = curve(rateB, qualityB, "b");
+    return bjontegaardDelta(a, b);
+}
+
+const QStringList &studySchemes()
+{
+    static const QStringList schemes{jpegScheme(), hybridScheme()};
+    return schemes;
+}
+
+py::object rd(const py::handle &imagesObject, const py::handle &schemesObject, const py::handle &jobsObject,
+              const py::handle &weightsObject)
+{
+    QVector<RdInput> inputs;
+    if (isPath(imagesObject)) {
+        inputs.append(RdInput{0, pathArgument(imagesObject)});
+    } else {
+        if (!py::isinstance<py::iterable>(imagesObject))
+            valueError(QStringLiteral("images must be a path or a sequence of paths, not %1")
+                           .arg(text(py::type::handle_of(imagesObject).attr("__name__"))));
+        for (const py::handle item : py::reinterpret_borrow<py::iterable>(imagesObject)) {
+            if (!isPath(item))
+                valueError(QStringLiteral("images must be paths of image files, not %1")
+                               .arg(text(py::type::handle_of(item).attr("__name__"))));
+            inputs.append(RdInput{inputs.size(), pathArgument(item)});
+        }
+    }
+    QStringList schemes = studySchemes();
+    if (!schemesObject.is_none()) {
+        schemes.clear();
+        const py::iterable names = py::isinstance<py::str>(schemesObject)
+            ? py::iterable(py::make_tuple(schemesObject))
+            : py::reinterpret_borrow<py::iterable>(schemesObject);
+        for (const py::handle name : names) {
+            const QString scheme = text(name);
+            if (!studySchemes().contains(scheme))
+                valueError(QStringLiteral("unknown scheme '%1' (the schemes are %2)")
+                               .arg(scheme, studySchemes().join(QStringLiteral(", "))));
+            if (!schemes.contains(scheme))
+                schemes.append(scheme);
+        }
+    }
+    const int jobs =
+        jobsObject.is_none() ? QThread::idealThreadCount() : integerArgument(jobsObject, "jobs", 1, maxJobs);
+    WeightsArgument weights = weightsArgument(weightsObject);
+
+    RdStudy study;
+    {
+        py::gil_scoped_release release;
+        weights.load();
+        RdRunner runner(inputs, weights.table, jobs);
+        study = runner.run();
+    }
+
+    const py::object warn = py::module_::import("warnings").attr("warn");
+    for (const RdSkippedImage &skipped : study.skipped)
+        warn(QStringLiteral("skipped %1").arg(skipped.reason).toStdString(), py::module_::import("builtins").attr("RuntimeWarning"), 2);
+
+    py::list points;
+    for (const RdImageResult &image : study.images)
+        for (const RdPoint &point : image.points) {
+            if (!schemes.contains(point.scheme))
+                continue;
+            py::dict row;
+            row["image_index"] = image.index;
+            row["image"] = image.image.toStdString();
+            row["width"] = image.width;
+            row["height"] = image.height;
+            row["scheme"] = point.scheme.toStdString();
+            row["quality"] = point.quality;
+            row["size_bytes"] = point.sizeBytes;
+            row["bpp"] = point.bpp;
+            row["psnr_db"] = point.psnr;
+            row["ssim"] = double(point.ssim);
+            row["windowed_ssim"] = point.windowedSsim;
+            row["encode_ms"] = point.encodeMs;
+            row["decode_ms"] = point.decodeMs;
+            points.append(row);
+        }
+    py::object pandas;
+    try {
+        pandas = py::module_::import("pandas");
+    } catch (const py::error_already_set &error) {
+        if (!error.matches(PyExc_ImportError))
+            throw;
+        return std::move(points);
+    }
+    static const char *const columns[] = {"image_index", "image", "width", "height", "scheme",
+                                          "quality", "size_bytes", "bpp", "psnr_db", "ssim",
+                                          "windowed_ssim", "encode_ms", "decode_ms"};
+    py::list names;
+    for (const char *column : columns)
+        names.append(column);
+    return pandas.attr("DataFrame")(points, py::arg("columns") = names);
+}
+
+} // namespace
+
+PYBIND11_MODULE(veltrano, m)
+{
+    m.doc() = R"(F-transform image compression: the hybrid JPEG codec of ftjpeg on numpy arrays.
+
+Images are uint8 arrays of shape (H, W, 3), red, green, blue; (H, W, 4) is
+accepted with alpha ignored, and (H, W) as grey. They may be C-contiguous or
+not. Results are the very bytes and pixels ftjpeg writes for the same pixels:
+compress() returns what `ftjpeg compress` writes, decompress() what
+`ftjpeg decompress` decodes.
+
+Images returned are (H, W, 3) uint8 views of the codec's own memory (no pixel
+is copied, so row and channel strides are not those of a packed array; use
+numpy.ascontiguousarray for a packed copy). They are writable and owned by
+the array.
+
+Weights: every `weights` argument takes None (the table `ftjpeg workdir`
+writes, default_weights()), the path of a weights file (one number per line,
+as weights_out.txt), or a sequence of numbers (as float32).
+
+Bad arguments raise ValueError with the message ftjpeg gives, files that
+cannot be read OSError. Long calls release the GIL, so threads run in
+parallel.)";
+
+    py::register_exception_translator([](std::exception_ptr pointer) {
+        try {
+            if (pointer)
+                std::rethrow_exception(pointer);
+        } catch (const FileError &error) {
+            PyErr_SetString(PyExc_OSError, error.what());
+        }
+    });
+
+    m.def("direct", &direct, py::arg("image"), py::arg("step") = 2, py::arg("radius") = 2,
+          R"(direct(image, step=2, radius=2) -> numpy.ndarray
+
+The component image of `image`: its direct F-transform with the raised-cosine
+kernel of the given radius, one pixel per node at spacing `step`, shape
+(H // step, W // step, 3). As `ftjpeg direct --step STEP --radius RADIUS`.)");
+
+    m.def("inverse", &inverse, py::arg("components"), py::arg("size"), py::arg("step") = 2, py::arg("radius") = 1,
+          py::arg("weights") = py::none(),
+          R"(inverse(components, size, step=2, radius=1, weights=None) -> numpy.ndarray
+
+Expands a component image by the inverse F-transform to `size`, given as
+ftjpeg's --size takes it: (width, height) -- note the order, the reverse of
+an array's shape -- or the string "WIDTHxHEIGHT". The result has shape
+(height, width, 3). As `ftjpeg inverse --size WxH --step STEP --radius RADIUS`.)");
+
+    m.def("compress", &compress, py::arg("image"), py::arg("quality") = 70, py::arg("weights") = py::none(),
+          py::arg("decoded") = false,
+          R"(compress(image, quality=70, weights=None, decoded=False) -> bytes or (bytes, numpy.ndarray)
+
+The hybrid JPEG file of `image`, the component image stored as JPEG at
+`quality` (0 to 100): exactly the bytes `ftjpeg compress --quality QUALITY`
+writes for the same pixels. With decoded=True, also the image decoded back
+at the size of `image`, as `ftjpeg compress --decoded` writes it; the weights
+serve that decoding (the table must be long enough in any case, as for
+ftjpeg).)");
+
+    m.def("decompress", &decompress, py::arg("data"), py::arg("weights") = py::none(),
+          R"(decompress(data, weights=None) -> numpy.ndarray
+
+Decodes a hybrid JPEG file (its bytes) to twice its component size, as
+`ftjpeg decompress` does. Raises ValueError for data that is not a hybrid
+file or cannot be decoded.)");
+
+    m.def("read_weights", &readWeights, py::arg("path"),
+          R"(read_weights(path) -> numpy.ndarray
+
+The weights table of a file as the codec reads it (float32, one entry per
+line; a line that is not a number gives 0). OSError when it cannot be read.)");
+
+    m.def("default_weights", [] { return weightsArray(workingDirectoryWeights()); },
+          R"(default_weights() -> numpy.ndarray
+
+The table `ftjpeg workdir` writes as weights_out.txt, as read back
+(float32): entry i is 1 / (1 + (i / 20)^2), 501 entries.)");
+
+    m.def("mse", &metricMse, py::arg("reference"), py::arg("test"),
+          R"(mse(reference, test) -> float
+
+Mean over red, green and blue of the per-channel mean squared difference
+(the figure the experiments report).)");
+
+    m.def("ssim", &metricSsim, py::arg("reference"), py::arg("test"),
+          R"(ssim(reference, test) -> float
+
+Structural similarity from global statistics (the whole image one window),
+mean over red, green and blue, as the experiments and the study report it.)");
+
+    m.def("psnr", &metricPsnr, py::arg("reference"), py::arg("test"),
+          R"(psnr(reference, test) -> float
+
+10 log10(255^2 / MSE) over red, green and blue together, inf for identical
+images; the PSNR of ssimdiff_cygwin and of the study.)");
+
+    m.def("windowed_ssim", &metricWindowedSsim, py::arg("reference"), py::arg("test"),
+          py::arg("channel") = py::none(),
+          R"(windowed_ssim(reference, test, channel=None) -> float
+
+Structural similarity over 11 x 11 Gaussian windows (sigma 1.5) as
+ssimdiff_cygwin computes it: the mean over red, green and blue, or one
+channel (0 red, 1 green, 2 blue, 3 BT.601 luma). Both sides at least 11
+pixels.)");
+
+    m.def(
+        "bd_rate",
+        [](const py::handle &a, const py::handle &qa, const py::handle &b, const py::handle &qb) {
+            return bdResult(a, qa, b, qb).ratePercent;
+        },
+        py::arg("rate_a"), py::arg("quality_a"), py::arg("rate_b"), py::arg("quality_b"),
+        R"(bd_rate(rate_a, quality_a, rate_b, quality_b) -> float
+
+Bjontegaard rate difference of curve b against curve a in percent (-50: b
+needs half the rate for the same quality), as in the study's summary.csv:
+efficient frontiers, monotone cubic interpolation on log10 rate, exact
+integration over the common quality range. NaN when it cannot be computed.)");
+
+    m.def(
+        "bd_psnr",
+        [](const py::handle &a, const py::handle &qa, const py::handle &b, const py::handle &qb) {
+            return bdResult(a, qa, b, qb).quality;
+        },
+        py::arg("rate_a"), py::arg("quality_a"), py::arg("rate_b"), py::arg("quality_b"),
+        R"(bd_psnr(rate_a, quality_a, rate_b, quality_b) -> float
+
+Bjontegaard quality difference of curve b against curve a (dB for PSNR)
+over the common rate range, as in the study's summary.csv.)");
+
+    m.def("rd", &rd, py::arg("images"), py::arg("schemes") = py::none(), py::arg("jobs") = py::none(),
+          py::arg("weights") = py::none(),
+          R"(rd(images, schemes=None, jobs=None, weights=None) -> pandas.DataFrame or list of dict
+
+The rate-distortion study of `ftjpeg rd` on image files (a path or a
+sequence of paths): every image at each quality 0, 5, ..., 100 of each
+scheme ("jpeg", "hybrid"; all when None), `jobs` images at a time (default:
+the number of cores). One row per point, with the columns of points.csv:
+image_index, image, width, height, scheme, quality, size_bytes, bpp,
+psnr_db, ssim, windowed_ssim, encode_ms, decode_ms. A pandas DataFrame when
+pandas can be imported, else a list of dicts. Images that cannot be read are
+skipped with a RuntimeWarning.)");
+}
