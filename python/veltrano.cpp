@@ -9,7 +9,6 @@
 #include "imagemetrics.h"
 #include "inversetransform.h"
 #include "kernel.h"
-#include "rdmeasurement.h"
 #include "rdpoint.h"
 #include "rdrunner.h"
 #include "weightsfile.h"
@@ -326,19 +325,15 @@ py::object compress(const py::handle &imageObject, const py::handle &qualityObje
     QByteArray data;
     QImage expanded;
     QString error;
-    bool enoughWeights = false;
     {
         py::gil_scoped_release release;
         weights.load();
-        enoughWeights = weights.table.size() >= requiredWeightCount(width, height, 2, 1);
-        if (enoughWeights) {
+        if (hybridWeightsSuffice(weights.table, width, height, &error, weights.fileName)) {
             data = encodeHybridJpeg(source.image, quality, &error);
             if (decoded && !data.isEmpty())
                 expanded = decodeHybridJpeg(data, width, height, weights.table, &error);
         }
     }
-    if (!enoughWeights)
-        checkWeightCount(weights, width, height, 2, 1);
     if (data.isEmpty() || (decoded && expanded.isNull()))
         valueError(error);
     py::bytes file(data.constData(), std::size_t(data.size()));
@@ -540,7 +535,7 @@ py::object rd(const py::handle &imagesObject, const py::handle &schemesObject, c
 
     const py::object warn = py::module_::import("warnings").attr("warn");
     for (const RdSkippedImage &skipped : study.skipped)
-        warn(QStringLiteral("skipped %1").arg(skipped.reason).toStdString(), py::module_::import("builtins").attr("RuntimeWarning"), 2);
+        warn(QStringLiteral("skipped %1").arg(skipped.reason).toStdString(), py::handle(PyExc_RuntimeWarning), 2);
 
     py::list points;
     for (const RdImageResult &image : study.images)
