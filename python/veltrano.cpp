@@ -19,10 +19,12 @@
 #include <pybind11/pybind11.h>
 
 #include <QByteArray>
+#include <QDir>
 #include <QFile>
 #include <QImage>
 #include <QList>
 #include <QString>
+#include <QTemporaryFile>
 #include <QThread>
 #include <QVector>
 
@@ -371,7 +373,14 @@ py::array decompress(const py::handle &dataObject, const py::handle &weightsObje
     {
         py::gil_scoped_release release;
         weights.load();
-        image = decompressHybridData(data, weights.table, &error, QStringLiteral("the data"), weights.fileName);
+        // Decoded from a file, as ftjpeg decompress decodes it, with every
+        // check of a file read (damaged and truncated streams included); the
+        // file is small beside the image it decodes to.
+        QTemporaryFile file(QDir::tempPath() + QStringLiteral("/veltrano-XXXXXX.jpg"));
+        if (!file.open() || file.write(data) != data.size() || !file.flush())
+            throw FileError(QStringLiteral("cannot write a temporary file for the data: %1").arg(file.errorString()));
+        image = decompressHybrid(file.fileName(), weights.table, &error, weights.fileName);
+        error.replace(QDir::toNativeSeparators(file.fileName()), QStringLiteral("the data"));
     }
     if (image.isNull())
         valueError(error);
