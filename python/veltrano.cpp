@@ -609,6 +609,10 @@ Bad arguments raise ValueError with the message ftjpeg gives, files that
 cannot be read OSError. Long calls release the GIL, so threads run in
 parallel.)";
 
+    // Each docstring starts with the signature in Python's terms.
+    py::options options;
+    options.disable_function_signatures();
+
     py::register_exception_translator([](std::exception_ptr pointer) {
         try {
             if (pointer)

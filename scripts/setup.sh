@@ -1,16 +1,22 @@
 #!/usr/bin/env bash
 # Shared set-up of run.sh and test.sh: installs the missing Debian packages,
-# configures and builds the project (Release) in build/. With --test it also
-# installs what the sanitizer and fuzzing runs need (clang and its runtime
-# libraries, libFuzzer among them).
+# configures and builds the project (Release) in build/, the Python module
+# included. With --test it also installs what the tests of the Python module
+# and the sanitizer and fuzzing runs need (pytest, matplotlib, clang and its
+# runtime libraries, libFuzzer among them).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 packages=(cmake g++ make pkg-config qtbase5-dev qtbase5-dev-tools libqt5gui5 fonts-dejavu-core
           libbenchmark-dev libwebp-dev libavif-dev libjxl-dev libjpeg62-turbo-dev
           # Man pages and the Debian package (cpack -G DEB with dpkg-shlibdeps).
-          help2man dpkg-dev file)
+          help2man dpkg-dev file
+          # The Python module: pybind11, Python's headers, numpy.
+          python3-dev pybind11-dev python3-numpy)
 if [ "${1:-}" = "--test" ]; then
+    # The Python module's tests and its example (PIL and pandas too, so that
+    # both kinds of rd() result are tested).
+    packages+=(python3-pytest python3-matplotlib python3-pil python3-pandas)
     # script(1) and setpriv(1), which tests run, come with bsdutils and
     # util-linux: essential on Debian, named here for slimmer images.
     packages+=(clang libclang-rt-dev bsdutils util-linux)

@@ -1,0 +1,319 @@
+"""The Python module against the tools it wraps: the files and images of
+ftjpeg, the figures of ssimdiff_cygwin and of ftjpeg rd, the messages of
+ftjpeg for bad arguments, and threads running beside its long calls."""
+
+import csv
+import math
+import os
+import subprocess
+import sys
+import threading
+import time
+
+import numpy as np
+import pytest
+from PIL import Image
+
+import veltrano
+
+ROOT = os.environ.get("VELTRANO_SOURCE_DIR", os.path.dirname(os.path.dirname(os.path.dirname(
+    os.path.abspath(__file__)))))
+BIN = os.environ.get("VELTRANO_BIN_DIR", os.path.join(ROOT, "build", "bin"))
+PHOTOS = os.path.join(ROOT, "data", "photos")
+FTJPEG = os.path.join(BIN, "ftjpeg")
+
+
+def photo(name):
+    return np.asarray(Image.open(os.path.join(PHOTOS, name)))
+
+
+def load(path):
+    return np.asarray(Image.open(path).convert("RGB"))
+
+
+def ftjpeg(*args, cwd=None):
+    return subprocess.run([FTJPEG, *map(str, args)], capture_output=True, text=True, cwd=cwd)
+
+
+def ftjpeg_message(*args):
+    """What ftjpeg says on standard error, as the module words it: without the
+    program's name, the dashes of an option and the pointer to --help."""
+    result = ftjpeg(*args)
+    assert result.returncode != 0
+    message = result.stderr.strip()
+    assert message.startswith("ftjpeg: ")
+    message = message[len("ftjpeg: "):]
+    if message.startswith("--"):
+        message = message[2:]
+    return message.split(" (see 'ftjpeg")[0]
+
+
+@pytest.fixture(scope="module")
+def weights_file(tmp_path_factory):
+    # A table of the module's own choosing, not the default one, so that the
+    # weights argument is seen to reach the expansion.
+    path = tmp_path_factory.mktemp("weights") / "weights.txt"
+    path.write_text("".join("%g\n" % (1 - i / 40) for i in range(31)))
+    return path
+
+
+def images():
+    rgb = photo("chelsea.png")
+    grey = photo("camera.png")[:301, :203]  # odd size, rows longer than their pixels
+    rgba = np.dstack([photo("astronaut.png")[:201, :333],
+                      np.arange(201 * 333, dtype=np.uint8).reshape(201, 333)])
+    # Columns reversed: a view no image can wrap, copied.
+    flipped = rgb[:, ::-1]
+    return {"rgb": rgb, "grey": grey, "rgba": rgba, "flipped": flipped, "fortran": np.asfortranarray(rgb)}
+
+
+@pytest.mark.parametrize("kind", ["rgb", "grey", "rgba", "flipped", "fortran"])
+def test_same_files_and_pixels_as_ftjpeg(kind, tmp_path, weights_file):
+    image = images()[kind]
+    source = tmp_path / "source.png"
+    Image.fromarray(image).save(source)  # PNG keeps alpha, which ftjpeg ignores
+    for quality in (0, 45, 100):
+        assert ftjpeg("compress", source, tmp_path / "h.jpg", "--quality", quality, "--weights", weights_file,
+                      "--decoded", tmp_path / "d.png").returncode == 0
+        data, decoded = veltrano.compress(image, quality=quality, weights=weights_file, decoded=True)
+        assert data == (tmp_path / "h.jpg").read_bytes()
+        assert decoded.shape == image.shape[:2] + (3,)
+        assert np.array_equal(decoded, load(tmp_path / "d.png"))
+    assert veltrano.compress(image) == veltrano.compress(image, quality=70, weights=None)
+
+    assert ftjpeg("decompress", tmp_path / "h.jpg", tmp_path / "u.png", "--weights", weights_file).returncode == 0
+    table = [float(line) for line in weights_file.read_text().split()]
+    assert np.array_equal(veltrano.decompress(bytearray(data), weights=table), load(tmp_path / "u.png"))
+
+    assert ftjpeg("direct", source, tmp_path / "c.png", "--step", 3, "--radius", 4).returncode == 0
+    components = veltrano.direct(image, step=3, radius=4)
+    assert np.array_equal(components, load(tmp_path / "c.png"))
+    height, width = image.shape[:2]
+    assert ftjpeg("inverse", tmp_path / "c.png", tmp_path / "i.png", "--size", "%dx%d" % (width, height),
+                  "--step", 3, "--radius", 2, "--weights", weights_file).returncode == 0
+    expanded = veltrano.inverse(components, (width, height), step=3, radius=2, weights=str(weights_file))
+    assert np.array_equal(expanded, load(tmp_path / "i.png"))
+    assert np.array_equal(veltrano.inverse(components, "%dx%d" % (width, height), 3, 2, weights_file), expanded)
+
+
+def test_weights_tables():
+    # The table of weights_out.txt: 9 significant digits, read back as float.
+    expected = np.array([float("%.9g" % (1 / (1 + (i / 20) ** 2))) for i in range(501)], dtype=np.float32)
+    assert veltrano.default_weights().dtype == np.float32
+    assert np.array_equal(veltrano.default_weights(), expected)
+
+
+def test_metrics_against_references_and_ssimdiff(tmp_path):
+    reference = photo("chelsea.png")
+    test = veltrano.compress(reference, quality=20, decoded=True)[1]
+    a = reference.astype(np.float64)
+    b = np.asarray(test, dtype=np.float64)
+    mse = np.mean((a - b) ** 2)
+    assert veltrano.mse(reference, test) == pytest.approx(mse, rel=1e-6)
+    assert veltrano.psnr(reference, test) == pytest.approx(10 * math.log10(255 ** 2 / mse), rel=1e-12)
+    assert veltrano.psnr(reference, reference) == math.inf
+
+    def global_ssim(x, y):
+        mx, my = x.mean(), y.mean()
+        vx, vy, cov = x.var(), y.var(), ((x - mx) * (y - my)).mean()
+        return (2 * mx * my + 6.5025) * (2 * cov + 58.5225) / ((mx ** 2 + my ** 2 + 6.5025) * (vx + vy + 58.5225))
+    expected = np.mean([global_ssim(a[:, :, c], b[:, :, c]) for c in range(3)])
+    assert veltrano.ssim(reference, test) == pytest.approx(expected, rel=1e-5)
+
+    Image.fromarray(reference).save(tmp_path / "ref.png")
+    Image.fromarray(np.ascontiguousarray(test)).save(tmp_path / "test.png")
+    for mode, channel in (("1", None), ("0", 3)):
+        out = subprocess.run([os.path.join(BIN, "ssimdiff_cygwin"), "-CC", mode, tmp_path / "ref.png",
+                              tmp_path / "test.png"], capture_output=True, text=True, check=True).stdout.split()
+        value = veltrano.windowed_ssim(reference, test, channel=channel)
+        assert value == pytest.approx(float(out[0]), abs=0.6 * 10 ** -(len(out[0].split(".")[1])))
+
+
+def test_study_equals_ftjpeg_rd(tmp_path, weights_file):
+    names = []
+    for name, crop in (("cat.png", photo("chelsea.png")[40:136, 100:228]), ("grey.png", photo("camera.png")[:70, :90])):
+        Image.fromarray(crop).save(tmp_path / name)
+        names.append(str(tmp_path / name))
+    assert ftjpeg("rd", *names, "--out", tmp_path / "rd", "--jobs", 1, "--weights", weights_file).returncode == 0
+    with open(tmp_path / "rd" / "points.csv") as f:
+        expected = list(csv.DictReader(f))
+    frame = veltrano.rd(names, jobs=2, weights=weights_file)
+    rows = frame.to_dict("records") if hasattr(frame, "to_dict") else frame
+    assert len(rows) == len(expected) == 2 * 2 * 21
+    for row, want in zip(rows, expected):
+        for key in ("image_index", "image", "width", "height", "scheme", "quality", "size_bytes"):
+            assert str(row[key]) == want[key], key
+        for key in ("bpp", "psnr_db", "ssim", "windowed_ssim"):
+            assert float(row[key]) == pytest.approx(float(want[key]), rel=1e-5), key
+    hybrid = [r for r in rows if r["scheme"] == "hybrid"]
+    only = veltrano.rd(names[0], schemes=["hybrid"], weights=weights_file)
+    only = only.to_dict("records") if hasattr(only, "to_dict") else only
+    assert [r["size_bytes"] for r in only] == [r["size_bytes"] for r in hybrid if r["image_index"] == 0]
+
+    # The same points as a list of dicts where pandas cannot be imported.
+    script = ("import sys; sys.modules['pandas'] = None; import veltrano; "
+              "rows = veltrano.rd(sys.argv[1:], schemes=['jpeg']); "
+              "print(type(rows).__name__, len(rows), sorted({r['scheme'] for r in rows}))")
+    out = subprocess.run([sys.executable, "-c", script, *names], capture_output=True, text=True, check=True)
+    assert out.stdout.split() == ["list", "42", "['jpeg']"]
+
+    jpeg = [r for r in rows if r["scheme"] == "jpeg" and r["image_index"] == 0]
+    with open(tmp_path / "rd" / "summary.csv") as f:
+        summary = next(csv.DictReader(f))
+    bd = veltrano.bd_rate([r["bpp"] for r in jpeg], [r["psnr_db"] for r in jpeg],
+                          [r["bpp"] for r in hybrid[:21]], [r["psnr_db"] for r in hybrid[:21]])
+    assert bd == pytest.approx(float(summary["bd_rate_percent"]), abs=1e-6)
+
+
+def test_bad_inputs_raise_ftjpeg_messages(tmp_path, weights_file):
+    image = photo("chelsea.png")
+    source = os.path.join(PHOTOS, "chelsea.png")
+    out = tmp_path / "x.jpg"
+    cases = [
+        (lambda: veltrano.compress(image, quality=101), ValueError, ftjpeg_message("compress", source, out, "--quality", 101)),
+        (lambda: veltrano.compress(image, quality=-1), ValueError, ftjpeg_message("compress", source, out, "--quality", -1)),
+        (lambda: veltrano.compress(image, quality=70.5), ValueError, ftjpeg_message("compress", source, out, "--quality", 70.5)),
+        (lambda: veltrano.direct(image, step=0), ValueError, ftjpeg_message("direct", source, tmp_path / "c.png", "--step", 0)),
+        (lambda: veltrano.direct(image, radius=2 ** 21), ValueError,
+         ftjpeg_message("direct", source, tmp_path / "c.png", "--radius", 2 ** 21)),
+        (lambda: veltrano.inverse(image, (5, 5), radius=-1), ValueError,
+         ftjpeg_message("inverse", source, tmp_path / "i.png", "--size", "5x5", "--radius", -1)),
+        (lambda: veltrano.inverse(image, (0, 5)), ValueError,
+         ftjpeg_message("inverse", source, tmp_path / "i.png", "--size", "0x5")),
+        (lambda: veltrano.inverse(image, "70000x70000"), ValueError,
+         ftjpeg_message("inverse", source, tmp_path / "i.png", "--size", "70000x70000")),
+        (lambda: veltrano.compress(image, weights=tmp_path / "missing.txt"), OSError,
+         ftjpeg_message("compress", source, out, "--weights", tmp_path / "missing.txt")),
+        (lambda: veltrano.read_weights(tmp_path / "missing.txt"), OSError,
+         ftjpeg_message("compress", source, out, "--weights", tmp_path / "missing.txt")),
+        (lambda: veltrano.rd([source], jobs=0), ValueError, ftjpeg_message("rd", source, "--jobs", 0)),
+    ]
+    short = tmp_path / "short.txt"
+    short.write_text("1\n0.5\n")
+    cases.append((lambda: veltrano.compress(image, weights=short), ValueError,
+                  ftjpeg_message("compress", source, out, "--weights", short)))
+    cases.append((lambda: veltrano.inverse(image, (900, 600), weights=short), ValueError,
+                  ftjpeg_message("inverse", source, tmp_path / "i.png", "--size", "900x600", "--weights", short)))
+    tiny = tmp_path / "tiny.png"
+    Image.fromarray(image[:1, :1]).save(tiny)
+    cases.append((lambda: veltrano.compress(image[:1, :1]), ValueError,
+                  ftjpeg_message("compress", tiny, out, "--weights", weights_file).split(": ", 1)[1]))
+    cases.append((lambda: veltrano.direct(image[:2, :5], step=3), ValueError,
+                  ftjpeg_message("direct", tiny, tmp_path / "c.png", "--step", 3).split(": ", 1)[1]
+                  .replace("1x1", "5x2")))
+
+    # A plain JPEG, and a hybrid file cut short inside its image data.
+    Image.fromarray(image).save(tmp_path / "plain.jpg", quality=80)
+    data = veltrano.compress(image)
+    (tmp_path / "cut.jpg").write_bytes(data[:len(data) // 2])
+    cases.append((lambda: veltrano.decompress((tmp_path / "plain.jpg").read_bytes()), ValueError,
+                  ftjpeg_message("decompress", tmp_path / "plain.jpg", tmp_path / "u.png")
+                  .replace(str(tmp_path / "plain.jpg"), "the data")))
+    cases.append((lambda: veltrano.decompress(data[:len(data) // 2]), ValueError,
+                  ftjpeg_message("decompress", tmp_path / "cut.jpg", tmp_path / "u.png", "--weights", weights_file)
+                  .replace(str(tmp_path / "cut.jpg"), "the data")))
+    for call, exception, message in cases:
+        with pytest.raises(exception) as raised:
+            call()
+        assert str(raised.value) == message
+
+    # Arguments ftjpeg cannot be given: arrays and objects of the wrong kind.
+    for bad in (image.astype(np.float32), image[:, :, :2], image[None], np.zeros((0, 4, 3), np.uint8),
+                "chelsea.png", None, [[1, 2], [3, 4]]):
+        for call in (veltrano.compress, veltrano.direct, lambda a: veltrano.mse(a, a)):
+            with pytest.raises(ValueError, match="uint8 array|is empty|numpy array"):
+                call(bad)
+    for call, match in ((lambda: veltrano.decompress(b""), "not a hybrid"),
+                        (lambda: veltrano.decompress("x.jpg"), "bytes"),
+                        (lambda: veltrano.decompress(data, weights={"a": 1}), "weights must be"),
+                        (lambda: veltrano.mse(image, image[1:]), r"differ in size \(451x300 and 451x299\)"),
+                        (lambda: veltrano.windowed_ssim(image[:5, :5], image[:5, :5]), "window"),
+                        (lambda: veltrano.windowed_ssim(image, image, channel=4), "channel must be"),
+                        (lambda: veltrano.rd([source], schemes=["jpeg", "webp"]), "unknown scheme 'webp'"),
+                        (lambda: veltrano.rd([3]), "paths"),
+                        (lambda: veltrano.bd_rate([1, 2], [30], [1, 2], [30, 31]), "same length")):
+        with pytest.raises(ValueError, match=match):
+            call()
+    with pytest.warns(RuntimeWarning, match="missing.png"):
+        assert len(veltrano.rd([str(tmp_path / "missing.png")])) == 0
+
+
+def test_long_calls_let_other_threads_run():
+    """A thread that counts while the calls run: with a switch interval far
+    longer than the test, it gets the interpreter only when a call releases
+    it, so its count moves during a call if and only if the GIL was released."""
+    image = np.ascontiguousarray(np.tile(photo("astronaut.png"), (2, 2, 1)))
+    data = veltrano.compress(image)
+    components = veltrano.direct(image)
+    calls = {
+        "compress": lambda: veltrano.compress(image),
+        "decompress": lambda: veltrano.decompress(data),
+        "direct": lambda: veltrano.direct(image),
+        "inverse": lambda: veltrano.inverse(components, (1024, 1024)),
+        "windowed_ssim": lambda: veltrano.windowed_ssim(image, image),
+    }
+    count = [0]
+    stop = threading.Event()
+
+    def counter():
+        while not stop.is_set():
+            count[0] += 1
+            time.sleep(0)  # gives the interpreter back
+
+    interval = sys.getswitchinterval()
+    sys.setswitchinterval(1e6)
+    thread = threading.Thread(target=counter)
+    thread.start()
+    try:
+        released = {}
+        for name, call in calls.items():
+            released[name] = False
+            for _ in range(20):
+                before = count[0]
+                call()
+                if count[0] != before:
+                    released[name] = True
+                    break
+    finally:
+        stop.set()
+        sys.setswitchinterval(interval)
+        thread.join()
+    assert released == {name: True for name in calls}
+
+
+def test_threads_give_the_results_of_one_thread(weights_file):
+    sources = [photo("chelsea.png"), photo("camera.png"), photo("astronaut.png"), photo("brick.png")]
+    expected = [(veltrano.compress(s, quality=10 * i), veltrano.decompress(veltrano.compress(s), weights_file))
+                for i, s in enumerate(sources)]
+    results = [None] * len(sources)
+
+    def work(i):
+        for _ in range(3):
+            results[i] = (veltrano.compress(sources[i], quality=10 * i),
+                          veltrano.decompress(veltrano.compress(sources[i]), weights_file))
+
+    threads = [threading.Thread(target=work, args=(i,)) for i in range(len(sources))]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join()
+    for (data, image), (want_data, want_image) in zip(results, expected):
+        assert data == want_data and np.array_equal(image, want_image)
+
+
+def test_example_script(tmp_path):
+    names = []
+    for name, crop in (("cat.png", photo("chelsea.png")[:64, :96]), ("rocket.png", photo("astronaut.png")[:80, :64])):
+        Image.fromarray(crop).save(tmp_path / name)
+        names.append(str(tmp_path / name))
+    env = dict(os.environ)
+    env.pop("DISPLAY", None)
+    env.pop("MPLBACKEND", None)
+    out = subprocess.run([sys.executable, os.path.join(ROOT, "examples", "rd_plot.py"), *names,
+                          "--out", tmp_path / "curves.png"], capture_output=True, text=True, env=env, cwd=tmp_path)
+    assert out.returncode == 0, out.stderr
+    lines = out.stdout.splitlines()
+    assert [line.split(":")[0] for line in lines] == ["cat.png", "rocket.png"]
+    assert all("BD-rate" in line and "%" in line for line in lines)
+    plot = Image.open(tmp_path / "curves.png")
+    assert plot.format == "PNG" and plot.width > 300
