@@ -33,7 +33,7 @@ if not args.show and "MPLBACKEND" not in os.environ:
 import matplotlib.pyplot as plt  # noqa: E402
 
 images = args.images or [os.path.join(here, "..", "data", "photos", name) for name in ("chelsea.png", "astronaut.png")]
-points = veltrano.rd(images, jobs=args.jobs)
+points = veltrano.rd(images, schemes=["jpeg", "hybrid"], jobs=args.jobs)
 rows = points.to_dict("records") if hasattr(points, "to_dict") else points  # pandas or not
 
 figure, axes = plt.subplots(2, len(images), figsize=(5 * len(images), 8), squeeze=False)

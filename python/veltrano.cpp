@@ -4,13 +4,16 @@
 // converts arguments and results and releases the GIL around the work.
 
 #include "bdrate.h"
+#include "butteraugli.h"
 #include "directtransform.h"
 #include "hybridjpeg.h"
 #include "imagemetrics.h"
 #include "inversetransform.h"
 #include "kernel.h"
+#include "msssim.h"
 #include "rdpoint.h"
 #include "rdrunner.h"
+#include "rdscheme.h"
 #include "weightsfile.h"
 #include "windowedssim.h"
 #include "workdirgenerator.h"
@@ -463,6 +466,33 @@ double metricWindowedSsim(const py::handle &reference, const py::handle &test, c
     return checkedFigure(value, error);
 }
 
+double metricMsSsim(const py::handle &reference, const py::handle &test)
+{
+    const auto images = imagePair(reference, test);
+    QString error;
+    double value = 0.0;
+    {
+        py::gil_scoped_release release;
+        value = msSsim(images.first.image, images.second.image, &error);
+    }
+    return checkedFigure(value, error);
+}
+
+py::tuple metricButteraugli(const py::handle &reference, const py::handle &test)
+{
+    const auto images = imagePair(reference, test);
+    QString error;
+    ButteraugliDistance distance;
+    bool ok = false;
+    {
+        py::gil_scoped_release release;
+        ok = butteraugliDistance(images.first.image, images.second.image, &distance, &error);
+    }
+    if (!ok)
+        valueError(error);
+    return py::make_tuple(distance.pNorm3, distance.max);
+}
+
 // --- the study ---
 
 QVector<RateQualityPoint> curve(const py::handle &rates, const py::handle &qualities, const char *name)
@@ -492,12 +522,6 @@ BdResult bdResult(const py::handle &rateA, const py::handle &qualityA, const py:
     return bjontegaardDelta(a, b);
 }
 
-const QStringList &studySchemes()
-{
-    static const QStringList schemes{jpegScheme(), hybridScheme()};
-    return schemes;
-}
-
 py::object rd(const py::handle &imagesObject, const py::handle &schemesObject, const py::handle &jobsObject,
               const py::handle &weightsObject)
 {
@@ -515,20 +539,25 @@ py::object rd(const py::handle &imagesObject, const py::handle &schemesObject, c
             inputs.append(RdInput{inputs.size(), pathArgument(item)});
         }
     }
-    QStringList schemes = studySchemes();
+    QStringList schemeNames = rdStandardSchemeNames();
     if (!schemesObject.is_none()) {
-        schemes.clear();
-        const py::iterable names = py::isinstance<py::str>(schemesObject)
-            ? py::iterable(py::make_tuple(schemesObject))
-            : py::reinterpret_borrow<py::iterable>(schemesObject);
-        for (const py::handle name : names) {
-            const QString scheme = text(name);
-            if (!studySchemes().contains(scheme))
-                valueError(QStringLiteral("unknown scheme '%1' (the schemes are %2)")
-                               .arg(scheme, studySchemes().join(QStringLiteral(", "))));
-            if (!schemes.contains(scheme))
-                schemes.append(scheme);
-        }
+        schemeNames.clear();
+        // A list of names, or one string of names separated by commas, as
+        // --schemes takes them.
+        if (py::isinstance<py::str>(schemesObject))
+            schemeNames = text(schemesObject).split(QLatin1Char(','), Qt::SkipEmptyParts);
+        else if (py::isinstance<py::iterable>(schemesObject))
+            for (const py::handle name : py::reinterpret_borrow<py::iterable>(schemesObject))
+                schemeNames.append(text(name));
+        else
+            valueError(QStringLiteral("schemes must be a list of scheme names, not %1")
+                           .arg(text(py::type::handle_of(schemesObject).attr("__name__"))));
+    }
+    {
+        QVector<RdScheme> checked;
+        QString error;
+        if (!selectRdSchemes(schemeNames, QList<float>(), &checked, &error))
+            valueError(QStringLiteral("schemes: %1").arg(error));
     }
     const int jobs =
         jobsObject.is_none() ? QThread::idealThreadCount() : integerArgument(jobsObject, "jobs", 1, maxJobs);
@@ -538,19 +567,25 @@ py::object rd(const py::handle &imagesObject, const py::handle &schemesObject, c
     {
         py::gil_scoped_release release;
         weights.load();
-        RdRunner runner(inputs, weights.table, jobs);
-        study = runner.run();
+        QVector<RdScheme> schemes;
+        selectRdSchemes(schemeNames, weights.table, &schemes, nullptr);
+        QStringList files;
+        for (const RdInput &input : inputs)
+            files.append(input.fileName);
+        study = runRdStudy(files, schemes, jobs);
     }
 
     const py::object warn = py::module_::import("warnings").attr("warn");
     for (const RdSkippedImage &skipped : study.skipped)
-        warn(QStringLiteral("skipped %1").arg(skipped.reason).toStdString(), py::handle(PyExc_RuntimeWarning), 2);
+        warn(QStringLiteral("skipped %1%2")
+                 .arg(skipped.scheme.isEmpty() ? QString() : QStringLiteral("scheme %1 of ").arg(skipped.scheme),
+                      skipped.reason)
+                 .toStdString(),
+             py::handle(PyExc_RuntimeWarning), 2);
 
     py::list points;
     for (const RdImageResult &image : study.images)
         for (const RdPoint &point : image.points) {
-            if (!schemes.contains(point.scheme))
-                continue;
             py::dict row;
             row["image_index"] = image.index;
             row["image"] = image.image.toStdString();
@@ -565,6 +600,9 @@ py::object rd(const py::handle &imagesObject, const py::handle &schemesObject, c
             row["windowed_ssim"] = point.windowedSsim;
             row["encode_ms"] = point.encodeMs;
             row["decode_ms"] = point.decodeMs;
+            row["ms_ssim"] = point.msSsim;
+            row["butteraugli"] = point.butteraugli;
+            row["butteraugli_max"] = point.butteraugliMax;
             points.append(row);
         }
     py::object pandas;
@@ -577,7 +615,8 @@ py::object rd(const py::handle &imagesObject, const py::handle &schemesObject, c
     }
     static const char *const columns[] = {"image_index", "image", "width", "height", "scheme",
                                           "quality", "size_bytes", "bpp", "psnr_db", "ssim",
-                                          "windowed_ssim", "encode_ms", "decode_ms"};
+                                          "windowed_ssim", "encode_ms", "decode_ms", "ms_ssim",
+                                          "butteraugli", "butteraugli_max"};
     py::list names;
     for (const char *column : columns)
         names.append(column);
@@ -695,6 +734,18 @@ ssimdiff_cygwin computes it: the mean over red, green and blue, or one
 channel (0 red, 1 green, 2 blue, 3 BT.601 luma). Both sides at least 11
 pixels.)");
 
+    m.def("ms_ssim", &metricMsSsim, py::arg("reference"), py::arg("test"),
+          R"(ms_ssim(reference, test) -> float
+
+Multi-scale SSIM (five scales), mean over red, green and blue, as the study
+records it. Both sides at least 161 pixels.)");
+
+    m.def("butteraugli", &metricButteraugli, py::arg("reference"), py::arg("test"),
+          R"(butteraugli(reference, test) -> (float, float)
+
+The Butteraugli distance of libjxl (3-norm of the distance map) and its
+largest value, as the study records them.)");
+
     m.def(
         "bd_rate",
         [](const py::handle &a, const py::handle &qa, const py::handle &b, const py::handle &qb) {
@@ -724,11 +775,14 @@ over the common rate range, as in the study's summary.csv.)");
           R"(rd(images, schemes=None, jobs=None, weights=None) -> pandas.DataFrame or list of dict
 
 The rate-distortion study of `ftjpeg rd` on image files (a path or a
-sequence of paths): every image at each quality 0, 5, ..., 100 of each
-scheme ("jpeg", "hybrid"; all when None), `jobs` images at a time (default:
-the number of cores). One row per point, with the columns of points.csv:
-image_index, image, width, height, scheme, quality, size_bytes, bpp,
-psnr_db, ssim, windowed_ssim, encode_ms, decode_ms. A pandas DataFrame when
+sequence of paths): every image at each setting of each scheme (a list of
+names, or one string of names separated by commas, as `ftjpeg rd --schemes`
+takes them: jpeg, hybrid, jpeg-opt, resample-box,
+resample-lanczos, webp, avif, jxl; all when None), on `jobs` threads
+(default: the number of cores). One row per point, with the columns of
+points.csv: image_index, image, width, height, scheme, quality, size_bytes,
+bpp, psnr_db, ssim, windowed_ssim, encode_ms, decode_ms, ms_ssim,
+butteraugli, butteraugli_max. A pandas DataFrame when
 pandas can be imported, else a list of dicts. Images that cannot be read are
 skipped with a RuntimeWarning.)");
 }
