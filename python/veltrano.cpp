@@ -7,6 +7,7 @@
 #include "butteraugli.h"
 #include "directtransform.h"
 #include "hybridjpeg.h"
+#include "hybridvariant.h"
 #include "imagemetrics.h"
 #include "inversetransform.h"
 #include "kernel.h"
@@ -319,10 +320,43 @@ py::array inverse(const py::handle &componentsObject, const py::handle &sizeObje
     return imageArray(std::move(expanded));
 }
 
+// The variant options of compress, as ftjpeg compress takes them; false
+// when none is given (the classic file).
+bool variantArguments(const py::handle &step, const py::handle &kernelRadius, const py::handle &reconstructRadius,
+                      bool optimize, bool progressive, const py::handle &chroma, HybridVariant *variant)
+{
+    if (step.is_none() && kernelRadius.is_none() && reconstructRadius.is_none() && !optimize && !progressive
+        && chroma.is_none())
+        return false;
+    if (!step.is_none())
+        variant->step = integerArgument(step, "step", 1, maxTransformStep);
+    if (!kernelRadius.is_none())
+        variant->kernelRadius = integerArgument(kernelRadius, "kernel_radius", 1, maxTransformStep);
+    if (!reconstructRadius.is_none())
+        variant->reconstructRadius = integerArgument(reconstructRadius, "reconstruct_radius", 0, maxTransformStep);
+    variant->optimize = optimize;
+    variant->progressive = progressive;
+    if (!chroma.is_none()) {
+        const QString value = text(chroma);
+        if (PyBool_Check(chroma.ptr()) || (value != QLatin1String("420") && value != QLatin1String("444")))
+            valueError(QStringLiteral("chroma must be 420 or 444, not '%1'").arg(value));
+        variant->chroma444 = value == QLatin1String("444");
+    }
+    const QString invalid = checkHybridVariant(*variant);
+    if (!invalid.isEmpty())
+        valueError(invalid);
+    return true;
+}
+
 py::object compress(const py::handle &imageObject, const py::handle &qualityObject,
-                    const py::handle &weightsObject, bool decoded)
+                    const py::handle &weightsObject, bool decoded, const py::handle &stepObject,
+                    const py::handle &kernelRadiusObject, const py::handle &reconstructRadiusObject, bool optimize,
+                    bool progressive, const py::handle &chromaObject)
 {
     const int quality = integerArgument(qualityObject, "quality", 0, 100);
+    HybridVariant variant;
+    const bool isVariant = variantArguments(stepObject, kernelRadiusObject, reconstructRadiusObject, optimize,
+                                            progressive, chromaObject, &variant);
     WeightsArgument weights = weightsArgument(weightsObject);
     const ImageArgument source = imageArgument(imageObject, "image");
     const int width = source.image.width();
@@ -333,10 +367,21 @@ py::object compress(const py::handle &imageObject, const py::handle &qualityObje
     {
         py::gil_scoped_release release;
         weights.load();
-        if (hybridWeightsSuffice(weights.table, width, height, &error, weights.fileName)) {
-            data = encodeHybridJpeg(source.image, quality, &error);
-            if (decoded && !data.isEmpty())
-                expanded = decodeHybridJpeg(data, width, height, weights.table, &error);
+        if (!isVariant) {
+            if (hybridWeightsSuffice(weights.table, width, height, &error, weights.fileName)) {
+                data = encodeHybridJpeg(source.image, quality, &error);
+                if (decoded && !data.isEmpty())
+                    expanded = decodeHybridJpeg(data, width, height, weights.table, &error);
+            }
+        } else {
+            const int needed = requiredWeightCount(width, height, variant.step, variant.reconstructRadius);
+            if (weights.table.size() < needed)
+                error = shortWeightsTableMessage(weights.fileName, weights.table.size(), needed, variant.step,
+                                                 variant.reconstructRadius);
+            else if (decoded)
+                expanded = compressHybridVariant(source.image, quality, variant, weights.table, &data, &error);
+            else
+                data = encodeHybridVariant(source.image, quality, variant, weights.table, &error);
         }
     }
     if (data.isEmpty() || (decoded && expanded.isNull()))
@@ -382,7 +427,11 @@ py::array decompress(const py::handle &dataObject, const py::handle &weightsObje
         QTemporaryFile file(QDir::tempPath() + QStringLiteral("/veltrano-XXXXXX.jpg"));
         if (!file.open() || file.write(data) != data.size() || !file.flush())
             throw FileError(QStringLiteral("cannot write a temporary file for the data: %1").arg(file.errorString()));
-        image = decompressHybrid(file.fileName(), weights.table, &error, weights.fileName);
+        // A variant file records its weights; a classic one needs the table.
+        if (isHybridVariantFile(file.fileName()))
+            image = decompressHybridVariant(file.fileName(), &error);
+        else
+            image = decompressHybrid(file.fileName(), weights.table, &error, weights.fileName);
         error.replace(QDir::toNativeSeparators(file.fileName()), QStringLiteral("the data"));
     }
     if (image.isNull())
@@ -678,21 +727,32 @@ an array's shape -- or the string "WIDTHxHEIGHT". The result has shape
 (height, width, 3). As `ftjpeg inverse --size WxH --step STEP --radius RADIUS`.)");
 
     m.def("compress", &compress, py::arg("image"), py::arg("quality") = 70, py::arg("weights") = py::none(),
-          py::arg("decoded") = false,
-          R"(compress(image, quality=70, weights=None, decoded=False) -> bytes or (bytes, numpy.ndarray)
+          py::arg("decoded") = false, py::kw_only(), py::arg("step") = py::none(),
+          py::arg("kernel_radius") = py::none(), py::arg("reconstruct_radius") = py::none(),
+          py::arg("optimize") = false, py::arg("progressive") = false, py::arg("chroma") = py::none(),
+          R"(compress(image, quality=70, weights=None, decoded=False, *, step=None, kernel_radius=None,
+         reconstruct_radius=None, optimize=False, progressive=False, chroma=None)
+    -> bytes or (bytes, numpy.ndarray)
 
 The hybrid JPEG file of `image`, the component image stored as JPEG at
 `quality` (0 to 100): exactly the bytes `ftjpeg compress --quality QUALITY`
 writes for the same pixels. With decoded=True, also the image decoded back
 at the size of `image`, as `ftjpeg compress --decoded` writes it; the weights
 serve that decoding (the table must be long enough in any case, as for
-ftjpeg).)");
+ftjpeg).
+
+Any of the keyword-only options makes a hybrid variant file instead, as
+ftjpeg compress --step, --kernel-radius, --reconstruct-radius, --optimize,
+--progressive and --chroma 420|444 do: it records the source size, its
+parameters and the weight entries it uses, and decompress() decodes it to
+the source size without any weights.)");
 
     m.def("decompress", &decompress, py::arg("data"), py::arg("weights") = py::none(),
           R"(decompress(data, weights=None) -> numpy.ndarray
 
 Decodes a hybrid JPEG file (its bytes) to twice its component size, as
-`ftjpeg decompress` does. Raises ValueError for data that is not a hybrid
+`ftjpeg decompress` does; a variant file to its source size, with the
+weights it records (`weights` is then not used). Raises ValueError for data that is not a hybrid
 file or cannot be decoded.)");
 
     m.def("read_weights", &readWeights, py::arg("path"),

@@ -85,6 +85,19 @@ def test_same_files_and_pixels_as_ftjpeg(kind, tmp_path, weights_file):
     table = [float(line) for line in weights_file.read_text().split()]
     assert np.array_equal(veltrano.decompress(bytearray(data), weights=table), load(tmp_path / "u.png"))
 
+    # A variant file, which records its weights.
+    assert ftjpeg("compress", source, tmp_path / "v.jpg", "--quality", 60, "--weights", weights_file, "--step", 3,
+                  "--kernel-radius", 3, "--reconstruct-radius", 2, "--optimize", "--progressive", "--chroma", 444,
+                  "--decoded", tmp_path / "vd.png").returncode == 0
+    variant, decoded = veltrano.compress(image, 60, weights_file, True, step=3, kernel_radius=3, reconstruct_radius=2,
+                                         optimize=True, progressive=True, chroma=444)
+    assert variant == (tmp_path / "v.jpg").read_bytes()
+    assert np.array_equal(decoded, load(tmp_path / "vd.png"))
+    assert ftjpeg("decompress", tmp_path / "v.jpg", tmp_path / "vu.png").returncode == 0
+    assert np.array_equal(veltrano.decompress(variant, weights=[]), load(tmp_path / "vu.png"))
+    assert veltrano.compress(image, optimize=True) == veltrano.compress(image, step=2, kernel_radius=2,
+                                                                        reconstruct_radius=1, optimize=True)
+
     assert ftjpeg("direct", source, tmp_path / "c.png", "--step", 3, "--radius", 4).returncode == 0
     components = veltrano.direct(image, step=3, radius=4)
     assert np.array_equal(components, load(tmp_path / "c.png"))
@@ -192,6 +205,12 @@ def test_bad_inputs_raise_ftjpeg_messages(tmp_path, weights_file):
         (lambda: veltrano.read_weights(tmp_path / "missing.txt"), OSError,
          ftjpeg_message("compress", source, out, "--weights", tmp_path / "missing.txt")),
         (lambda: veltrano.rd([source], jobs=0), ValueError, ftjpeg_message("rd", source, "--jobs", 0)),
+        (lambda: veltrano.compress(image, chroma="422"), ValueError,
+         ftjpeg_message("compress", source, out, "--chroma", 422)),
+        (lambda: veltrano.compress(image, reconstruct_radius=-1), ValueError,
+         ftjpeg_message("compress", source, out, "--reconstruct-radius", -1).replace("reconstruct-", "reconstruct_")),
+        (lambda: veltrano.compress(image, step=4, reconstruct_radius=132), ValueError,
+         ftjpeg_message("compress", source, out, "--step", 4, "--reconstruct-radius", 132)),
         (lambda: veltrano.rd([source], schemes=["jpeg", "png"]), ValueError,
          ftjpeg_message("rd", source, "--schemes", "jpeg,png")),
         (lambda: veltrano.rd([source], schemes="hybrid,hybrid"), ValueError,
