@@ -34,6 +34,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <limits>
 #include <stdexcept>
 #include <utility>
@@ -672,6 +673,23 @@ py::object rd(const py::handle &imagesObject, const py::handle &schemesObject, c
     return pandas.attr("DataFrame")(points, py::arg("columns") = names);
 }
 
+// Qt's handler of messages before the module's.
+QtMessageHandler previousMessageHandler = nullptr;
+
+// Qt's image plugins report problems of the data they read as warnings on
+// standard error (libjpeg's "Corrupt JPEG data ..."); the module reports
+// every failure as an exception with the reason, so only critical and fatal
+// messages are passed on.
+void quietMessageHandler(QtMsgType type, const QMessageLogContext &context, const QString &message)
+{
+    if (type != QtCriticalMsg && type != QtFatalMsg)
+        return;
+    if (previousMessageHandler)
+        previousMessageHandler(type, context, message);
+    else
+        std::fprintf(stderr, "%s\n", qPrintable(message));
+}
+
 } // namespace
 
 PYBIND11_MODULE(veltrano, m)
@@ -694,12 +712,15 @@ writes, default_weights()), the path of a weights file (one number per line,
 as weights_out.txt), or a sequence of numbers (as float32).
 
 Bad arguments raise ValueError with the message ftjpeg gives, files that
-cannot be read OSError. Long calls release the GIL, so threads run in
-parallel.)";
+cannot be read OSError; Qt's warnings (those of its image plugins about the
+data they read) are not printed. Long calls release the GIL, so threads run
+in parallel.)";
 
     // Each docstring starts with the signature in Python's terms.
     py::options options;
     options.disable_function_signatures();
+
+    previousMessageHandler = qInstallMessageHandler(&quietMessageHandler);
 
     py::register_exception_translator([](std::exception_ptr pointer) {
         try {

@@ -183,7 +183,7 @@ def test_study_equals_ftjpeg_rd(tmp_path, weights_file):
     assert bd == pytest.approx(float(summary["bd_rate_percent"]), abs=1e-6)
 
 
-def test_bad_inputs_raise_ftjpeg_messages(tmp_path, weights_file):
+def test_bad_inputs_raise_ftjpeg_messages(tmp_path, weights_file, capfd):
     image = photo("chelsea.png")
     source = os.path.join(PHOTOS, "chelsea.png")
     out = tmp_path / "x.jpg"
@@ -262,6 +262,11 @@ def test_bad_inputs_raise_ftjpeg_messages(tmp_path, weights_file):
                         (lambda: veltrano.bd_rate([1, 2], [30], [1, 2], [30, 31]), "same length")):
         with pytest.raises(ValueError, match=match):
             call()
+    # The reasons are in the exceptions; libjpeg's warnings are not printed.
+    capfd.readouterr()
+    with pytest.raises(ValueError, match="Unable to read image data"):
+        veltrano.decompress(data[:20] + bytes(3000))
+    assert capfd.readouterr().err == ""
     with pytest.warns(RuntimeWarning, match="missing.png"):
         assert len(veltrano.rd([str(tmp_path / "missing.png")])) == 0
 
