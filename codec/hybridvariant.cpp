@@ -12,6 +12,7 @@
 #include <QFile>
 #include <QImageReader>
 
+#include <algorithm>
 #include <cmath>
 #include <csetjmp>
 #include <cstdio>
@@ -173,6 +174,99 @@ QByteArray readWholeFile(const QString &fileName, QString *error)
 
 } // namespace
 
+namespace {
+
+struct Term
+{
+    int node;
+    float weight;
+};
+
+// The terms of one output row or column, as the inverse transform builds
+// them: j within the radius and the output, multiples of step only, node
+// index clamped to the last component.
+std::vector<Term> termsOf(int position, int size, int nodes, int step, int radius, const QList<float> &weights)
+{
+    std::vector<Term> terms;
+    const float scale = static_cast<float>(20.0 / step);
+    for (int j = std::max(position - radius, 0); j <= std::min(position + radius, size - 1); ++j) {
+        if (j % step != 0)
+            continue;
+        const float product = float(std::abs(position - j)) * scale;
+        terms.push_back({std::min(j / step, nodes - 1), weights.at(int(std::ceil(double(product))))});
+    }
+    return terms;
+}
+
+uint clampedChannel(float colourSum, float weightSum)
+{
+    if (weightSum == 0.0f)
+        return 0;
+    const float quotient = colourSum / weightSum;
+    if (std::isnan(quotient) || quotient < 1.0f)
+        return 0;
+    if (quotient >= 255.0f)
+        return 255;
+    return uint(int(quotient));
+}
+
+QImage expandClamped(const QImage &components, int width, int height, int step, int radius,
+                     const QList<float> &weights)
+{
+    const QImage nodes = components.convertToFormat(QImage::Format_ARGB32);
+    QImage output(width, height, QImage::Format_ARGB32);
+    if (nodes.isNull() || output.isNull())
+        return QImage();
+    std::vector<std::vector<Term>> columns(static_cast<std::size_t>(width));
+    for (int x = 0; x < width; ++x)
+        columns[std::size_t(x)] = termsOf(x, width, nodes.width(), step, radius, weights);
+    for (int y = 0; y < height; ++y) {
+        const std::vector<Term> rows = termsOf(y, height, nodes.height(), step, radius, weights);
+        QRgb *out = reinterpret_cast<QRgb *>(output.scanLine(y));
+        for (int x = 0; x < width; ++x) {
+            float red = 0.0f;
+            float green = 0.0f;
+            float blue = 0.0f;
+            float weight = 0.0f;
+            for (const Term &row : rows) {
+                const QRgb *line = reinterpret_cast<const QRgb *>(nodes.constScanLine(row.node));
+                for (const Term &column : columns[std::size_t(x)]) {
+                    const float s = row.weight * column.weight;
+                    const QRgb pixel = line[column.node];
+                    red = red + float(qRed(pixel)) * s;
+                    green = green + float(qGreen(pixel)) * s;
+                    blue = blue + float(qBlue(pixel)) * s;
+                    weight = weight + s;
+                }
+            }
+            out[x] = 0xFF000000u | (clampedChannel(red, weight) << 16) | (clampedChannel(green, weight) << 8)
+                | clampedChannel(blue, weight);
+        }
+    }
+    return output;
+}
+
+} // namespace
+
+QImage expandHybridVariant(const QImage &components, int width, int height, int step, int radius, bool clamp,
+                           const QList<float> &weights, QString *error)
+{
+    if (!clamp)
+        return inverseFTransform(components, width, height, step, radius, weights, error);
+    // The same checks as the inverse transform's, then the clamped pass.
+    const QImage probe = components.isNull() || width < 1 || height < 1 || step < 1 || step > maxTransformStep
+            || radius < 0 || weights.size() < requiredWeightCount(width, height, step, radius)
+        ? inverseFTransform(components, width, height, step, radius, weights, error)
+        : QImage(1, 1, QImage::Format_ARGB32);
+    if (probe.isNull())
+        return QImage();
+    const QImage output = expandClamped(components, width, height, step, std::min(radius, std::max(width, height) - 1),
+                                        weights);
+    if (output.isNull() && error)
+        *error = QStringLiteral("cannot allocate an image of %1x%2 pixels").arg(width).arg(height);
+    return output;
+}
+
 QString checkHybridVariant(const HybridVariant &variant)
 {
     if (variant.step < 1 || variant.step > maxTransformStep)
@@ -225,7 +319,7 @@ QByteArray encodeHybridVariant(const QImage &source, int quality, const HybridVa
     segment.reconstructRadius = variant.reconstructRadius;
     segment.quality = quality;
     segment.flags = (variant.optimize ? VariantOptimized : 0) | (variant.progressive ? VariantProgressive : 0)
-        | (variant.chroma444 ? VariantChroma444 : 0);
+        | (variant.chroma444 ? VariantChroma444 : 0) | (variant.clamp ? VariantClamp : 0);
     for (int index : indexes) {
         if (index >= weights.size())
             return failBytes(error, QStringLiteral("the weights table has %1 entries, but step %2 and radius %3 "
@@ -307,17 +401,18 @@ QImage compressHybridVariant(const QImage &source, int quality, const HybridVari
         return QImage();
     if (data)
         *data = bytes;
-    return withFixedResolution(inverseFTransform(components, source.width(), source.height(), variant.step,
-                                                 variant.reconstructRadius, weights, error));
+    return withFixedResolution(expandHybridVariant(components, source.width(), source.height(), variant.step,
+                                                   variant.reconstructRadius, variant.clamp, weights, error));
 }
 
 namespace {
 
 QImage expandVariant(const VariantSegment &segment, const QImage &components, QString *error)
 {
-    return withFixedResolution(inverseFTransform(components, segment.sourceWidth, segment.sourceHeight,
-                                                 segment.step, segment.reconstructRadius,
-                                                 tableFromEntries(segment), error));
+    return withFixedResolution(expandHybridVariant(components, segment.sourceWidth, segment.sourceHeight,
+                                                   segment.step, segment.reconstructRadius,
+                                                   (segment.flags & VariantClamp) != 0, tableFromEntries(segment),
+                                                   error));
 }
 
 } // namespace

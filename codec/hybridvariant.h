@@ -20,6 +20,9 @@ struct HybridVariant
     bool optimize = false;    // optimized Huffman tables
     bool progressive = false; // progressive scans
     bool chroma444 = false;   // full-resolution chroma instead of 4:2:0
+    // Expanded channels clamped to 0 .. 255 instead of keeping their low 8
+    // bits, so that weights with negative lobes (sharpening) do not wrap.
+    bool clamp = false;
 };
 
 // The largest reconstruction radius a variant takes, in node spacings: the
@@ -45,6 +48,14 @@ QByteArray encodeHybridVariant(const QImage &source, int quality, const HybridVa
 // gives. *data receives the file's bytes.
 QImage compressHybridVariant(const QImage &source, int quality, const HybridVariant &variant,
                              const QList<float> &weights, QByteArray *data, QString *error = nullptr);
+
+// The expansion of a variant's components to width x height: the inverse
+// F-transform with the variant's step and radius and the table, its
+// channels clamped when the variant says so (the same accumulation, the
+// truncated quotient limited to 0 .. 255, a weight sum of 0 or a NaN
+// quotient giving 0). A null image, with *error set, as inverseFTransform.
+QImage expandHybridVariant(const QImage &components, int width, int height, int step, int radius, bool clamp,
+                           const QList<float> &weights, QString *error = nullptr);
 
 // Decodes the bytes of a variant file to its source size with the weights its
 // segment records. A null image, with *error set, when the segment is

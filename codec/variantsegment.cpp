@@ -16,7 +16,7 @@ constexpr int identifierLength = int(sizeof(variantSegmentIdentifier)); // with 
 // Identifier, version, five 32-bit fields, quality, flags, entry count.
 constexpr int fixedPayloadLength = identifierLength + 1 + 5 * 4 + 1 + 1 + 2;
 constexpr int entryLength = 8;
-constexpr int knownFlags = VariantOptimized | VariantProgressive | VariantChroma444;
+constexpr int knownFlags = VariantOptimized | VariantProgressive | VariantChroma444 | VariantClamp;
 
 void putU32(QByteArray &out, quint32 value)
 {

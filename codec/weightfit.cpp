@@ -1,5 +1,6 @@
 #include "weightfit.h"
 
+#include "hybridvariant.h"
 #include "inversetransform.h"
 #include "variantsegment.h"
 
@@ -30,14 +31,14 @@ double squaredError(const QImage &a, const QImage &b)
 } // namespace
 
 double reconstructionMse(const QList<WeightFitSample> &samples, int step, int radius, const QList<float> &weights,
-                         QString *error)
+                         QString *error, bool clamp)
 {
     double sum = 0;
     double count = 0;
     for (const WeightFitSample &sample : samples) {
         const QImage target = sample.target.convertToFormat(QImage::Format_RGB32);
-        const QImage expanded =
-            inverseFTransform(sample.components, target.width(), target.height(), step, radius, weights, error);
+        const QImage expanded = expandHybridVariant(sample.components, target.width(), target.height(), step, radius,
+                                                    clamp, weights, error);
         if (expanded.isNull())
             return -1;
         sum += squaredError(expanded, target);
@@ -47,7 +48,7 @@ double reconstructionMse(const QList<WeightFitSample> &samples, int step, int ra
 }
 
 WeightFitResult fitReconstructionWeights(const QList<WeightFitSample> &samples, int step, int radius,
-                                         const QList<float> &start, int maxEvaluations, QString *error)
+                                         const QList<float> &start, int maxEvaluations, QString *error, bool clamp)
 {
     WeightFitResult result;
     result.weights = start;
@@ -63,7 +64,7 @@ WeightFitResult fitReconstructionWeights(const QList<WeightFitSample> &samples, 
     for (const WeightFitSample &sample : samples)
         prepared.append({sample.components, sample.target.convertToFormat(QImage::Format_RGB32)});
 
-    result.startMse = reconstructionMse(prepared, step, radius, start, error);
+    result.startMse = reconstructionMse(prepared, step, radius, start, error, clamp);
     result.fittedMse = result.startMse;
     result.evaluations = 1;
     if (result.startMse < 0)
@@ -111,7 +112,7 @@ WeightFitResult fitReconstructionWeights(const QList<WeightFitSample> &samples, 
     double bestMse = result.startMse;
     auto evaluate = [&](const QList<float> &table) {
         ++result.evaluations;
-        const double value = reconstructionMse(prepared, step, radius, table, nullptr);
+        const double value = reconstructionMse(prepared, step, radius, table, nullptr, clamp);
         return value < 0 ? HUGE_VAL : value;
     };
     while (delta >= smallest && result.evaluations < maxEvaluations && !free.isEmpty()) {

@@ -25,10 +25,11 @@ struct WeightFitResult
 
 // The mean squared error over every pixel and colour channel of the samples
 // (pooled: larger images weigh more) of their expansions by the inverse
-// transform with the table, exactly as a decoder computes them. Negative,
+// transform with the table, exactly as a decoder computes them (clamped, as
+// expandHybridVariant does, when clamp is set). Negative,
 // with *error set, when an expansion fails (a table too short for it).
 double reconstructionMse(const QList<WeightFitSample> &samples, int step, int radius, const QList<float> &weights,
-                         QString *error = nullptr);
+                         QString *error = nullptr, bool clamp = false);
 
 // The reconstruction weights that minimise reconstructionMse over the
 // samples, starting from the given table. The expansion is a normalised
@@ -41,8 +42,9 @@ double reconstructionMse(const QList<WeightFitSample> &samples, int step, int ra
 // distance keeps its start value. Only strict improvements are taken, so the result never has a
 // higher error than the start table. Stops when the step falls below 1e-5 of
 // the largest start weight or after maxEvaluations expansions of the corpus.
+// With clamp, the expansions clamp their channels as a clamped variant does.
 WeightFitResult fitReconstructionWeights(const QList<WeightFitSample> &samples, int step, int radius,
                                          const QList<float> &start, int maxEvaluations = 1500,
-                                         QString *error = nullptr);
+                                         QString *error = nullptr, bool clamp = false);
 
 #endif // WEIGHTFIT_H

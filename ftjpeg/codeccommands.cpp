@@ -246,7 +246,7 @@ int runCompress(const QStringList &arguments)
         QStringLiteral("Writes the hybrid JPEG file of IN: its component image (node spacing 2, kernel radius 2) "
                        "as a JPEG at the given quality, marked as hybrid. Prints the file's bits per pixel "
                        "relative to IN. Any of --step, --kernel-radius, --reconstruct-radius, --optimize, "
-                       "--progressive and --chroma makes a variant file instead, which records the source size, "
+                       "--progressive, --chroma and --clamp makes a variant file instead, which records the source size, "
                        "its parameters and weights, and decodes without a weights file."));
     parser.addPositional(QStringLiteral("IN"), QStringLiteral("The image to compress."));
     parser.addPositional(QStringLiteral("OUT.jpg"), QStringLiteral("The hybrid JPEG file to write."));

@@ -151,7 +151,7 @@ int runFitWeights(const QStringList &arguments)
     }
 
     const WeightFitResult result =
-        fitReconstructionWeights(fitted, variant.step, variant.reconstructRadius, start, 1500, &error);
+        fitReconstructionWeights(fitted, variant.step, variant.reconstructRadius, start, 1500, &error, variant.clamp);
     if (result.startMse < 0)
         return failure(error);
     QByteArray text;
@@ -167,9 +167,10 @@ int runFitWeights(const QStringList &arguments)
                 qPrintable(displayName(weightsFile)), qPrintable(decibels(fittedPsnr)), fittedPsnr - startPsnr,
                 result.evaluations);
     if (!held.isEmpty()) {
-        const double before = psnrOf(reconstructionMse(held, variant.step, variant.reconstructRadius, start));
-        const double after =
-            psnrOf(reconstructionMse(held, variant.step, variant.reconstructRadius, result.weights));
+        const double before =
+            psnrOf(reconstructionMse(held, variant.step, variant.reconstructRadius, start, nullptr, variant.clamp));
+        const double after = psnrOf(
+            reconstructionMse(held, variant.step, variant.reconstructRadius, result.weights, nullptr, variant.clamp));
         std::printf("held out %d image%s: PSNR %s with %s, %s fitted (%+.3f dB)\n", int(held.size()),
                     held.size() == 1 ? "" : "s", qPrintable(decibels(before)), qPrintable(displayName(weightsFile)),
                     qPrintable(decibels(after)), after - before);

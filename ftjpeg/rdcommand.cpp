@@ -12,6 +12,7 @@
 #include "rdprogress.h"
 #include "rdrunner.h"
 #include "rdscheme.h"
+#include "rdvariantscheme.h"
 #include "rdsummary.h"
 #include "weightsfile.h"
 #include "workdirgenerator.h"
@@ -142,6 +143,12 @@ int runRd(const QStringList &arguments)
                          QStringLiteral("Comma-separated schemes to measure, in this order (default all: %1).")
                              .arg(rdStandardSchemeNames().join(QLatin1Char(','))),
                          QStringLiteral("LIST"));
+    const QCommandLineOption hybridOption =
+        parser.addOption(QStringLiteral("hybrid"),
+                         QStringLiteral("Add a hybrid variant as a scheme named hybrid:SPEC (repeatable); SPEC is "
+                                        "comma-separated step=H, kradius=N, rradius=R, weights=FILE, "
+                                        "chroma=420|444, optimize, progressive, clamp."),
+                         QStringLiteral("SPEC"));
     const QCommandLineOption keepOption =
         parser.addOption(QStringLiteral("keep"),
                          QStringLiteral("Keep every encoded file as DIR/<image stem>/<scheme>_<setting>."
@@ -159,8 +166,9 @@ int runRd(const QStringList &arguments)
 
     if (parser.isSet(mergeOption)) {
         if (parser.isSet(jobsOption) || parser.isSet(shardOption) || parser.isSet(weightsOption)
-            || parser.isSet(schemesOption) || parser.isSet(keepOption))
-            return parser.usageError(QStringLiteral("--merge takes no --jobs, --shard, --weights, --schemes or --keep"));
+            || parser.isSet(schemesOption) || parser.isSet(keepOption) || parser.isSet(hybridOption))
+            return parser.usageError(
+                QStringLiteral("--merge takes no --jobs, --shard, --weights, --schemes, --hybrid or --keep"));
         QVector<RdStudy> parts;
         RdOutputFolder folder(outDirectory);
         QString lockError;
@@ -205,6 +213,16 @@ int runRd(const QStringList &arguments)
     QString schemeError;
     if (!selectRdSchemes(schemeNames, QList<float>(), &schemes, &schemeError))
         return parser.usageError(QStringLiteral("--schemes: %1").arg(schemeError));
+    QVector<RdVariantSpec> variants;
+    for (const QString &spec : parser.values(hybridOption)) {
+        RdVariantSpec variant;
+        if (!parseRdVariantSpec(spec, &variant, &schemeError))
+            return parser.usageError(QStringLiteral("--hybrid: %1").arg(schemeError));
+        for (const RdVariantSpec &other : variants)
+            if (other.name == variant.name)
+                return parser.usageError(QStringLiteral("--hybrid: scheme '%1' is given twice").arg(variant.name));
+        variants.append(variant);
+    }
     if (parser.isSet(keepOption) && parser.value(keepOption).isEmpty())
         return parser.usageError(QStringLiteral("--keep needs a folder"));
 
@@ -245,6 +263,15 @@ int runRd(const QStringList &arguments)
         return failure(error);
 
     selectRdSchemes(schemeNames, weights, &schemes, &schemeError);
+    for (const RdVariantSpec &variant : variants) {
+        QList<float> table = weights;
+        if (!variant.weightsFile.isEmpty()) {
+            table.clear();
+            if (!loadWeightsTable(variant.weightsFile, table, &error))
+                return failure(error);
+        }
+        schemes.append(rdVariantScheme(variant, table));
+    }
     RdRunner runner(inputs, schemes, jobs);
     if (parser.isSet(keepOption))
         runner.setKeepDirectory(parser.value(keepOption));

@@ -39,6 +39,7 @@ public:
 
     bool isSet(const QCommandLineOption &option) const { return m_parser.isSet(option); }
     QString value(const QCommandLineOption &option) const { return m_parser.value(option); }
+    QStringList values(const QCommandLineOption &option) const { return m_parser.values(option); }
     QStringList positional() const { return m_parser.positionalArguments(); }
     const QString &program() const { return m_program; }
 

@@ -38,13 +38,16 @@ VariantOptions::VariantOptions(SubcommandParser &parser)
     , chroma(parser.addOption(QStringLiteral("chroma"),
                               QStringLiteral("Chroma sampling of a variant: 420 (default) or 444."),
                               QStringLiteral("420|444")))
+    , clamp(parser.addOption(QStringLiteral("clamp"),
+                             QStringLiteral("Variant whose expanded channels are clamped to 0..255 instead of "
+                                            "keeping their low 8 bits.")))
 {
 }
 
 bool VariantOptions::requested(const SubcommandParser &parser) const
 {
     return parser.isSet(step) || parser.isSet(kernelRadius) || parser.isSet(reconstructRadius)
-        || parser.isSet(optimize) || parser.isSet(progressive) || parser.isSet(chroma);
+        || parser.isSet(optimize) || parser.isSet(progressive) || parser.isSet(chroma) || parser.isSet(clamp);
 }
 
 bool VariantOptions::read(const SubcommandParser &parser, HybridVariant *variant, int *status) const
@@ -56,6 +59,7 @@ bool VariantOptions::read(const SubcommandParser &parser, HybridVariant *variant
         return false;
     result.optimize = parser.isSet(optimize);
     result.progressive = parser.isSet(progressive);
+    result.clamp = parser.isSet(clamp);
     if (parser.isSet(chroma)) {
         const QString value = parser.value(chroma);
         if (value != QLatin1String("420") && value != QLatin1String("444")) {
@@ -122,6 +126,8 @@ bool describeVariantFile(const QString &fileName, QString *description, QString 
         coding << QStringLiteral("optimized");
     if (segment.flags & VariantProgressive)
         coding << QStringLiteral("progressive");
+    if (segment.flags & VariantClamp)
+        coding << QStringLiteral("clamped");
     *description = QStringLiteral("hybrid JPEG variant, %1x%2 components, decodes to %3x%4 (step %5, kernel "
                                   "radius %6, reconstruction radius %7, %8 weights, quality %9, %10)")
                        .arg(segment.sourceWidth / segment.step)

@@ -11,7 +11,7 @@ class SubcommandParser;
 
 // The options of ftjpeg compress that make a variant file instead of the
 // classic one: --step, --kernel-radius, --reconstruct-radius, --optimize,
-// --progressive and --chroma, added to the parser on construction.
+// --progressive, --chroma and --clamp, added to the parser on construction.
 struct VariantOptions
 {
     explicit VariantOptions(SubcommandParser &parser);
@@ -26,6 +26,7 @@ struct VariantOptions
     QCommandLineOption optimize;
     QCommandLineOption progressive;
     QCommandLineOption chroma;
+    QCommandLineOption clamp;
 };
 
 // ftjpeg compress for a variant: writes the variant file of input to

@@ -7,6 +7,9 @@
 #include "hybridjpeg.h"
 #include "hybridvariant.h"
 #include "kernel.h"
+#include "rdcompare.h"
+#include "rdoutput.h"
+#include "rdsummary.h"
 #include "referencetransforms.h"
 #include "testsupport.h"
 #include "weightfit.h"
@@ -14,6 +17,7 @@
 #include <QtEndian>
 #include <QtTest>
 
+#include <algorithm>
 #include <cmath>
 
 using namespace commandtest;
@@ -45,6 +49,42 @@ int segmentPayload(const QByteArray &file)
     return at < 4 || uchar(file.at(at - 3)) != 0xE9 ? -1 : at;
 }
 
+// The inverse transform's accumulation, as the reference does it, with the
+// truncated quotient clamped to 0 .. 255 instead of taking its low 8 bits.
+QImage referenceClampedExpansion(const QImage &components, int width, int height, int step, int radius,
+                                 const QList<float> &weights)
+{
+    const float q = float(20.0 / step);
+    auto clampChannel = [](float sum, float weight) {
+        const float quotient = sum / weight;
+        return weight == 0.0f || !(quotient >= 1.0f) ? 0 : quotient >= 255.0f ? 255 : int(quotient);
+    };
+    QImage result(width, height, QImage::Format_ARGB32);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            float red = 0, green = 0, blue = 0, weight = 0;
+            for (int j = std::max(0, y - radius); j <= std::min(height - 1, y + radius); ++j) {
+                if (j % step != 0)
+                    continue;
+                const float rowWeight = weights.at(int(std::ceil(float(std::abs(y - j)) * q)));
+                for (int k = std::max(0, x - radius); k <= std::min(width - 1, x + radius); ++k) {
+                    if (k % step != 0)
+                        continue;
+                    const float s = rowWeight * weights.at(int(std::ceil(float(std::abs(x - k)) * q)));
+                    const QRgb pixel = components.pixel(std::min(k / step, components.width() - 1),
+                                                        std::min(j / step, components.height() - 1));
+                    red = red + float(qRed(pixel)) * s;
+                    green = green + float(qGreen(pixel)) * s;
+                    blue = blue + float(qBlue(pixel)) * s;
+                    weight = weight + s;
+                }
+            }
+            result.setPixel(x, y, qRgb(clampChannel(red, weight), clampChannel(green, weight),
+                                       clampChannel(blue, weight)));
+        }
+    return result;
+}
+
 void putU32(QByteArray &file, int offset, quint32 value)
 {
     qToBigEndian(value, file.data() + offset);
@@ -64,6 +104,8 @@ private slots:
     void damagedSegmentsAreRefused_data();
     void damagedSegmentsAreRefused();
     void fitRecoversAKnownOptimumAndNeverRaisesTheError();
+    void studyMeasuresVariantsAsTheirFiles();
+    void comparisonBelowTheCrossover();
 };
 
 void TestHybridVariant::variantsRoundTripAtTheSourceSize_data()
@@ -82,6 +124,8 @@ void TestHybridVariant::variantsRoundTripAtTheSourceSize_data()
                        "--progressive"} << 3 << 4 << 7 << 3;
     QTest::newRow("step 5, kernel 1, radius 0: nearest node") << "chelsea.png" << QRect(3, 3, 103, 77)
         << QStringList{"--step", "5", "--kernel-radius", "1", "--reconstruct-radius", "0"} << 5 << 1 << 0 << 3;
+    QTest::newRow("radius 3, clamped") << "astronaut.png" << QRect(100, 200, 97, 71)
+        << QStringList{"--reconstruct-radius", "3", "--clamp"} << 2 << 2 << 3 << 3;
     QTest::newRow("grey photograph, one channel") << "camera.png" << QRect(0, 0, 255, 129)
         << QStringList{"--chroma", "420"} << 2 << 2 << 1 << 1;
 }
@@ -125,8 +169,14 @@ void TestHybridVariant::variantsRoundTripAtTheSourceSize()
         exact = exact.convertToFormat(QImage::Format_Grayscale8);
     if (!options.contains(QStringLiteral("444")))
         QCOMPARE(firstPixelDifference(components, QImage::fromData(encodeJpeg(exact, 60))), QString());
-    const QImage expected =
-        referenceInverseFTransform(components, source.width(), source.height(), step, radius, slopedTable());
+    const bool clamped = options.contains(QStringLiteral("--clamp"));
+    const QImage expected = clamped
+        ? referenceClampedExpansion(components, source.width(), source.height(), step, radius, slopedTable())
+        : referenceInverseFTransform(components, source.width(), source.height(), step, radius, slopedTable());
+    // The table's negative entries overshoot: clamping is not wrapping.
+    if (clamped)
+        QVERIFY(firstPixelDifference(expected, referenceInverseFTransform(components, source.width(),
+                                                   source.height(), step, radius, slopedTable())) != QString());
 
     // No weights file is needed to decode the file, by ftjpeg or the codec.
     QVERIFY(QFile::remove(QStringLiteral("table.txt")));
@@ -332,6 +382,61 @@ void TestHybridVariant::fitRecoversAKnownOptimumAndNeverRaisesTheError()
     QVERIFY(!compressHybridVariant(a, 80, variant, start, &file).isNull());
     const QList<WeightFitSample> corpus{{QImage::fromData(file), a}};
     QVERIFY(reconstructionMse(corpus, 2, 3, written) < reconstructionMse(corpus, 2, 3, start));
+}
+
+void TestHybridVariant::studyMeasuresVariantsAsTheirFiles()
+{
+    ScratchDir scratch;
+    loadPhoto(QStringLiteral("chelsea.png")).copy(0, 0, 91, 67).save(QStringLiteral("a.png"));
+    QVERIFY(writeFileBytes(QStringLiteral("table.txt"), tableText(slopedTable())));
+    const QString spec = QStringLiteral("step=3,rradius=4,weights=%1,optimize,clamp").arg(scratch.filePath("table.txt"));
+    const ProcessResult run = runProcess(binPath(QStringLiteral("ftjpeg")),
+        {"rd", "a.png", "--schemes", "jpeg", "--hybrid", spec, "--keep", "kept", "--out", "out", "--jobs", "2"});
+    QCOMPARE(run.exitCode, 0);
+    RdStudy study;
+    QString error;
+    QVERIFY2(RdOutput::readStudy(QStringLiteral("out"), &study, &error), qPrintable(error));
+    const QString name = QStringLiteral("hybrid:step=3,rradius=4,weights=table.txt,optimize,clamp");
+    QCOMPARE(studySchemes(study), QStringList({"jpeg", name}));
+    int variantPoints = 0;
+    for (const RdPoint &point : study.images.value(0).points) {
+        if (point.scheme != name || point.quality % 25 != 0)
+            continue;
+        ++variantPoints;
+        // The kept file is what ftjpeg compress writes for the same variant.
+        const ProcessResult compress = runProcess(binPath(QStringLiteral("ftjpeg")),
+            {"compress", "a.png", "c.jpg", "--step", "3", "--reconstruct-radius", "4", "--optimize", "--clamp",
+             "--weights", "table.txt", "--quality", QString::number(point.quality)});
+        QCOMPARE(compress.exitCode, 0);
+        QCOMPARE(readFileBytes(point.file), readFileBytes(QStringLiteral("c.jpg")));
+        QCOMPARE(point.sizeBytes, qint64(readFileBytes(QStringLiteral("c.jpg")).size()));
+    }
+    QCOMPARE(variantPoints, 5);
+
+    const ProcessResult bad = runProcess(binPath(QStringLiteral("ftjpeg")), {"rd", "a.png", "--hybrid", "step=2,sharpen"});
+    QCOMPARE(bad.exitCode, 2);
+    QVERIFY2(bad.err.contains("--hybrid: 'sharpen' in 'step=2,sharpen' is not a variant key"), bad.err.constData());
+}
+
+void TestHybridVariant::comparisonBelowTheCrossover()
+{
+    // PSNR linear in log10(rate): the monotone cubic reproduces it exactly.
+    QVector<RateQualityPoint> anchor;
+    QVector<RateQualityPoint> half;
+    for (int i = 0; i <= 8; ++i) {
+        const double rate = std::pow(10.0, -1.0 + 0.25 * i);
+        anchor.append({rate, 30.0 + 10.0 * std::log10(rate)});
+        half.append({rate / 2, 30.0 + 10.0 * std::log10(rate)});
+    }
+    const RdComparison ahead = compareRateQuality(anchor, half);
+    QVERIFY(std::isnan(ahead.crossoverRate));
+    QVERIFY(std::fabs(ahead.belowRatePercent + 50.0) < 1e-9);
+    QVERIFY(std::fabs(ahead.whole.ratePercent + 50.0) < 1e-9);
+    QCOMPARE(ahead.testCeiling, 40.0);
+    // Behind from the start: no range below the crossover.
+    const RdComparison behind = compareRateQuality(half, anchor);
+    QCOMPARE(behind.crossoverRate, anchor.front().rate);
+    QVERIFY(std::isnan(behind.belowRatePercent));
 }
 
 QTEST_MAIN(TestHybridVariant)
