@@ -235,16 +235,29 @@ void PaneViewer::paint(int pane)
 {
     if (paneImage(pane).isNull())
         return;
-    ImagePyramid &pyramid = difference.at(pane) ? differencePyramid(pane) : cache[pane].picture;
-    double scale = 1;
-    const QImage &image = pyramid.levelFor(view.scale(), &scale);
-    if (image.isNull())
-        return;
+    const bool showDifference = difference.at(pane);
+    ImagePyramid &pyramid = showDifference ? differencePyramid(pane) : cache[pane].picture;
     QLabel *label = panes.at(pane);
     const QRect contents = label->contentsRect();
-    const QImage frame = renderPane(image, nullptr, scale, view.offset(), contents.size());
+    // Exposures (a tooltip, a menu) redraw the last frame as it is.
+    CachedImage &entry = cache[pane];
+    const qint64 originalKey = showDifference ? entry.differenceOriginalKey : 0;
+    if (entry.frame.size() != contents.size() || entry.frameKey != entry.key
+        || entry.frameOriginalKey != originalKey || entry.frameDifference != showDifference
+        || entry.frameScale != view.scale() || entry.frameOffset != view.offset()) {
+        double scale = 1;
+        const QImage &image = pyramid.levelFor(view.scale(), &scale);
+        if (image.isNull())
+            return;
+        entry.frame = renderPane(image, nullptr, scale, view.offset(), contents.size());
+        entry.frameKey = entry.key;
+        entry.frameOriginalKey = originalKey;
+        entry.frameDifference = showDifference;
+        entry.frameScale = view.scale();
+        entry.frameOffset = view.offset();
+    }
     QPainter painter(label);
-    painter.drawImage(contents.topLeft(), frame);
+    painter.drawImage(contents.topLeft(), entry.frame);
 }
 
 void PaneViewer::showContextMenu(int pane, const QPoint &labelPosition, const QPoint &globalPosition)

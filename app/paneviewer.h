@@ -46,6 +46,13 @@ private:
         qint64 differenceKey = 0;
         qint64 differenceOriginalKey = 0;
         ImagePyramid difference;
+        // The last frame drawn and what it was drawn from.
+        QImage frame;
+        qint64 frameKey = 0;
+        qint64 frameOriginalKey = 0;
+        bool frameDifference = false;
+        double frameScale = 0;
+        QPointF frameOffset;
     };
 
     void synchronise();
