@@ -8,6 +8,7 @@
 // Google Benchmark's own options (--benchmark_filter ...) work as usual.
 // Two helper modes serve bench/run.sh:
 //   transformbench --write-photo FILE MEGAPIXELS   writes the test photograph
+//                                                  (PPM when FILE ends in .ppm, else PNG)
 //   transformbench --compress IN OUT WEIGHTS       what `ftjpeg compress` does
 //                                                  (for a memory measurement)
 
@@ -430,7 +431,8 @@ int writePhoto(const QString &file, int mp)
 {
     const QImage photo = tiledPhoto(photoSize(mp));
     QString error;
-    if (photo.isNull() || !writeImageFile(file, photo, "png", -1, &error)) {
+    const QByteArray format = file.endsWith(QLatin1String(".ppm")) ? "ppm" : "png";
+    if (photo.isNull() || !writeImageFile(file, photo, format, -1, &error)) {
         std::fprintf(stderr, "transformbench: %s\n", qPrintable(error.isEmpty() ? QStringLiteral("no photo") : error));
         return 1;
     }

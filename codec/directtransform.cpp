@@ -51,31 +51,27 @@ bool kernelSumsAreExact(const std::vector<float> &kernel)
 
 } // namespace
 
-QImage directFTransform(const QImage &image, int step, const QList<float> &kernel)
+namespace {
+
+// The kernels' job for an image of width x height, its rows from fetch;
+// the caller sets where the component rows go. False when the image is too
+// small for the step or the arguments make no transform.
+bool directJob(int width, int height, int step, const QList<float> &kernel, std::vector<float> &coefficients,
+               transformkernels::DirectJob &job)
 {
-    if (image.isNull() || step < 1 || kernel.isEmpty())
-        return QImage();
-    const int width = image.width();
-    const int height = image.height();
+    if (step < 1 || kernel.isEmpty() || width < 1 || height < 1)
+        return false;
     const int componentWidth = width / step;
     const int componentHeight = height / step;
     if (componentWidth < 1 || componentHeight < 1)
-        return QImage();
-
-    QImage components = newTransformImage(componentWidth, componentHeight, QImage::Format_ARGB32);
-    if (components.isNull())
-        return QImage();
-
+        return false;
     // Taps beyond the image never count, so a kernel longer than the image
     // is cut to the image's size.
     const int longest = width > height ? width : height;
     const int radius = kernel.size() - 1 < longest - 1 ? kernel.size() - 1 : longest - 1;
-    const std::vector<float> coefficients(kernel.cbegin(), kernel.cbegin() + radius + 1);
+    coefficients.assign(kernel.cbegin(), kernel.cbegin() + radius + 1);
 
-    ScanLineSource source(image);
-    transformkernels::DirectJob job{};
-    job.fetchRow = &ScanLineSource::fetch;
-    job.context = &source;
+    job = transformkernels::DirectJob{};
     job.width = width;
     job.height = height;
     job.step = step;
@@ -83,25 +79,61 @@ QImage directFTransform(const QImage &image, int step, const QList<float> &kerne
     job.kernel = coefficients.data();
     job.componentWidth = componentWidth;
     job.componentHeight = componentHeight;
-    job.out = reinterpret_cast<std::uint32_t *>(components.bits());
-    job.outStride = components.bytesPerLine() / 4;
     job.separable = kernelSumsAreExact(coefficients);
     job.hybrid = step == 2 && coefficients.size() >= 2 && coefficients[0] == 1.0f && coefficients[1] == 0.5f
         && std::all_of(coefficients.cbegin() + 2, coefficients.cend(), [](float a) { return a == 0.0f; });
+    return true;
+}
 
-    bool done = false;
+bool runDirectJob(const transformkernels::DirectJob &job)
+{
     switch (transformSimdLevel()) {
 #ifdef VELTRANO_X86_SIMD
     case SimdLevel::Avx2:
-        done = transformkernels::directAvx2(job);
-        break;
+        return transformkernels::directAvx2(job);
     case SimdLevel::Sse2:
-        done = transformkernels::directSse2(job);
-        break;
+        return transformkernels::directSse2(job);
 #endif
     default:
-        done = transformkernels::directScalar(job);
-        break;
+        return transformkernels::directScalar(job);
     }
-    return done ? components : QImage();
+}
+
+} // namespace
+
+QImage directFTransform(const QImage &image, int step, const QList<float> &kernel)
+{
+    if (image.isNull())
+        return QImage();
+    std::vector<float> coefficients;
+    transformkernels::DirectJob job;
+    if (!directJob(image.width(), image.height(), step, kernel, coefficients, job))
+        return QImage();
+    QImage components = newTransformImage(job.componentWidth, job.componentHeight, QImage::Format_ARGB32);
+    if (components.isNull())
+        return QImage();
+    ScanLineSource source(image);
+    job.fetchRow = &ScanLineSource::fetch;
+    job.context = &source;
+    job.out = reinterpret_cast<std::uint32_t *>(components.bits());
+    job.outStride = components.bytesPerLine() / 4;
+    return runDirectJob(job) ? components : QImage();
+}
+
+bool directFTransformRows(int width, int height, int step, const QList<float> &kernel,
+                          transformkernels::FetchRow fetch, void *source, transformkernels::TakeRow take,
+                          void *sink)
+{
+    std::vector<float> coefficients;
+    transformkernels::DirectJob job;
+    if (!directJob(width, height, step, kernel, coefficients, job))
+        return false;
+    std::vector<std::uint32_t> row(std::size_t(job.componentWidth) + 16);
+    job.fetchRow = fetch;
+    job.context = source;
+    job.out = row.data();
+    job.outStride = 0;
+    job.takeRow = take;
+    job.sinkContext = sink;
+    return runDirectJob(job);
 }

@@ -18,6 +18,11 @@ namespace transformkernels {
 // valid until the next call.
 using FetchRow = const std::uint32_t *(*)(void *context, int y);
 
+// Takes output row y once it is complete; returns false to stop the
+// transform, which then returns false too. A job with a row sink writes every
+// row at out (its outStride is 0), so only one row of output is ever held.
+using TakeRow = bool (*)(void *context, int y, const std::uint32_t *row);
+
 struct DirectJob
 {
     FetchRow fetchRow;
@@ -38,6 +43,8 @@ struct DirectJob
     // The kernel is 1, 0.5 (then zeros) and the step 2, the hybrid codec's:
     // all sums are integers divided by 4 and are formed as such.
     bool hybrid;
+    TakeRow takeRow;   // null: the rows stay at out
+    void *sinkContext;
 };
 
 struct InverseJob
@@ -55,9 +62,12 @@ struct InverseJob
     const float *weightByDistance;
     std::uint32_t *out;
     std::ptrdiff_t outStride;
+    TakeRow takeRow;   // null: the rows stay at out
+    void *sinkContext;
 };
 
-// Each returns false only when its working memory cannot be allocated.
+// Each returns false when its working memory cannot be allocated or its row
+// sink stopped it.
 bool directScalar(const DirectJob &job);
 bool inverseScalar(const InverseJob &job);
 #ifdef VELTRANO_X86_SIMD

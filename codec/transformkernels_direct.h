@@ -236,6 +236,8 @@ bool directSeparable(const transformkernels::DirectJob &job)
             }
             out[m] = pixelOf(r, g, b, columnWeight[size_t(m)] * rowWeight);
         }
+        if (!passRow(job, j, out))
+            return false;
     }
     return true;
 }
@@ -355,6 +357,8 @@ bool directGeneral(const transformkernels::DirectJob &job)
         }
         for (; m < componentWidth; ++m)
             one(m);
+        if (!passRow(job, j, out))
+            return false;
     }
     return true;
 }
@@ -450,6 +454,8 @@ bool directHybrid(const transformkernels::DirectJob &job)
         }
         for (; m < componentWidth; ++m)
             one(m);
+        if (!passRow(job, j, out))
+            return false;
     }
     return true;
 }

@@ -114,6 +114,14 @@ inline float blueOf(uint32_t word)
     return static_cast<float>(word & 0xFFu);
 }
 
+// Hands a finished output row to the job's row sink, if it has one; false
+// when the sink asks the transform to stop.
+template<class Job>
+inline bool passRow(const Job &job, int row, const uint32_t *out)
+{
+    return !job.takeRow || job.takeRow(job.sinkContext, row, out);
+}
+
 // Working memory from malloc (no exceptions, no shared inline code).
 template<class T>
 class Scratch

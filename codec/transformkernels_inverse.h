@@ -136,6 +136,8 @@ bool inverseTransformRows(const transformkernels::InverseJob &job)
         if (!blocks) {
             for (int x = 0; x < width; ++x)
                 one(x);
+            if (!passRow(job, y, out))
+                return false;
             continue;
         }
 
@@ -200,6 +202,8 @@ bool inverseTransformRows(const transformkernels::InverseJob &job)
         }
         for (x = m * step; x < width; ++x)
             one(x);
+        if (!passRow(job, y, out))
+            return false;
     }
     return true;
 }

@@ -1,7 +1,9 @@
 // The codec subcommands of ftjpeg: direct, inverse, compress, decompress and
-// info. Each reads its whole input before it writes anything, and writes
-// every output through a temporary file that replaces the target only when
-// complete, so a failed run leaves no partial file and keeps earlier ones.
+// info. Each writes every output through a temporary file that replaces the
+// target only when complete, so a failed run leaves no partial file and keeps
+// earlier ones. direct, inverse, compress and decompress stream the images
+// row by row where the formats allow (streamingcodec.h), in memory that
+// grows with the width only, and otherwise read the whole input first.
 
 #include "cli.h"
 #include "quietimageplugins.h"
@@ -16,6 +18,8 @@
 #include "imagefile.h"
 #include "inversetransform.h"
 #include "kernel.h"
+#include "imagerowwriter.h"
+#include "streamingcodec.h"
 #include "memorybudget.h"
 #include "weightsfile.h"
 
@@ -157,8 +161,16 @@ int runDirect(const QStringList &arguments)
     if (!outputIsNoInput(parser, output, QStringList{input}, &status))
         return status;
     const QuietImagePlugins quiet;
-    QImage image;
     QString error;
+    switch (streamDirectTransform(input, output, format, step, makeRaisedCosineKernel(radius), &error)) {
+    case StreamOutcome::Done:
+        return ExitSuccess;
+    case StreamOutcome::Failed:
+        return failure(error);
+    case StreamOutcome::NotStreamed:
+        break;
+    }
+    QImage image;
     if (!readImageFile(input, image, &error))
         return failure(error);
     if (image.width() < step || image.height() < step)
@@ -206,16 +218,19 @@ int runInverse(const QStringList &arguments)
     bool heightOk = false;
     const int width = match.hasMatch() ? match.captured(1).toInt(&widthOk) : 0;
     const int height = match.hasMatch() ? match.captured(2).toInt(&heightOk) : 0;
-    if (!widthOk || !heightOk || width < 1 || height < 1 || qint64(width) * qint64(height) > maxDecodedPixels)
-        return parser.usageError(QStringLiteral("--size must be WIDTHxHEIGHT, both positive and at most %1 "
-                                                "pixels in all, not '%2'")
-                                     .arg(maxDecodedPixels)
-                                     .arg(sizeValue));
     const QString input = parser.positional().at(0);
     const QString output = parser.positional().at(1);
     QByteArray format;
     if (!knownOutputFormat(output, parser, &format, &status))
         return status;
+    // Formats written row by row take any size the format holds; the others
+    // are made in memory, within its limit.
+    const bool withinMemoryLimit = qint64(width) * qint64(height) <= maxDecodedPixels;
+    if (!widthOk || !heightOk || width < 1 || height < 1 || (!withinMemoryLimit && !ImageRowWriter::handles(format)))
+        return parser.usageError(QStringLiteral("--size must be WIDTHxHEIGHT, both positive and at most %1 "
+                                                "pixels in all (any size for .jpg and .ppm), not '%2'")
+                                     .arg(maxDecodedPixels)
+                                     .arg(sizeValue));
 
     if (!outputIsNoInput(parser, output, QStringList{input, parser.value(weightsOption)}, &status))
         return status;
@@ -228,6 +243,21 @@ int runInverse(const QStringList &arguments)
     const int needed = requiredWeightCount(width, height, step, radius);
     if (weights.size() < needed)
         return failure(shortWeightsTableMessage(weightsFile, weights.size(), needed, step, radius));
+    switch (streamInverseTransform(input, output, format, width, height, step, radius, weights, &error)) {
+    case StreamOutcome::Done:
+        return ExitSuccess;
+    case StreamOutcome::Failed:
+        return failure(error);
+    case StreamOutcome::NotStreamed:
+        break;
+    }
+    if (!withinMemoryLimit)
+        return failure(QStringLiteral("%1: an image of %2x%3 pixels is made from PPM, PNG or JPEG components "
+                                      "only (at most %4 pixels from others)")
+                           .arg(displayName(input))
+                           .arg(width)
+                           .arg(height)
+                           .arg(maxDecodedPixels));
     QImage components;
     if (!readImageFile(input, components, &error))
         return failure(error);
@@ -299,6 +329,19 @@ int runCompress(const QStringList &arguments)
     QString error;
     if (!readWeights(weightsFile, weights, &error))
         return failure(error);
+    if (!parser.isSet(decodedOption)) {
+        qint64 pixels = 0;
+        qint64 bytes = 0;
+        switch (streamHybridCompress(input, output, quality, weights, &pixels, &bytes, &error)) {
+        case StreamOutcome::Done:
+            std::printf("%s\n", qPrintable(QString::number(bitsPerPixel(bytes, pixels), 'g', 6)));
+            return ExitSuccess;
+        case StreamOutcome::Failed:
+            return failure(error);
+        case StreamOutcome::NotStreamed:
+            break;
+        }
+    }
     QImage source;
     if (!readImageFile(input, source, &error))
         return failure(error);
@@ -365,6 +408,7 @@ int runDecompress(const QStringList &arguments)
                                              .arg(displayName(input))
                                        : error);
     // A variant file records its weights; a classic one needs the table.
+    bool streamed = false;
     const QImage decoded = [&] {
         if (isHybridVariantFile(input))
             return decompressHybridVariant(input, &error);
@@ -372,8 +416,19 @@ int runDecompress(const QStringList &arguments)
         QList<float> weights;
         if (!readWeights(weightsFile, weights, &error))
             return QImage();
+        switch (streamHybridDecompress(input, output, format, weights, &error)) {
+        case StreamOutcome::Done:
+            streamed = true;
+            return QImage();
+        case StreamOutcome::Failed:
+            return QImage();
+        case StreamOutcome::NotStreamed:
+            break;
+        }
         return decompressHybrid(input, weights, &error, weightsFile);
     }();
+    if (streamed)
+        return ExitSuccess;
     if (decoded.isNull())
         return failure(error);
     if (!writeImageFile(output, decoded, format, -1, &error))

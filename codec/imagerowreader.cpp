@@ -1,0 +1,79 @@
+#include "imagerowreader.h"
+
+#include "jpegrowreader.h"
+#include "pngrowreader.h"
+#include "ppmrowreader.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+#include <algorithm>
+
+ImageRowReader::ImageRowReader(int width, int height)
+    : columns(width)
+    , rows(height)
+    , buffer(std::size_t(width > 0 ? width : 1), 0u)
+{
+}
+
+ImageRowReader::~ImageRowReader() = default;
+
+std::unique_ptr<ImageRowReader> ImageRowReader::open(const QString &fileName)
+{
+    // Regular files only: the in-memory path has its own words for the rest.
+    const QFileInfo info(fileName);
+    if (!info.isFile() || info.size() < 16)
+        return nullptr;
+    char head[8] = {};
+    {
+        QFile file(fileName);
+        if (!file.open(QIODevice::ReadOnly) || file.read(head, 8) != 8)
+            return nullptr;
+    }
+    std::unique_ptr<ImageRowReader> reader;
+    if (head[0] == 'P' && (head[1] == '5' || head[1] == '6'))
+        reader = PpmRowReader::open(fileName);
+    else if (std::equal(head, head + 8, "\x89PNG\r\n\x1a\n"))
+        reader = PngRowReader::open(fileName);
+    else if (uchar(head[0]) == 0xFF && uchar(head[1]) == 0xD8)
+        reader = JpegRowReader::open(fileName);
+    if (reader && (reader->width() < 1 || reader->height() < 1))
+        reader.reset();
+    return reader;
+}
+
+const std::uint32_t *ImageRowReader::row(int y)
+{
+    if (broken || y < lastRow || y >= rows) {
+        broken = true;
+        std::fill(buffer.begin(), buffer.end(), 0u);
+        return buffer.data();
+    }
+    while (nextRow <= y) {
+        if (!readRow(buffer.data())) {
+            broken = true;
+            std::fill(buffer.begin(), buffer.end(), 0u);
+            return buffer.data();
+        }
+        ++nextRow;
+    }
+    lastRow = y;
+    return buffer.data();
+}
+
+const std::uint32_t *ImageRowReader::fetch(void *reader, int y)
+{
+    return static_cast<ImageRowReader *>(reader)->row(y);
+}
+
+bool ImageRowReader::finish()
+{
+    while (!broken && nextRow < rows) {
+        if (!readRow(buffer.data()))
+            broken = true;
+        ++nextRow;
+    }
+    if (!broken && !readEnd())
+        broken = true;
+    return !broken;
+}

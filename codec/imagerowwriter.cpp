@@ -1,0 +1,29 @@
+#include "imagerowwriter.h"
+
+#include "jpegrowwriter.h"
+#include "ppmrowwriter.h"
+
+ImageRowWriter::ImageRowWriter(const QString &fileName, int width, int height)
+    : fileName(fileName)
+    , width(width)
+    , height(height)
+    , output(fileName)
+{
+}
+
+ImageRowWriter::~ImageRowWriter() = default;
+
+bool ImageRowWriter::handles(const QByteArray &format)
+{
+    return format == "jpg" || format == "ppm";
+}
+
+std::unique_ptr<ImageRowWriter> ImageRowWriter::create(const QString &fileName, const QByteArray &format, int width,
+                                                       int height, int dotsPerMeter, int quality)
+{
+    if (format == "jpg")
+        return std::unique_ptr<ImageRowWriter>(new JpegRowWriter(fileName, width, height, dotsPerMeter, quality));
+    if (format == "ppm")
+        return std::unique_ptr<ImageRowWriter>(new PpmRowWriter(fileName, width, height));
+    return nullptr;
+}

@@ -1,0 +1,30 @@
+#ifndef PPMROWREADER_H
+#define PPMROWREADER_H
+
+#include "imagerowreader.h"
+
+#include <cstdio>
+#include <vector>
+
+// Binary PPM (P6) and PGM (P5) files of maximum value 255, read row by row.
+// The header is parsed as Qt's reader parses it (white space and comments
+// between the numbers, one white-space byte after the maximum value); the
+// file must hold every row it declares.
+class PpmRowReader : public ImageRowReader
+{
+public:
+    ~PpmRowReader() override;
+    static std::unique_ptr<ImageRowReader> open(const QString &fileName);
+
+protected:
+    bool readRow(std::uint32_t *out) override;
+
+private:
+    PpmRowReader(std::FILE *file, int width, int height, bool grey);
+
+    std::FILE *file;
+    bool grey;
+    std::vector<unsigned char> bytes;
+};
+
+#endif // PPMROWREADER_H

@@ -1,0 +1,188 @@
+#include "streamingcodec.h"
+
+#include "directtransform.h"
+#include "hybridjpeg.h"
+#include "imagerowreader.h"
+#include "imagerowwriter.h"
+#include "inversetransform.h"
+#include "jpegrowwriter.h"
+#include "kernel.h"
+#include "rowpipeline.h"
+
+#include <QDir>
+#include <QImage>
+
+#include <functional>
+#include <memory>
+#include <thread>
+
+namespace {
+
+// Where the transform's rows go: the writer, through the pipeline when there
+// is one. The transform stops as soon as the reader has failed.
+struct RowSink
+{
+    ImageRowReader *reader;
+    ImageRowWriter *writer;
+    RowPipeline *pipeline;
+
+    static bool take(void *context, int, const std::uint32_t *row)
+    {
+        RowSink *sink = static_cast<RowSink *>(context);
+        if (sink->reader->failed())
+            return false;
+        return sink->pipeline ? sink->pipeline->push(row) : sink->writer->writeRow(row);
+    }
+};
+
+using Transform = std::function<bool(transformkernels::TakeRow take, void *sink, QString *reason)>;
+
+bool secondCore()
+{
+    return std::thread::hardware_concurrency() > 1;
+}
+
+StreamOutcome run(ImageRowReader &reader, ImageRowWriter &writer, const Transform &transform, QString *error)
+{
+    if (!writer.start()) {
+        *error = writer.error();
+        return StreamOutcome::Failed;
+    }
+    std::unique_ptr<RowPipeline> pipeline;
+    if (secondCore())
+        pipeline.reset(new RowPipeline(writer, writer.rowWidth()));
+    RowSink sink{&reader, &writer, pipeline.get()};
+    QString reason;
+    const bool transformed = transform(&RowSink::take, &sink, &reason);
+    const bool written = pipeline ? pipeline->drain() : true;
+    // A damaged input is left to the in-memory path, whatever was written.
+    if (reader.failed())
+        return StreamOutcome::NotStreamed;
+    if (!written || !transformed) {
+        *error = written && !reason.isEmpty() ? reason : writer.error();
+        return StreamOutcome::Failed;
+    }
+    if (!reader.finish())
+        return StreamOutcome::NotStreamed;
+    if (!writer.finish()) {
+        *error = writer.error();
+        return StreamOutcome::Failed;
+    }
+    return StreamOutcome::Done;
+}
+
+// The resolution of a new image, which the transforms' outputs carry.
+int defaultDotsPerMeter()
+{
+    return QImage(1, 1, QImage::Format_ARGB32).dotsPerMeterX();
+}
+
+QString displayName(const QString &fileName)
+{
+    return QDir::toNativeSeparators(fileName);
+}
+
+} // namespace
+
+StreamOutcome streamDirectTransform(const QString &input, const QString &output, const QByteArray &format, int step,
+                                    const QList<float> &kernel, QString *error)
+{
+    if (!ImageRowWriter::handles(format) || step < 1 || kernel.isEmpty())
+        return StreamOutcome::NotStreamed;
+    const std::unique_ptr<ImageRowReader> reader = ImageRowReader::open(input);
+    if (!reader || reader->width() < step || reader->height() < step)
+        return StreamOutcome::NotStreamed;
+    const int width = reader->width();
+    const int height = reader->height();
+    const std::unique_ptr<ImageRowWriter> writer =
+        ImageRowWriter::create(output, format, width / step, height / step, defaultDotsPerMeter(), -1);
+    return run(*reader, *writer,
+               [&](transformkernels::TakeRow take, void *sink, QString *reason) {
+                   if (directFTransformRows(width, height, step, kernel, &ImageRowReader::fetch, reader.get(), take,
+                                            sink))
+                       return true;
+                   *reason = QStringLiteral("%1: cannot compute the component image").arg(displayName(input));
+                   return false;
+               },
+               error);
+}
+
+StreamOutcome streamInverseTransform(const QString &input, const QString &output, const QByteArray &format,
+                                     int width, int height, int step, int radius, const QList<float> &weights,
+                                     QString *error)
+{
+    if (!ImageRowWriter::handles(format))
+        return StreamOutcome::NotStreamed;
+    const std::unique_ptr<ImageRowReader> reader = ImageRowReader::open(input);
+    if (!reader)
+        return StreamOutcome::NotStreamed;
+    const std::unique_ptr<ImageRowWriter> writer =
+        ImageRowWriter::create(output, format, width, height, defaultDotsPerMeter(), -1);
+    return run(*reader, *writer,
+               [&](transformkernels::TakeRow take, void *sink, QString *reason) {
+                   QString message;
+                   if (inverseFTransformRows(reader->width(), reader->height(), &ImageRowReader::fetch, reader.get(),
+                                             width, height, step, radius, weights, take, sink, &message))
+                       return true;
+                   *reason = QStringLiteral("%1: %2").arg(displayName(input), message);
+                   return false;
+               },
+               error);
+}
+
+StreamOutcome streamHybridCompress(const QString &input, const QString &output, int quality,
+                                   const QList<float> &weights, qint64 *pixels, qint64 *bytes, QString *error)
+{
+    if (quality < 0 || quality > 100)
+        return StreamOutcome::NotStreamed;
+    const std::unique_ptr<ImageRowReader> reader = ImageRowReader::open(input);
+    if (!reader || reader->width() < 2 || reader->height() < 2)
+        return StreamOutcome::NotStreamed;
+    const int width = reader->width();
+    const int height = reader->height();
+    if (weights.size() < requiredWeightCount(width, height, 2, 1))
+        return StreamOutcome::NotStreamed;
+    JpegRowWriter writer(output, width / 2, height / 2, hybridDotsPerMeter, quality);
+    writer.setHybridMarker(true);
+    const QList<float> kernel = makeRaisedCosineKernel(2);
+    const StreamOutcome outcome = run(*reader, writer,
+                                      [&](transformkernels::TakeRow take, void *sink, QString *reason) {
+                                          if (directFTransformRows(width, height, 2, kernel, &ImageRowReader::fetch,
+                                                                   reader.get(), take, sink))
+                                              return true;
+                                          *reason = QStringLiteral("cannot compress %1: cannot compute the "
+                                                                   "component image")
+                                                        .arg(displayName(input));
+                                          return false;
+                                      },
+                                      error);
+    *pixels = qint64(width) * qint64(height);
+    *bytes = writer.bytesWritten();
+    return outcome;
+}
+
+StreamOutcome streamHybridDecompress(const QString &input, const QString &output, const QByteArray &format,
+                                     const QList<float> &weights, QString *error)
+{
+    if (!ImageRowWriter::handles(format))
+        return StreamOutcome::NotStreamed;
+    const std::unique_ptr<ImageRowReader> reader = ImageRowReader::open(input);
+    if (!reader)
+        return StreamOutcome::NotStreamed;
+    const qint64 width = qint64(reader->width()) * 2;
+    const qint64 height = qint64(reader->height()) * 2;
+    if (weights.size() < requiredWeightCount(int(width), int(height), 2, 1))
+        return StreamOutcome::NotStreamed;
+    const std::unique_ptr<ImageRowWriter> writer =
+        ImageRowWriter::create(output, format, int(width), int(height), hybridDotsPerMeter, -1);
+    return run(*reader, *writer,
+               [&](transformkernels::TakeRow take, void *sink, QString *reason) {
+                   QString message;
+                   if (inverseFTransformRows(reader->width(), reader->height(), &ImageRowReader::fetch, reader.get(),
+                                             int(width), int(height), 2, 1, weights, take, sink, &message))
+                       return true;
+                   *reason = QStringLiteral("cannot decode %1: %2").arg(displayName(input), message);
+                   return false;
+               },
+               error);
+}

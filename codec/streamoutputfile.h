@@ -1,0 +1,45 @@
+#ifndef STREAMOUTPUTFILE_H
+#define STREAMOUTPUTFILE_H
+
+#include <QByteArray>
+#include <QSaveFile>
+#include <QString>
+
+// A file written piece by piece that replaces its target only when commit()
+// succeeds, as writeFileAtomically does for bytes held in memory: a failure,
+// or destruction without commit, leaves no partial file and keeps an earlier
+// one. Writes are collected in a buffer of its own and passed on unbuffered,
+// so every short write is seen.
+class StreamOutputFile
+{
+public:
+    explicit StreamOutputFile(const QString &fileName);
+    ~StreamOutputFile();
+    StreamOutputFile(const StreamOutputFile &) = delete;
+    StreamOutputFile &operator=(const StreamOutputFile &) = delete;
+
+    // False, with error() set, when the target cannot be written.
+    bool open();
+    // False once any write has failed; error() tells why.
+    bool write(const char *data, qint64 count);
+    bool commit();
+
+    bool failed() const { return !error_.isEmpty(); }
+    const QString &error() const { return error_; }
+    // The bytes written so far.
+    qint64 size() const { return total; }
+
+private:
+    bool flush();
+    void fail(const QString &reason);
+
+    QString fileName;
+    QSaveFile file;
+    QByteArray buffer;
+    qint64 used = 0;
+    qint64 total = 0;
+    bool opened = false;
+    QString error_;
+};
+
+#endif // STREAMOUTPUTFILE_H
