@@ -22,7 +22,7 @@ std::unique_ptr<ImageRowReader> ImageRowReader::open(const QString &fileName)
 {
     // Regular files only: the in-memory path has its own words for the rest.
     const QFileInfo info(fileName);
-    if (!info.isFile() || info.size() < 16)
+    if (!info.isFile() || info.size() < 8)
         return nullptr;
     char head[8] = {};
     {

@@ -8,7 +8,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 packages=(cmake g++ make pkg-config qtbase5-dev qtbase5-dev-tools libqt5gui5 fonts-dejavu-core
-          libbenchmark-dev libwebp-dev libavif-dev libjxl-dev libjpeg62-turbo-dev
+          libbenchmark-dev libwebp-dev libavif-dev libjxl-dev libjpeg62-turbo-dev libpng-dev
           # Man pages and the Debian package (cpack -G DEB with dpkg-shlibdeps).
           help2man dpkg-dev file
           # The Python module: pybind11, Python's headers, numpy.

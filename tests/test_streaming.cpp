@@ -1,0 +1,365 @@
+// The row-by-row file operations against the in-memory ones: on real
+// photographs cropped to odd and even sizes, stored as PPM, PGM, PNG (RGB,
+// grey, palette, alpha) and JPEG (colour, grey, the original camera file),
+// for several steps and radii and every quality class, the files must be
+// byte for byte those the in-memory path writes. Inputs the streaming
+// readers do not reproduce exactly, and damaged ones, must be left to the
+// in-memory path with nothing written.
+
+#include "testsupport.h"
+
+#include "directtransform.h"
+#include "hybridjpeg.h"
+#include "imagefile.h"
+#include "imagerowreader.h"
+#include "imagerowwriter.h"
+#include "inversetransform.h"
+#include "jpegrowwriter.h"
+#include "kernel.h"
+#include "streamingcodec.h"
+#include "weightsfile.h"
+
+#include <QBuffer>
+#include <QDir>
+#include <QImageWriter>
+#include <QtTest>
+
+#include <vector>
+
+namespace {
+
+struct Input
+{
+    QString file;
+    QString label;
+};
+
+QList<float> testWeights()
+{
+    QList<float> weights;
+    for (int i = 0; i <= 40; ++i)
+        weights.append(1.0f - float(i) / 40.0f);
+    return weights;
+}
+
+bool save(const QImage &image, const QString &file, const QByteArray &format, int quality = -1,
+          bool progressive = false)
+{
+    QImageWriter writer(file, format);
+    writer.setQuality(quality);
+    writer.setProgressiveScanWrite(progressive);
+    return writer.write(image);
+}
+
+QImage crop(const QString &photo, int width, int height)
+{
+    return loadPhoto(photo).copy(0, 0, width, height);
+}
+
+// Every pixel's alpha set from its position, the colours kept.
+QImage withAlpha(QImage image)
+{
+    image = image.convertToFormat(QImage::Format_ARGB32);
+    for (int y = 0; y < image.height(); ++y) {
+        QRgb *row = reinterpret_cast<QRgb *>(image.scanLine(y));
+        for (int x = 0; x < image.width(); ++x)
+            row[x] = (row[x] & 0xFFFFFFu) | (uint((x * 7 + y * 3) % 256) << 24);
+    }
+    return image;
+}
+
+} // namespace
+
+class StreamingTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void directMatchesInMemory();
+    void inverseMatchesInMemory();
+    void hybridMatchesInMemory();
+    void othersAreLeftToTheInMemoryPath();
+    void outputFailuresAreReported();
+    void decodesBeyondTheInMemoryLimit();
+
+private:
+    QString path(const QString &name) const { return scratch.filePath(name); }
+    // The in-memory operation's file beside the streamed one, compared.
+    void compareFiles(const QString &streamed, const QString &reference, const QString &what);
+
+    QTemporaryDir scratch;
+    QList<Input> inputs;
+};
+
+void StreamingTest::initTestCase()
+{
+    QVERIFY(scratch.isValid());
+    const QImage colourOdd = crop("chelsea.png", 451, 299);
+    const QImage colourEven = crop("astronaut.png", 320, 244);
+    const QImage grey = crop("camera.png", 301, 257).convertToFormat(QImage::Format_Grayscale8);
+    const QImage tiny = crop("chelsea.png", 3, 2);
+    struct Made
+    {
+        QImage image;
+        QString name;
+        QByteArray format;
+        int quality;
+    };
+    const QList<Made> made = {
+        {colourOdd, "odd.ppm", "ppm", -1},
+        {colourEven, "even.ppm", "ppm", -1},
+        {grey, "grey.pgm", "pgm", -1},
+        {tiny, "tiny.ppm", "ppm", -1},
+        {colourOdd, "odd.png", "png", -1},
+        {grey, "grey.png", "png", -1},
+        {colourEven.convertToFormat(QImage::Format_Indexed8), "indexed.png", "png", -1},
+        {colourOdd.convertToFormat(QImage::Format_Indexed8,
+                                   QVector<QRgb>{0xFF000000u, 0xFF808080u, 0xFFFF0000u, 0xFF00FF00u, 0xFF0000FFu,
+                                                 0xFFFFFFFFu, 0xFF804020u, 0xFF204080u}),
+         "eight.png", "png", -1},
+        {withAlpha(colourOdd), "alpha.png", "png", -1},
+        {colourOdd, "odd.jpg", "jpg", 90},
+        {grey, "grey.jpg", "jpg", 80},
+    };
+    for (const Made &m : made) {
+        QVERIFY2(save(m.image, path(m.name), m.format, m.quality), qPrintable(m.name));
+        inputs.append({path(m.name), m.name});
+    }
+    inputs.append({photoPath("hubble_deep_field.jpg"), "hubble_deep_field.jpg"});
+}
+
+void StreamingTest::compareFiles(const QString &streamed, const QString &reference, const QString &what)
+{
+    const QByteArray a = readFileBytes(streamed);
+    const QByteArray b = readFileBytes(reference);
+    QVERIFY2(!b.isEmpty(), qPrintable(what + ": no reference file"));
+    QVERIFY2(a == b, qPrintable(QStringLiteral("%1: %2 bytes streamed, %3 in memory").arg(what).arg(a.size()).arg(b.size())));
+}
+
+void StreamingTest::directMatchesInMemory()
+{
+    // (step, kernel radius): the hybrid kernel, exact separable sums, and a
+    // kernel whose sums round (the general order).
+    const QList<QPair<int, int>> geometries = {{2, 2}, {1, 1}, {3, 2}, {2, 3}, {4, 5}};
+    for (const Input &input : inputs) {
+        QImage image;
+        QString error;
+        QVERIFY2(readImageFile(input.file, image, &error), qPrintable(error));
+        for (const auto &geometry : geometries) {
+            if (image.width() < geometry.first || image.height() < geometry.first)
+                continue;
+            const QList<float> kernel = makeRaisedCosineKernel(geometry.second);
+            const QImage components = directFTransform(image, geometry.first, kernel);
+            for (const QByteArray &format : {QByteArray("jpg"), QByteArray("ppm")}) {
+                const QString what =
+                    QStringLiteral("%1 step %2 radius %3 %4").arg(input.label).arg(geometry.first).arg(geometry.second).arg(QString(format));
+                const QString streamed = path("streamed." + format);
+                const QString reference = path("reference." + format);
+                QVERIFY2(writeImageFile(reference, components, format, -1, &error), qPrintable(error));
+                QCOMPARE(streamDirectTransform(input.file, streamed, format, geometry.first, kernel, &error),
+                         StreamOutcome::Done);
+                compareFiles(streamed, reference, what);
+            }
+        }
+    }
+}
+
+void StreamingTest::inverseMatchesInMemory()
+{
+    // (step, radius, width, height) from components of the inputs' size:
+    // twice the size, odd sizes that reuse the last node, a larger output.
+    const QList<float> weights = testWeights();
+    struct Case
+    {
+        int step, radius;
+        int widthNumerator, extraWidth, extraHeight;
+    };
+    const QList<Case> cases = {{2, 1, 2, 0, 0}, {2, 1, 2, 1, 1}, {3, 2, 3, 2, 0}, {1, 0, 1, 0, 1}, {2, 3, 2, 1, 0},
+                               {4, 5, 4, 3, 2}};
+    for (const Input &input : inputs) {
+        QImage components;
+        QString error;
+        QVERIFY2(readImageFile(input.file, components, &error), qPrintable(error));
+        for (const Case &c : cases) {
+            const int width = components.width() * c.widthNumerator + c.extraWidth;
+            const int height = components.height() * c.step + c.extraHeight;
+            if (weights.size() < requiredWeightCount(width, height, c.step, c.radius))
+                continue;
+            const QImage expanded = inverseFTransform(components, width, height, c.step, c.radius, weights, &error);
+            QVERIFY2(!expanded.isNull(), qPrintable(error));
+            for (const QByteArray &format : {QByteArray("jpg"), QByteArray("ppm")}) {
+                const QString what = QStringLiteral("%1 step %2 radius %3 to %4x%5 %6")
+                                         .arg(input.label)
+                                         .arg(c.step)
+                                         .arg(c.radius)
+                                         .arg(width)
+                                         .arg(height)
+                                         .arg(QString(format));
+                const QString streamed = path("streamed." + format);
+                const QString reference = path("reference." + format);
+                QVERIFY2(writeImageFile(reference, expanded, format, -1, &error), qPrintable(error));
+                QCOMPARE(streamInverseTransform(input.file, streamed, format, width, height, c.step, c.radius, weights,
+                                                &error),
+                         StreamOutcome::Done);
+                compareFiles(streamed, reference, what);
+            }
+        }
+    }
+}
+
+void StreamingTest::hybridMatchesInMemory()
+{
+    const QList<float> weights = testWeights();
+    for (const Input &input : inputs) {
+        QImage source;
+        QString error;
+        QVERIFY2(readImageFile(input.file, source, &error), qPrintable(error));
+        for (const int quality : {0, 1, 24, 50, 70, 93, 100}) {
+            const QString what = QStringLiteral("%1 quality %2").arg(input.label).arg(quality);
+            const QString hybrid = path("hybrid.jpg");
+            qint64 pixels = 0;
+            qint64 bytes = 0;
+            QCOMPARE(streamHybridCompress(input.file, hybrid, quality, weights, &pixels, &bytes, &error),
+                     StreamOutcome::Done);
+            const QByteArray expected = encodeHybridJpeg(source, quality, &error);
+            QVERIFY2(readFileBytes(hybrid) == expected, qPrintable(what));
+            QCOMPARE(bytes, qint64(expected.size()));
+            QCOMPARE(pixels, qint64(source.width()) * source.height());
+
+            // Decoding the file: in memory, then streamed.
+            const QImage decoded = decompressHybrid(hybrid, weights, &error);
+            QVERIFY2(!decoded.isNull(), qPrintable(error));
+            for (const QByteArray &format : {QByteArray("jpg"), QByteArray("ppm")}) {
+                const QString streamed = path("decoded." + format);
+                const QString reference = path("reference." + format);
+                QVERIFY2(writeImageFile(reference, decoded, format, -1, &error), qPrintable(error));
+                QCOMPARE(streamHybridDecompress(hybrid, streamed, format, weights, &error), StreamOutcome::Done);
+                compareFiles(streamed, reference, what + " decoded to " + format);
+            }
+        }
+    }
+}
+
+void StreamingTest::othersAreLeftToTheInMemoryPath()
+{
+    const QImage colour = crop("chelsea.png", 200, 151);
+    QVERIFY(save(colour, path("plain.bmp"), "bmp"));
+    QVERIFY(save(colour, path("progressive.jpg"), "jpg", 80, true));
+    QVERIFY(save(colour.convertToFormat(QImage::Format_RGBA64), path("deep.png"), "png"));
+    QVERIFY(save(colour, path("whole.ppm"), "ppm"));
+    QVERIFY(save(colour, path("whole.jpg"), "jpg", 80));
+    const QByteArray ppm = readFileBytes(path("whole.ppm"));
+    QVERIFY(writeFileBytes(path("truncated.ppm"), ppm.left(ppm.size() - 1)));
+    // A JPEG whose entropy-coded data stops a third of the way through,
+    // and one with a stretch of it overwritten.
+    const QByteArray jpeg = readFileBytes(path("whole.jpg"));
+    QVERIFY(writeFileBytes(path("cut.jpg"), jpeg.left(jpeg.size() / 3)));
+    QByteArray damaged = jpeg;
+    for (int i = jpeg.size() / 2; i < jpeg.size() / 2 + 200; ++i)
+        damaged[i] = char(0xFF);
+    QVERIFY(writeFileBytes(path("damaged.jpg"), damaged));
+    QVERIFY(writeFileBytes(path("comment.ppm"), "P6\n# " + QByteArray(120, 'x') + "\n2 2\n255\n" + QByteArray(12, 'a')));
+
+    const QList<float> weights = testWeights();
+    const QString output = path("left.jpg");
+    for (const char *name : {"plain.bmp", "progressive.jpg", "deep.png", "truncated.ppm", "cut.jpg", "damaged.jpg",
+                                "comment.ppm"}) {
+        QFile::remove(output);
+        QString error;
+        qint64 pixels = 0;
+        qint64 bytes = 0;
+        QCOMPARE(streamDirectTransform(path(name), output, "jpg", 2, makeRaisedCosineKernel(2), &error),
+                 StreamOutcome::NotStreamed);
+        QCOMPARE(streamHybridCompress(path(name), output, 70, weights, &pixels, &bytes, &error),
+                 StreamOutcome::NotStreamed);
+        QCOMPARE(streamHybridDecompress(path(name), output, "ppm", weights, &error), StreamOutcome::NotStreamed);
+        QVERIFY2(!QFile::exists(output), qPrintable(name));
+    }
+    // Too small for the step, a table too short, formats written in memory.
+    QString error;
+    qint64 pixels = 0;
+    qint64 bytes = 0;
+    QCOMPARE(streamDirectTransform(inputs.at(3).file, output, "jpg", 4, makeRaisedCosineKernel(2), &error),
+             StreamOutcome::NotStreamed);
+    QCOMPARE(streamHybridCompress(path("whole.ppm"), output, 70, weights.mid(0, 10), &pixels, &bytes, &error),
+             StreamOutcome::NotStreamed);
+    QCOMPARE(streamDirectTransform(path("whole.ppm"), path("left.png"), "png", 2, makeRaisedCosineKernel(2), &error),
+             StreamOutcome::NotStreamed);
+    QVERIFY(!QFile::exists(output) && !QFile::exists(path("left.png")));
+
+    // Through ftjpeg, such inputs give what the in-memory path gives.
+    const ProcessResult run = runProcess(binPath("ftjpeg"), {"direct", path("plain.bmp"), path("fromBmp.ppm")});
+    QCOMPARE(run.exitCode, 0);
+    QImage image;
+    QVERIFY(readImageFile(path("plain.bmp"), image, &error));
+    QVERIFY(writeImageFile(path("fromBmpReference.ppm"), directFTransform(image, 2, makeRaisedCosineKernel(2)), "ppm",
+                           -1, &error));
+    compareFiles(path("fromBmp.ppm"), path("fromBmpReference.ppm"), "bmp through ftjpeg");
+}
+
+void StreamingTest::outputFailuresAreReported()
+{
+    QString error;
+    const QString missingFolder = path("no such folder/out.jpg");
+    QCOMPARE(streamDirectTransform(inputs.at(0).file, missingFolder, "jpg", 2, makeRaisedCosineKernel(2), &error),
+             StreamOutcome::Failed);
+    QVERIFY2(error.startsWith("cannot write " + QDir::toNativeSeparators(missingFolder) + ": "), qPrintable(error));
+
+    // An earlier file stays as it was when the new one cannot be completed:
+    // a JPEG cannot be 70000 pixels wide.
+    const QString kept = path("kept.jpg");
+    QVERIFY(writeFileBytes(kept, "earlier"));
+    QVERIFY(save(QImage(1, 1, QImage::Format_RGB32), path("one.ppm"), "ppm"));
+    QCOMPARE(streamInverseTransform(path("one.ppm"), kept, "jpg", 70000, 2, 1, 0, testWeights(), &error),
+             StreamOutcome::Failed);
+    QVERIFY2(error.contains("too large for JPEG"), qPrintable(error));
+    QCOMPARE(readFileBytes(kept), QByteArray("earlier"));
+}
+
+void StreamingTest::decodesBeyondTheInMemoryLimit()
+{
+    // A hybrid file of 8200 x 8200 uniform components decodes to 16400 x
+    // 16400 pixels, more than the in-memory limit: ftjpeg streams it, and
+    // with weights 1 and 0.5 every decoded pixel is the component colour.
+    const int side = 8200;
+    QVERIFY(qint64(2 * side) * (2 * side) > maxDecodedPixels);
+    const QString hybrid = path("large.jpg");
+    {
+        JpegRowWriter writer(hybrid, side, side, hybridDotsPerMeter, 90);
+        writer.setHybridMarker(true);
+        QVERIFY(writer.start());
+        const std::vector<std::uint32_t> row(side, 0xFF5A7896u);
+        for (int y = 0; y < side; ++y)
+            QVERIFY(writer.writeRow(row.data()));
+        QVERIFY(writer.finish());
+    }
+    QByteArray weights;
+    for (int i = 0; i <= 20; ++i)
+        weights += i == 0 ? "1\n" : "0.5\n";
+    QVERIFY(writeFileBytes(path("halves.txt"), weights));
+
+    const ProcessResult run =
+        runProcess(binPath("ftjpeg"), {"decompress", "--weights", path("halves.txt"), hybrid, path("large-out.jpg")});
+    QVERIFY2(run.exitCode == 0, run.err.constData());
+    const std::unique_ptr<ImageRowReader> components = ImageRowReader::open(hybrid);
+    const std::unique_ptr<ImageRowReader> decoded = ImageRowReader::open(path("large-out.jpg"));
+    QVERIFY(components && decoded);
+    QCOMPARE(decoded->width(), 2 * side);
+    QCOMPARE(decoded->height(), 2 * side);
+    // The decoded image, encoded again, is as flat: one colour everywhere,
+    // within the rounding of the flat blocks' quantised mean.
+    const std::uint32_t colour = components->row(0)[0];
+    const std::uint32_t first = decoded->row(0)[0];
+    for (int shift = 0; shift < 24; shift += 8)
+        QVERIFY(qAbs(int((first >> shift) & 0xFF) - int((colour >> shift) & 0xFF)) <= 2);
+    for (const int y : {0, 1, 8191, 2 * side - 1}) {
+        const std::uint32_t *pixels = decoded->row(y);
+        for (int x = 0; x < 2 * side; x += 97)
+            QCOMPARE(pixels[x], first);
+    }
+    QVERIFY(!decoded->failed());
+}
+
+QTEST_GUILESS_MAIN(StreamingTest)
+#include "test_streaming.moc"
