@@ -367,7 +367,8 @@ QSize readImageSize(const QString &fileName)
     return reader.size();
 }
 
-bool checkImageFile(const QString &fileName, qint64 maxPixels, ImageFileHeader *header, QString *error)
+bool checkImageFile(const QString &fileName, qint64 maxPixels, ImageFileHeader *header, QString *error,
+                    ImageDecoding decoding)
 {
     *header = ImageFileHeader();
     if (!isRegularFile(fileName, error))
@@ -433,7 +434,8 @@ bool checkImageFile(const QString &fileName, qint64 maxPixels, ImageFileHeader *
     }
     // Decoded as 32-bit pixels, with the decoder's rows beside them.
     if (size.isValid()) {
-        const qint64 bytes = qint64(size.width()) * size.height() * 4 + qint64(size.width()) * 64;
+        const qint64 wholeImage = decoding == ImageDecoding::WholeImage ? qint64(size.width()) * size.height() * 4 : 0;
+        const qint64 bytes = wholeImage + qint64(size.width()) * 64;
         if (!fitsInMemory(bytes, QStringLiteral("reading %1 (%2x%3 pixels)")
                                      .arg(displayName(fileName))
                                      .arg(size.width())

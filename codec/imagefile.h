@@ -39,8 +39,15 @@ struct ImageFileHeader
 // stream large enough for its frame, PNG chunks within the file. A BMP short
 // of the rows it declares passes with header->damage set. A decoder that
 // reads the file by itself calls this first. On failure *error names the
-// file and gives the reason.
-bool checkImageFile(const QString &fileName, qint64 maxPixels, ImageFileHeader *header, QString *error);
+// file and gives the reason. A decoder that holds a few rows at a time, never
+// the whole image, says so: the memory left is then checked for rows only.
+enum class ImageDecoding
+{
+    WholeImage,
+    RowByRow,
+};
+bool checkImageFile(const QString &fileName, qint64 maxPixels, ImageFileHeader *header, QString *error,
+                    ImageDecoding decoding = ImageDecoding::WholeImage);
 
 // Whether a message of libjpeg (a warning, as format_message writes it) means
 // the image data is damaged: corrupt data, data ending early, scans missing.

@@ -1,5 +1,6 @@
 #include "imagerowreader.h"
 
+#include "imagefile.h"
 #include "jpegrowreader.h"
 #include "pngrowreader.h"
 #include "ppmrowreader.h"
@@ -18,26 +19,32 @@ ImageRowReader::ImageRowReader(int width, int height)
 
 ImageRowReader::~ImageRowReader() = default;
 
-std::unique_ptr<ImageRowReader> ImageRowReader::open(const QString &fileName)
+std::unique_ptr<ImageRowReader> ImageRowReader::open(const QString &fileName, QString *refusal)
 {
-    // Regular files only: the in-memory path has its own words for the rest.
-    const QFileInfo info(fileName);
-    if (!info.isFile() || info.size() < 8)
-        return nullptr;
+    refusal->clear();
     char head[8] = {};
     {
         QFile file(fileName);
-        if (!file.open(QIODevice::ReadOnly) || file.read(head, 8) != 8)
+        if (!QFileInfo(fileName).isFile() || !file.open(QIODevice::ReadOnly) || file.read(head, 8) != 8)
             return nullptr;
     }
+    const bool ppm = head[0] == 'P' && (head[1] == '5' || head[1] == '6');
+    const bool png = std::equal(head, head + 8, "\x89PNG\r\n\x1a\n");
+    const bool jpeg = uchar(head[0]) == 0xFF && uchar(head[1]) == 0xD8;
+    if (!ppm && !png && !jpeg)
+        return nullptr;
+    ImageFileHeader header;
+    if (!checkImageFile(fileName, maxStreamedPixels, &header, refusal, ImageDecoding::RowByRow))
+        return nullptr;
     std::unique_ptr<ImageRowReader> reader;
-    if (head[0] == 'P' && (head[1] == '5' || head[1] == '6'))
+    if (ppm)
         reader = PpmRowReader::open(fileName);
-    else if (std::equal(head, head + 8, "\x89PNG\r\n\x1a\n"))
+    else if (png)
         reader = PngRowReader::open(fileName);
-    else if (uchar(head[0]) == 0xFF && uchar(head[1]) == 0xD8)
+    else
         reader = JpegRowReader::open(fileName);
-    if (reader && (reader->width() < 1 || reader->height() < 1))
+    if (reader && (reader->width() < 1 || reader->height() < 1
+                   || qint64(reader->width()) * reader->height() > maxStreamedPixels))
         reader.reset();
     return reader;
 }

@@ -18,13 +18,23 @@
 // interlacing, single-scan JPEG of one or three components. Anything else,
 // and any file that fails or warns while it is read, is left to the caller's
 // in-memory path, which reads it with Qt's reader and reports its faults.
+// The exceptions are the faults the in-memory path would report in the same
+// words: a file its checks before decoding refuse (checkImageFile, with the
+// streaming limit below), and JPEG data its decoder reports damaged.
+//
+// Images up to this many pixels are read row by row; JPEG streams are
+// bounded by their format (65535 x 65535), PNG rows by libpng's limit of a
+// million pixels.
+constexpr qint64 maxStreamedPixels = qint64(1) << 40;
+
 class ImageRowReader
 {
 public:
     virtual ~ImageRowReader();
 
-    // A reader of the file, or null when it is not one of the above.
-    static std::unique_ptr<ImageRowReader> open(const QString &fileName);
+    // A reader of the file, or null when it is not one of the above; null
+    // with *refusal set when the checks before decoding refuse the file.
+    static std::unique_ptr<ImageRowReader> open(const QString &fileName, QString *refusal);
 
     int width() const { return columns; }
     int height() const { return rows; }
@@ -42,6 +52,9 @@ public:
     bool finish();
 
     bool failed() const { return broken; }
+    // After a failure, the in-memory path's message for it when that is
+    // known (damaged JPEG data); empty otherwise.
+    const QString &damage() const { return damageMessage; }
 
 protected:
     ImageRowReader(int width, int height);
@@ -50,6 +63,8 @@ protected:
     virtual bool readRow(std::uint32_t *out) = 0;
     // What follows the last row; false on any fault.
     virtual bool readEnd() { return true; }
+
+    QString damageMessage;
 
 private:
     int columns;

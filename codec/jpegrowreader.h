@@ -9,8 +9,8 @@
 // scan, decoded row by row by libjpeg with the settings Qt's reader uses
 // (accurate integer DCT, smooth chroma upsampling). Streams of several scans
 // (progressive ones among them) need the whole image buffered and are left
-// to the in-memory path, as are those of other component counts. Every
-// warning of the decoder (damaged data) counts as a fault.
+// to the in-memory path, as are those of other component counts. Damaged
+// data fails the reading at its end, with the in-memory path's message.
 class JpegRowReader : public ImageRowReader
 {
 public:

@@ -42,6 +42,14 @@ bool secondCore()
     return std::thread::hardware_concurrency() > 1;
 }
 
+StreamOutcome readerFailure(const ImageRowReader &reader, QString *error)
+{
+    if (reader.damage().isEmpty())
+        return StreamOutcome::NotStreamed;
+    *error = reader.damage();
+    return StreamOutcome::Failed;
+}
+
 StreamOutcome run(ImageRowReader &reader, ImageRowWriter &writer, const Transform &transform, QString *error)
 {
     if (!writer.start()) {
@@ -55,15 +63,16 @@ StreamOutcome run(ImageRowReader &reader, ImageRowWriter &writer, const Transfor
     QString reason;
     const bool transformed = transform(&RowSink::take, &sink, &reason);
     const bool written = pipeline ? pipeline->drain() : true;
-    // A damaged input is left to the in-memory path, whatever was written.
+    // A damaged input is reported as the in-memory path reports it, or left
+    // to that path, whatever was written.
     if (reader.failed())
-        return StreamOutcome::NotStreamed;
+        return readerFailure(reader, error);
     if (!written || !transformed) {
         *error = written && !reason.isEmpty() ? reason : writer.error();
         return StreamOutcome::Failed;
     }
     if (!reader.finish())
-        return StreamOutcome::NotStreamed;
+        return readerFailure(reader, error);
     if (!writer.finish()) {
         *error = writer.error();
         return StreamOutcome::Failed;
@@ -89,7 +98,9 @@ StreamOutcome streamDirectTransform(const QString &input, const QString &output,
 {
     if (!ImageRowWriter::handles(format) || step < 1 || kernel.isEmpty())
         return StreamOutcome::NotStreamed;
-    const std::unique_ptr<ImageRowReader> reader = ImageRowReader::open(input);
+    const std::unique_ptr<ImageRowReader> reader = ImageRowReader::open(input, error);
+    if (!reader && !error->isEmpty())
+        return StreamOutcome::Failed;
     if (!reader || reader->width() < step || reader->height() < step)
         return StreamOutcome::NotStreamed;
     const int width = reader->width();
@@ -113,7 +124,9 @@ StreamOutcome streamInverseTransform(const QString &input, const QString &output
 {
     if (!ImageRowWriter::handles(format))
         return StreamOutcome::NotStreamed;
-    const std::unique_ptr<ImageRowReader> reader = ImageRowReader::open(input);
+    const std::unique_ptr<ImageRowReader> reader = ImageRowReader::open(input, error);
+    if (!reader && !error->isEmpty())
+        return StreamOutcome::Failed;
     if (!reader)
         return StreamOutcome::NotStreamed;
     const std::unique_ptr<ImageRowWriter> writer =
@@ -135,7 +148,9 @@ StreamOutcome streamHybridCompress(const QString &input, const QString &output, 
 {
     if (quality < 0 || quality > 100)
         return StreamOutcome::NotStreamed;
-    const std::unique_ptr<ImageRowReader> reader = ImageRowReader::open(input);
+    const std::unique_ptr<ImageRowReader> reader = ImageRowReader::open(input, error);
+    if (!reader && !error->isEmpty())
+        return StreamOutcome::Failed;
     if (!reader || reader->width() < 2 || reader->height() < 2)
         return StreamOutcome::NotStreamed;
     const int width = reader->width();
@@ -166,7 +181,9 @@ StreamOutcome streamHybridDecompress(const QString &input, const QString &output
 {
     if (!ImageRowWriter::handles(format))
         return StreamOutcome::NotStreamed;
-    const std::unique_ptr<ImageRowReader> reader = ImageRowReader::open(input);
+    const std::unique_ptr<ImageRowReader> reader = ImageRowReader::open(input, error);
+    if (!reader && !error->isEmpty())
+        return StreamOutcome::Failed;
     if (!reader)
         return StreamOutcome::NotStreamed;
     const qint64 width = qint64(reader->width()) * 2;

@@ -189,7 +189,14 @@ void BadInputsTest::unreadableImages()
         const QString output = command == QLatin1String("direct") ? QStringLiteral("out.png") : QStringLiteral("out.jpg");
         const ProcessResult result = ftjpeg({command, name, output});
         QCOMPARE(result.exitCode, 1);
-        QCOMPARE(QString::fromLocal8Bit(result.err), QStringLiteral("ftjpeg: cannot read %1: %2\n").arg(name, reason));
+        // compress streams JPEG to JPEG beyond the in-memory limit: the frame
+        // too large for that is refused as too large for its file instead.
+        const QString expected = command == QLatin1String("compress") && name == QLatin1String("huge.jpg")
+            ? QStringLiteral("%1 bytes cannot hold a JPEG image of 65535x65535 pixels (at least 8388608 are "
+                             "needed); the file is damaged or truncated")
+                  .arg(content.size())
+            : reason;
+        QCOMPARE(QString::fromLocal8Bit(result.err), QStringLiteral("ftjpeg: cannot read %1: %2\n").arg(name, expected));
         QCOMPARE(result.out, QByteArray());
     }
     QCOMPARE(readFileBytes(QStringLiteral("out.png")), earlier);
