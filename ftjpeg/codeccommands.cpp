@@ -228,7 +228,7 @@ int runInverse(const QStringList &arguments)
     const bool withinMemoryLimit = qint64(width) * qint64(height) <= maxDecodedPixels;
     if (!widthOk || !heightOk || width < 1 || height < 1 || (!withinMemoryLimit && !ImageRowWriter::handles(format)))
         return parser.usageError(QStringLiteral("--size must be WIDTHxHEIGHT, both positive and at most %1 "
-                                                "pixels in all (any size for .jpg and .ppm), not '%2'")
+                                                "pixels in all, not '%2'")
                                      .arg(maxDecodedPixels)
                                      .arg(sizeValue));
 
