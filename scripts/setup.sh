@@ -20,6 +20,8 @@ if [ "${1:-}" = "--test" ]; then
     # script(1) and setpriv(1), which tests run, come with bsdutils and
     # util-linux: essential on Debian, named here for slimmer images.
     packages+=(clang libclang-rt-dev bsdutils util-linux)
+    # scripts/slurm-check.sh: a private single-node Slurm with munge.
+    packages+=(slurm-wlm munge python3)
 fi
 
 missing=()
