@@ -2,12 +2,14 @@
 // the decoded images of a corpus, for one variant of the hybrid scheme.
 
 #include "cli.h"
+#include "imageinputs.h"
 #include "quietimageplugins.h"
 #include "subcommand.h"
 #include "subcommandparser.h"
 #include "variantcommands.h"
 
 #include "hybridvariant.h"
+#include "imagemetrics.h"
 #include "imagefile.h"
 #include "inversetransform.h"
 #include "weightfit.h"
@@ -15,7 +17,6 @@
 
 #include <QBuffer>
 #include <QDir>
-#include <QDirIterator>
 #include <QFileInfo>
 #include <QImageReader>
 
@@ -28,38 +29,6 @@ namespace {
 QString displayName(const QString &fileName)
 {
     return QDir::toNativeSeparators(fileName);
-}
-
-// A folder stands for the image files in it and its subfolders, sorted by
-// path; anything else for itself.
-QStringList corpusFiles(const QStringList &arguments)
-{
-    static const QStringList suffixes{QStringLiteral("png"), QStringLiteral("jpg"), QStringLiteral("jpeg"),
-                                      QStringLiteral("bmp"), QStringLiteral("ppm"), QStringLiteral("pgm")};
-    QStringList files;
-    for (const QString &argument : arguments) {
-        if (!QFileInfo(argument).isDir()) {
-            files.append(argument);
-            continue;
-        }
-        const QString prefix = argument.endsWith(QLatin1Char('/')) ? argument : argument + QLatin1Char('/');
-        const QDir folder(argument);
-        QStringList found;
-        QDirIterator it(argument, QDir::Files, QDirIterator::Subdirectories);
-        while (it.hasNext()) {
-            it.next();
-            if (suffixes.contains(it.fileInfo().suffix().toLower()))
-                found.append(prefix + folder.relativeFilePath(it.fileInfo().absoluteFilePath()));
-        }
-        found.sort();
-        files += found;
-    }
-    return files;
-}
-
-double psnrOf(double mse)
-{
-    return mse > 0 ? 10.0 * std::log10(255.0 * 255.0 / mse) : INFINITY;
 }
 
 QString decibels(double value)
@@ -118,7 +87,7 @@ int runFitWeights(const QStringList &arguments)
     if (!parser.isSet(outOption))
         return parser.usageError(QStringLiteral("--out FILE is required"));
     const QString outFile = parser.value(outOption);
-    const QStringList files = corpusFiles(parser.positional());
+    const QStringList files = imageInputs(parser.positional());
     if (files.size() <= holdout)
         return parser.usageError(QStringLiteral("the corpus has %1 image%2, so --holdout %3 leaves none to fit")
                                        .arg(files.size())
@@ -160,16 +129,16 @@ int runFitWeights(const QStringList &arguments)
     if (!writeFileAtomically(outFile, text, &error))
         return failure(error);
 
-    const double startPsnr = psnrOf(result.startMse);
-    const double fittedPsnr = psnrOf(result.fittedMse);
+    const double startPsnr = psnrFromMse(result.startMse);
+    const double fittedPsnr = psnrFromMse(result.fittedMse);
     std::printf("fitted on %d image%s: PSNR %s with %s, %s fitted (%+.3f dB), %d expansions of the corpus\n",
                 int(fitted.size()), fitted.size() == 1 ? "" : "s", qPrintable(decibels(startPsnr)),
                 qPrintable(displayName(weightsFile)), qPrintable(decibels(fittedPsnr)), fittedPsnr - startPsnr,
                 result.evaluations);
     if (!held.isEmpty()) {
-        const double before =
-            psnrOf(reconstructionMse(held, variant.step, variant.reconstructRadius, start, nullptr, variant.clamp));
-        const double after = psnrOf(
+        const double before = psnrFromMse(
+            reconstructionMse(held, variant.step, variant.reconstructRadius, start, nullptr, variant.clamp));
+        const double after = psnrFromMse(
             reconstructionMse(held, variant.step, variant.reconstructRadius, result.weights, nullptr, variant.clamp));
         std::printf("held out %d image%s: PSNR %s with %s, %s fitted (%+.3f dB)\n", int(held.size()),
                     held.size() == 1 ? "" : "s", qPrintable(decibels(before)), qPrintable(displayName(weightsFile)),

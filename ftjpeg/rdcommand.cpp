@@ -3,6 +3,7 @@
 // outputs of shards.
 
 #include "cli.h"
+#include "imageinputs.h"
 #include "quietimageplugins.h"
 #include "subcommand.h"
 #include "subcommandparser.h"
@@ -19,7 +20,6 @@
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QDirIterator>
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QThread>
@@ -34,39 +34,6 @@
 #include <unistd.h>
 
 namespace {
-
-const QStringList imageSuffixes{QStringLiteral("png"), QStringLiteral("jpg"), QStringLiteral("jpeg"),
-                                QStringLiteral("bmp"), QStringLiteral("ppm"), QStringLiteral("pgm")};
-
-// The image files of the arguments: a folder stands for the images in it and
-// in its subfolders (by suffix, in any case; sorted by path), leaving out the
-// output folder, which may hold the plots of an earlier run; anything else
-// stands for itself.
-QStringList expandInputs(const QStringList &arguments, const QString &outDirectory)
-{
-    const QString outPath = QFileInfo(outDirectory).absoluteFilePath() + QLatin1Char('/');
-    QStringList files;
-    for (const QString &argument : arguments) {
-        if (!QFileInfo(argument).isDir()) {
-            files.append(argument);
-            continue;
-        }
-        const QString prefix = argument.endsWith(QLatin1Char('/')) ? argument : argument + QLatin1Char('/');
-        const QDir folder(argument);
-        QStringList found;
-        QDirIterator it(argument, QDir::Files, QDirIterator::Subdirectories);
-        while (it.hasNext()) {
-            it.next();
-            const QFileInfo info = it.fileInfo();
-            if (imageSuffixes.contains(info.suffix().toLower())
-                && !info.absoluteFilePath().startsWith(outPath))
-                found.append(prefix + folder.relativeFilePath(info.absoluteFilePath()));
-        }
-        found.sort();
-        files += found;
-    }
-    return files;
-}
 
 bool parseShard(const QString &text, int *index, int *count)
 {
@@ -239,7 +206,7 @@ int runRd(const QStringList &arguments)
         return failure(error);
     }
 
-    const QStringList files = expandInputs(positional, outDirectory);
+    const QStringList files = imageInputs(positional, outDirectory);
     if (files.isEmpty())
         return failure(QStringLiteral("no images in %1").arg(positional.join(QStringLiteral(", "))));
     shard.inputImages = files.size();

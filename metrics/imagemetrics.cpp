@@ -76,19 +76,19 @@ double sumOfSquaredDifferences(const QImage &reference, const QImage &test, int 
     return sum;
 }
 
-double psnrFromMse(double meanSquaredError)
-{
-    if (meanSquaredError == 0.0)
-        return std::numeric_limits<double>::infinity();
-    return 10.0 * std::log10(255.0 * 255.0 / meanSquaredError);
-}
-
 bool comparable(const QImage &reference, const QImage &test)
 {
     return !reference.isNull() && reference.size() == test.size();
 }
 
 } // namespace
+
+double psnrFromMse(double meanSquaredError)
+{
+    if (meanSquaredError == 0.0)
+        return std::numeric_limits<double>::infinity();
+    return 10.0 * std::log10(255.0 * 255.0 / meanSquaredError);
+}
 
 float mse(const QImage &reference, const QImage &test)
 {

@@ -31,6 +31,10 @@ constexpr int LumaChannel = 3;
 // sizes.
 double psnr(const QImage &reference, const QImage &test, QString *errorMessage = nullptr);
 
+// 10 log10(255^2 / meanSquaredError): +infinity for 0, the PSNR of an exact
+// reconstruction.
+double psnrFromMse(double meanSquaredError);
+
 // The same for one channel (0 to 3 as above); NaN also for another channel.
 double psnrChannel(const QImage &reference, const QImage &test, int channel, QString *errorMessage = nullptr);
 

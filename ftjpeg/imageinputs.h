@@ -1,0 +1,15 @@
+#ifndef IMAGEINPUTS_H
+#define IMAGEINPUTS_H
+
+#include <QString>
+#include <QStringList>
+
+// The image files of command-line arguments, as ftjpeg rd and fit-weights
+// take them: a folder stands for the png, jpg, jpeg, bmp, ppm and pgm files
+// (by suffix, in any case) in it and in its subfolders, sorted by path and
+// named through the folder as given; anything else stands for itself. Files
+// inside excludedFolder (an output folder, which may hold the plots of an
+// earlier run) are left out when it is not empty.
+QStringList imageInputs(const QStringList &arguments, const QString &excludedFolder = QString());
+
+#endif // IMAGEINPUTS_H
