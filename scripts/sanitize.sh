@@ -5,11 +5,13 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc 2>/dev/null || echo 2)
-cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELTRANO_SANITIZE=ON -DVELTRANO_BENCH=OFF
-cmake --build build-asan -j"$jobs"
 # Full stacks for every allocation, so that leak suppressions can name the
 # library that made it.
 export ASAN_OPTIONS="abort_on_error=0:halt_on_error=1:detect_leaks=1:exitcode=23:fast_unwind_on_malloc=0"
 export UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1:exitcode=24"
 export LSAN_OPTIONS="suppressions=$PWD/scripts/lsan.supp:print_suppressions=0"
+# The build runs the sanitized programs too (man pages from their --help), so
+# the same options hold for it.
+cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELTRANO_SANITIZE=ON -DVELTRANO_BENCH=OFF
+cmake --build build-asan -j"$jobs"
 ctest --test-dir build-asan --output-on-failure -j"$jobs"
