@@ -4,12 +4,20 @@
 #include <QDirIterator>
 #include <QFileInfo>
 
-QStringList imageInputs(const QStringList &arguments, const QString &excludedFolder)
+#include <algorithm>
+
+QStringList imageInputs(const QStringList &arguments, const QStringList &excludedFolders)
 {
     static const QStringList suffixes{QStringLiteral("png"), QStringLiteral("jpg"), QStringLiteral("jpeg"),
                                       QStringLiteral("bmp"), QStringLiteral("ppm"), QStringLiteral("pgm")};
-    const QString excludedPath =
-        excludedFolder.isEmpty() ? QString() : QFileInfo(excludedFolder).absoluteFilePath() + QLatin1Char('/');
+    QStringList excludedPaths;
+    for (const QString &folder : excludedFolders)
+        if (!folder.isEmpty())
+            excludedPaths.append(QFileInfo(folder).absoluteFilePath() + QLatin1Char('/'));
+    const auto excluded = [&excludedPaths](const QString &path) {
+        return std::any_of(excludedPaths.begin(), excludedPaths.end(),
+                           [&path](const QString &prefix) { return path.startsWith(prefix); });
+    };
     QStringList files;
     for (const QString &argument : arguments) {
         if (!QFileInfo(argument).isDir()) {
@@ -24,7 +32,7 @@ QStringList imageInputs(const QStringList &arguments, const QString &excludedFol
             it.next();
             const QFileInfo info = it.fileInfo();
             if (suffixes.contains(info.suffix().toLower())
-                && (excludedPath.isEmpty() || !info.absoluteFilePath().startsWith(excludedPath)))
+                && !excluded(info.absoluteFilePath()))
                 found.append(prefix + folder.relativeFilePath(info.absoluteFilePath()));
         }
         found.sort();

@@ -8,8 +8,9 @@
 // take them: a folder stands for the png, jpg, jpeg, bmp, ppm and pgm files
 // (by suffix, in any case) in it and in its subfolders, sorted by path and
 // named through the folder as given; anything else stands for itself. Files
-// inside excludedFolder (an output folder, which may hold the plots of an
-// earlier run) are left out when it is not empty.
-QStringList imageInputs(const QStringList &arguments, const QString &excludedFolder = QString());
+// inside any of excludedFolders (an output folder, which may hold the plots of
+// an earlier run, or a folder of kept encoded files) are left out; empty
+// names are ignored.
+QStringList imageInputs(const QStringList &arguments, const QStringList &excludedFolders = QStringList());
 
 #endif // IMAGEINPUTS_H

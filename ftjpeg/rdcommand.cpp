@@ -108,7 +108,7 @@ int runRd(const QStringList &arguments)
     const QCommandLineOption schemesOption =
         parser.addOption(QStringLiteral("schemes"),
                          QStringLiteral("Comma-separated schemes to measure, in this order (default all: %1).")
-                             .arg(rdStandardSchemeNames().join(QLatin1Char(','))),
+                             .arg(rdStandardSchemeNames().join(QStringLiteral(", "))),
                          QStringLiteral("LIST"));
     const QCommandLineOption hybridOption =
         parser.addOption(QStringLiteral("hybrid"),
@@ -206,7 +206,11 @@ int runRd(const QStringList &arguments)
         return failure(error);
     }
 
-    const QStringList files = imageInputs(positional, outDirectory);
+    // Neither the output folder nor the kept files of an earlier run are inputs.
+    QStringList excluded{outDirectory};
+    if (parser.isSet(keepOption))
+        excluded.append(parser.value(keepOption));
+    const QStringList files = imageInputs(positional, excluded);
     if (files.isEmpty())
         return failure(QStringLiteral("no images in %1").arg(positional.join(QStringLiteral(", "))));
     shard.inputImages = files.size();

@@ -48,7 +48,6 @@ struct ImageWork
     int remaining = 0;
     // Per scheme and setting.
     std::vector<std::vector<RdPoint>> points;
-    std::vector<std::vector<char>> measured;
     std::vector<QString> failure;
 };
 
@@ -83,12 +82,9 @@ RdStudy RdRunner::run()
         auto image = std::make_unique<ImageWork>();
         image->remaining = pointsPerImage();
         image->points.resize(std::size_t(schemes.size()));
-        image->measured.resize(std::size_t(schemes.size()));
         image->failure.resize(std::size_t(schemes.size()));
-        for (int s = 0; s < schemes.size(); ++s) {
+        for (int s = 0; s < schemes.size(); ++s)
             image->points[std::size_t(s)].resize(std::size_t(schemes[s].settings.size()));
-            image->measured[std::size_t(s)].assign(std::size_t(schemes[s].settings.size()), 0);
-        }
         if (!keepDirectory.isEmpty()) {
             QString stem = QFileInfo(inputs[i].fileName).completeBaseName();
             if (stems.contains(stem))
@@ -174,7 +170,6 @@ RdStudy RdRunner::run()
         std::lock_guard<std::mutex> lock(image.mutex);
         if (ok) {
             image.points[std::size_t(task.scheme)][std::size_t(task.setting)] = point;
-            image.measured[std::size_t(task.scheme)][std::size_t(task.setting)] = 1;
         } else if (image.failure[std::size_t(task.scheme)].isEmpty()) {
             image.failure[std::size_t(task.scheme)] = oneLine(error);
             report(RdSkippedImage{input.index, input.fileName, oneLine(error), scheme.name});

@@ -555,6 +555,19 @@ private slots:
             }
         }
         QCOMPARE(row, all.rows.size());
+
+        // Files kept inside the input folder are no inputs of the next run.
+        for (int run = 0; run < 2; ++run) {
+            const RdRun again({QStringLiteral("all"), QStringLiteral("--schemes"), QStringLiteral("jpeg"),
+                               QStringLiteral("--keep"), QStringLiteral("all/kept"), QStringLiteral("--out"),
+                               QStringLiteral("out-again")},
+                              scratch.path());
+            QVERIFY2(again.result.exitCode == 0, again.result.err.constData());
+        }
+        QVERIFY(QFile::exists(scratch.filePath(QStringLiteral("all/kept/photo/jpeg_100.jpg"))));
+        const Csv again = readCsv(scratch.filePath(QStringLiteral("out-again/points.csv")));
+        QCOMPARE(again.rows.size(), 21);
+        QCOMPARE(again.field(20, "image"), QStringLiteral("all/photo.png"));
     }
 
     void summaryRowByHand()
