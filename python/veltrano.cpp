@@ -324,10 +324,10 @@ py::array inverse(const py::handle &componentsObject, const py::handle &sizeObje
 // The variant options of compress, as ftjpeg compress takes them; false
 // when none is given (the classic file).
 bool variantArguments(const py::handle &step, const py::handle &kernelRadius, const py::handle &reconstructRadius,
-                      bool optimize, bool progressive, const py::handle &chroma, HybridVariant *variant)
+                      bool optimize, bool progressive, const py::handle &chroma, bool clamp, HybridVariant *variant)
 {
     if (step.is_none() && kernelRadius.is_none() && reconstructRadius.is_none() && !optimize && !progressive
-        && chroma.is_none())
+        && chroma.is_none() && !clamp)
         return false;
     if (!step.is_none())
         variant->step = integerArgument(step, "step", 1, maxTransformStep);
@@ -337,6 +337,7 @@ bool variantArguments(const py::handle &step, const py::handle &kernelRadius, co
         variant->reconstructRadius = integerArgument(reconstructRadius, "reconstruct_radius", 0, maxTransformStep);
     variant->optimize = optimize;
     variant->progressive = progressive;
+    variant->clamp = clamp;
     if (!chroma.is_none()) {
         const QString value = text(chroma);
         if (PyBool_Check(chroma.ptr()) || (value != QLatin1String("420") && value != QLatin1String("444")))
@@ -352,12 +353,12 @@ bool variantArguments(const py::handle &step, const py::handle &kernelRadius, co
 py::object compress(const py::handle &imageObject, const py::handle &qualityObject,
                     const py::handle &weightsObject, bool decoded, const py::handle &stepObject,
                     const py::handle &kernelRadiusObject, const py::handle &reconstructRadiusObject, bool optimize,
-                    bool progressive, const py::handle &chromaObject)
+                    bool progressive, const py::handle &chromaObject, bool clamp)
 {
     const int quality = integerArgument(qualityObject, "quality", 0, 100);
     HybridVariant variant;
     const bool isVariant = variantArguments(stepObject, kernelRadiusObject, reconstructRadiusObject, optimize,
-                                            progressive, chromaObject, &variant);
+                                            progressive, chromaObject, clamp, &variant);
     WeightsArgument weights = weightsArgument(weightsObject);
     const ImageArgument source = imageArgument(imageObject, "image");
     const int width = source.image.width();
@@ -751,8 +752,9 @@ an array's shape -- or the string "WIDTHxHEIGHT". The result has shape
           py::arg("decoded") = false, py::kw_only(), py::arg("step") = py::none(),
           py::arg("kernel_radius") = py::none(), py::arg("reconstruct_radius") = py::none(),
           py::arg("optimize") = false, py::arg("progressive") = false, py::arg("chroma") = py::none(),
+          py::arg("clamp") = false,
           R"(compress(image, quality=70, weights=None, decoded=False, *, step=None, kernel_radius=None,
-         reconstruct_radius=None, optimize=False, progressive=False, chroma=None)
+         reconstruct_radius=None, optimize=False, progressive=False, chroma=None, clamp=False)
     -> bytes or (bytes, numpy.ndarray)
 
 The hybrid JPEG file of `image`, the component image stored as JPEG at
@@ -764,7 +766,7 @@ ftjpeg).
 
 Any of the keyword-only options makes a hybrid variant file instead, as
 ftjpeg compress --step, --kernel-radius, --reconstruct-radius, --optimize,
---progressive and --chroma 420|444 do: it records the source size, its
+--progressive, --chroma 420|444 and --clamp do: it records the source size, its
 parameters and the weight entries it uses, and decompress() decodes it to
 the source size without any weights.)");
 
