@@ -83,7 +83,7 @@ bool componentsFit(const QSize &components, int width, int height, const QString
 }
 
 QImage decodeHybridFile(const QString &fileName, const QList<float> &weights, const QString &tableName,
-                        QString *error)
+                        QString *error, QString *damage = nullptr)
 {
     // A variant file carries its own parameters and weights.
     if (isHybridVariantFile(fileName))
@@ -105,7 +105,7 @@ QImage decodeHybridFile(const QString &fileName, const QList<float> &weights, co
     }
     QImage components;
     QString reason;
-    if (!readImageFile(fileName, components, &reason, maxStoredPixels))
+    if (!readImageFile(fileName, components, &reason, maxStoredPixels, damage))
         return fail(error, reason);
 
     const int width = components.width() * 2;
@@ -266,7 +266,7 @@ QImage decodeHybridJpeg(const QByteArray &data, int width, int height, const QLi
     return withFixedResolution(inverseFTransform(components, width, height, hybridStep, hybridRadius, weights, error));
 }
 
-QImage decompressHybrid(const QString &fileName, QString *error, const QString &weightsFile)
+QImage decompressHybrid(const QString &fileName, QString *error, const QString &weightsFile, QString *damage)
 {
     if (isHybridVariantFile(fileName))
         return decompressHybridVariant(fileName, error);
@@ -277,7 +277,7 @@ QImage decompressHybrid(const QString &fileName, QString *error, const QString &
         std::fflush(stdout);
         return fail(error, reason);
     }
-    return decodeHybridFile(fileName, weights, weightsFile, error);
+    return decodeHybridFile(fileName, weights, weightsFile, error, damage);
 }
 
 QImage decompressHybrid(const QString &fileName, const QList<float> &weights, QString *error)

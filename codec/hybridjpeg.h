@@ -91,9 +91,11 @@ QImage compressHybrid(const QImage &source, int quality, const QList<float> &wei
 // set when given, if the weights file cannot be read ("cannot open weights
 // file!" on standard output, as readWeightsFile does), the file cannot be
 // read, its decoded size would exceed maxDecodedPixels, or the table is too
-// short.
+// short. With damage given, a damaged or truncated classic file is decoded as
+// its components read, and *damage says what is missing (see readImageFile);
+// otherwise it is refused.
 QImage decompressHybrid(const QString &fileName, QString *error = nullptr,
-                        const QString &weightsFile = QStringLiteral("weights_out.txt"));
+                        const QString &weightsFile = QStringLiteral("weights_out.txt"), QString *damage = nullptr);
 
 // Hybrid decompression with a weights table the caller has read: prints
 // nothing, otherwise as above.

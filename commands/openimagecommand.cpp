@@ -96,7 +96,10 @@ void openReadableImage(const CommandContext &context, const QString &fileName)
         file.close();
         if (isHybridJpeg(firstLine)) {
             appendStatusLine(context.console, QStringLiteral(" - It is a hybrid JPEG image."));
-            const QImage decoded = decompressHybrid(fileName, &reason);
+            // Damage was reported with the plain load already.
+            QString hybridDamage;
+            const QImage decoded =
+                decompressHybrid(fileName, &reason, QStringLiteral("weights_out.txt"), &hybridDamage);
             if (decoded.isNull()) {
                 // Without its decoded form the file is no image to work on.
                 markOpenFailed(context);

@@ -205,6 +205,21 @@ void DamagedInputsTest::damagedFilesRefusedButShown()
     for (int y = 18; y < 30; ++y)
         for (int x = 0; x < 40; ++x)
             QCOMPARE(shown.pixel(x, y) & 0xFFFFFF, photo.pixel(x, y) & 0xFFFFFF);
+
+    // A hybrid file cut short: decompress refuses it, the window decodes it.
+    QByteArray hybrid = cutInScan(jpeg);
+    QVERIFY(markHybridJpegData(hybrid));
+    QVERIFY(writeFileBytes(QStringLiteral("cut-hybrid.jpg"), hybrid));
+    const ProcessResult result = ftjpeg({QStringLiteral("decompress"), QStringLiteral("cut-hybrid.jpg"), QStringLiteral("out.png")});
+    QCOMPARE(result.exitCode, 1);
+    QCOMPARE(errorOf(result), QStringLiteral("ftjpeg: cannot read cut-hybrid.jpg: %1; the file is damaged or truncated\n")
+                                  .arg(cutJpeg));
+    QCOMPARE(bench.open(QStringLiteral("cut-hybrid.jpg")),
+             (QStringList{QStringLiteral("<time> - File opened."),
+                          QStringLiteral("<time> - %1 is damaged or truncated: %2.")
+                              .arg(bench.scratch.filePath(QStringLiteral("cut-hybrid.jpg")), cutJpeg),
+                          QStringLiteral("<time> - It is a hybrid JPEG image.")}));
+    QCOMPARE(bench.window.openedImage().size(), photo.size() * 2);
 }
 
 // A FIFO, a device and a directory are refused before they are opened; a
