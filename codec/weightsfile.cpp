@@ -2,12 +2,22 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTextStream>
 
 #include <cstdio>
 
 bool loadWeightsTable(const QString &fileName, QList<float> &weights, QString *error)
 {
+    // A FIFO would wait for a writer and a device never end: only regular
+    // files are read.
+    const QFileInfo info(fileName);
+    if (info.exists() && !info.isFile()) {
+        if (error)
+            *error = QStringLiteral("cannot open weights file %1: it is not a regular file")
+                         .arg(QDir::toNativeSeparators(fileName));
+        return false;
+    }
     QFile file(fileName);
     if (!file.open(QIODevice::ReadOnly)) {
         if (error)

@@ -239,6 +239,10 @@ void DamagedInputsTest::onlyRegularFilesAndABoundedFirstLine()
         QCOMPARE(result.exitCode, 1);
         QCOMPARE(errorOf(result), QStringLiteral("ftjpeg: cannot read %1: %2\n").arg(arguments.at(1), notRegular));
     }
+    const ProcessResult table = ftjpeg({QStringLiteral("compress"), QStringLiteral("weights_out.txt"),
+                                        QStringLiteral("out.jpg"), QStringLiteral("--weights"), QStringLiteral("pipe.jpg")});
+    QCOMPARE(table.exitCode, 1);
+    QCOMPARE(errorOf(table), QStringLiteral("ftjpeg: cannot open weights file pipe.jpg: it is not a regular file\n"));
     QCOMPARE(bench.open(QStringLiteral("pipe.jpg")),
              (QStringList{QStringLiteral("<time> - File open failed."),
                           QStringLiteral("<time> - Cannot read %1: %2.")
