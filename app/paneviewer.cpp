@@ -61,7 +61,13 @@ bool PaneViewer::eventFilter(QObject *watched, QEvent *event)
             return handleKey(static_cast<QKeyEvent *>(event));
         return false;
     }
-    const int pane = panes.indexOf(static_cast<QLabel *>(watched));
+    // Compared as QObject pointers: the filter also sees the events a label
+    // gets while it is destroyed, when it is no longer a QLabel.
+    int pane = -1;
+    for (int i = 0; i < panes.size() && pane < 0; ++i) {
+        if (static_cast<QObject *>(panes.at(i)) == watched)
+            pane = i;
+    }
     if (pane < 0)
         return false;
 
