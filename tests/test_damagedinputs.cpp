@@ -251,6 +251,7 @@ void DamagedInputsTest::onlyRegularFilesAndABoundedFirstLine()
     QFile zeros(QStringLiteral("zeros.jpg"));
     QVERIFY(zeros.open(QIODevice::WriteOnly) && zeros.resize(qint64(3) << 30));
     zeros.close();
+    SKIP_ADDRESS_LIMITS_UNDER_ASAN();
     const ProcessResult result = ftjpegUnder(QStringLiteral("-v 1000000"), {QStringLiteral("info"), QStringLiteral("zeros.jpg")});
     QVERIFY(!result.crashed);
     QCOMPARE(result.exitCode, 1);
@@ -267,6 +268,7 @@ void DamagedInputsTest::studySkipsWhatCannotBeMeasured()
     QVERIFY(writeFileBytes(QStringLiteral("in/wide.png"), stripedPng(16384, 8192)));
     const QByteArray jpeg = encoded(smallPhoto(), "jpg", 95);
     QVERIFY(writeFileBytes(QStringLiteral("in/cut.jpg"), cutInScan(jpeg)));
+    SKIP_ADDRESS_LIMITS_UNDER_ASAN();
     const ProcessResult result = ftjpegUnder(QStringLiteral("-v 1500000"), rdArguments({QStringLiteral("in")}, QStringLiteral("out")));
     QVERIFY2(!result.crashed && result.exitCode == 0, result.err.constData());
     const QString skipped = QString::fromUtf8(readFileBytes(QStringLiteral("out/skipped.csv")));
@@ -324,6 +326,7 @@ void DamagedInputsTest::decodedOutputBeyondTheMemoryLeft()
 {
     ScratchDir scratch;
     QVERIFY(writeFileBytes(QStringLiteral("weights_out.txt"), testWeightsFileText()));
+    SKIP_ADDRESS_LIMITS_UNDER_ASAN();
     QVERIFY(writeFileBytes(QStringLiteral("big.png"), stripedPng(8192, 8192)));
     for (const QString &decoded : {QStringLiteral("d.bmp"), QStringLiteral("d.png")}) {
         const ProcessResult result =
