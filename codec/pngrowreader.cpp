@@ -1,5 +1,7 @@
 #include "pngrowreader.h"
 
+#include "pixelrows.h"
+
 #include <QFile>
 
 #include <csetjmp>
@@ -141,16 +143,14 @@ bool PngRowReader::readRow(std::uint32_t *out)
     const int columns = width();
     switch (decoder->colourType) {
     case PNG_COLOR_TYPE_GRAY:
-        for (int x = 0; x < columns; ++x)
-            out[x] = 0xFF000000u | (std::uint32_t(in[x]) * 0x010101u);
+        greyBytesToWords(in, out, columns);
         break;
     case PNG_COLOR_TYPE_GRAY_ALPHA:
         for (int x = 0; x < columns; ++x)
             out[x] = 0xFF000000u | (std::uint32_t(in[2 * x]) * 0x010101u);
         break;
     case PNG_COLOR_TYPE_RGB:
-        for (int x = 0; x < columns; ++x, in += 3)
-            out[x] = 0xFF000000u | (std::uint32_t(in[0]) << 16) | (std::uint32_t(in[1]) << 8) | in[2];
+        rgbBytesToWords(in, out, columns);
         break;
     case PNG_COLOR_TYPE_RGB_ALPHA:
         for (int x = 0; x < columns; ++x, in += 4)

@@ -1,13 +1,18 @@
 #include "ppmrowreader.h"
 
+#include "pixelrows.h"
+
 #include <QFile>
 
+#include <algorithm>
 #include <cctype>
 #include <climits>
 
 namespace {
 
-constexpr std::size_t streamBuffer = std::size_t(1) << 20;
+// Rows are read a block of about this many bytes at a time, straight into
+// the block: stdio passes a read this large past its own buffer.
+constexpr std::size_t blockBytes = std::size_t(1) << 18;
 
 // A header number as Qt's PPM reader reads it: white space and comment lines
 // before it, digits, and the one byte after it consumed (unless it starts a
@@ -60,7 +65,10 @@ PpmRowReader::PpmRowReader(std::FILE *file, int width, int height, bool grey)
     : ImageRowReader(width, height)
     , file(file)
     , grey(grey)
-    , bytes(std::size_t(width) * (grey ? 1 : 3))
+    , rowBytes(std::size_t(width) * (grey ? 1 : 3))
+    , blockRows(std::max<std::size_t>(1, std::min<std::size_t>(blockBytes / rowBytes, std::size_t(height))))
+    , rowsLeft(height)
+    , bytes(rowBytes * blockRows)
 {
 }
 
@@ -74,12 +82,11 @@ std::unique_ptr<ImageRowReader> PpmRowReader::open(const QString &fileName)
     std::FILE *file = std::fopen(QFile::encodeName(fileName).constData(), "rb");
     if (!file)
         return nullptr;
-    std::setvbuf(file, nullptr, _IOFBF, streamBuffer);
     const int first = std::getc(file);
     const int second = std::getc(file);
     const int third = std::getc(file);
     const long long width = third != EOF && std::isspace(third) ? headerNumber(file, false) : -1;
-        const long long height = width > 0 ? headerNumber(file, false) : -1;
+    const long long height = width > 0 ? headerNumber(file, false) : -1;
     const long long maximum = height > 0 ? headerNumber(file, true) : -1;
     const long start = std::ftell(file);
     if (first != 'P' || (second != '5' && second != '6') || width <= 0 || height <= 0 || maximum != 255
@@ -101,16 +108,19 @@ std::unique_ptr<ImageRowReader> PpmRowReader::open(const QString &fileName)
 
 bool PpmRowReader::readRow(std::uint32_t *out)
 {
-    if (std::fread(bytes.data(), 1, bytes.size(), file) != bytes.size())
-        return false;
-    const unsigned char *in = bytes.data();
-    const int columns = width();
-    if (grey) {
-        for (int x = 0; x < columns; ++x)
-            out[x] = 0xFF000000u | (std::uint32_t(in[x]) * 0x010101u);
-    } else {
-        for (int x = 0; x < columns; ++x, in += 3)
-            out[x] = 0xFF000000u | (std::uint32_t(in[0]) << 16) | (std::uint32_t(in[1]) << 8) | in[2];
+    if (blockNext == blockFilled) {
+        const std::size_t count = std::min<std::size_t>(blockRows, std::size_t(rowsLeft));
+        if (count == 0 || std::fread(bytes.data(), rowBytes, count, file) != count)
+            return false;
+        rowsLeft -= int(count);
+        blockFilled = count;
+        blockNext = 0;
     }
+    const unsigned char *in = bytes.data() + blockNext * rowBytes;
+    ++blockNext;
+    if (grey)
+        greyBytesToWords(in, out, width());
+    else
+        rgbBytesToWords(in, out, width());
     return true;
 }

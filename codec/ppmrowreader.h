@@ -24,7 +24,12 @@ private:
 
     std::FILE *file;
     bool grey;
+    std::size_t rowBytes;
+    std::size_t blockRows; // rows read at a time
+    int rowsLeft;          // in the file, not yet read
     std::vector<unsigned char> bytes;
+    std::size_t blockFilled = 0; // rows in bytes
+    std::size_t blockNext = 0;   // the next of them
 };
 
 #endif // PPMROWREADER_H

@@ -1,5 +1,7 @@
 #include "ppmrowwriter.h"
 
+#include "pixelrows.h"
+
 PpmRowWriter::PpmRowWriter(const QString &fileName, int width, int height)
     : ImageRowWriter(fileName, width, height)
     , bytes(std::size_t(width) * 3)
@@ -16,13 +18,7 @@ bool PpmRowWriter::start()
 
 bool PpmRowWriter::writeRow(const std::uint32_t *row)
 {
-    char *out = bytes.data();
-    for (int x = 0; x < width; ++x, out += 3) {
-        const std::uint32_t word = row[x];
-        out[0] = char(word >> 16);
-        out[1] = char(word >> 8);
-        out[2] = char(word);
-    }
+    wordsToRgbBytes(row, reinterpret_cast<unsigned char *>(bytes.data()), width);
     return output.write(bytes.data(), qint64(bytes.size()));
 }
 

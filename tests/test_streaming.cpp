@@ -16,6 +16,7 @@
 #include "inversetransform.h"
 #include "jpegrowwriter.h"
 #include "kernel.h"
+#include "pixelrows.h"
 #include "streamingcodec.h"
 #include "weightsfile.h"
 
@@ -24,6 +25,7 @@
 #include <QImageWriter>
 #include <QtTest>
 
+#include <random>
 #include <vector>
 
 namespace {
@@ -76,6 +78,7 @@ class StreamingTest : public QObject
 
 private slots:
     void initTestCase();
+    void rowsMatchTheirDefinition();
     void directMatchesInMemory();
     void inverseMatchesInMemory();
     void hybridMatchesInMemory();
@@ -127,6 +130,48 @@ void StreamingTest::initTestCase()
         inputs.append({path(m.name), m.name});
     }
     inputs.append({photoPath("hubble_deep_field.jpg"), "hubble_deep_field.jpg"});
+}
+
+// Rows of every length up to a few shuffle widths, in buffers of exactly
+// their size (so that AddressSanitizer sees any access beyond them), against
+// the pixel words written out one by one.
+void StreamingTest::rowsMatchTheirDefinition()
+{
+    std::mt19937 random(17);
+    for (int count = 0; count <= 70; ++count) {
+        std::vector<unsigned char> rgb(static_cast<std::size_t>(3 * count));
+        std::vector<unsigned char> grey(static_cast<std::size_t>(count));
+        for (unsigned char &byte : rgb)
+            byte = static_cast<unsigned char>(random());
+        for (unsigned char &byte : grey)
+            byte = static_cast<unsigned char>(random());
+        std::vector<std::uint32_t> words(static_cast<std::size_t>(count));
+        rgbBytesToWords(rgb.data(), words.data(), count);
+        for (int x = 0; x < count; ++x)
+            QCOMPARE(words[x], qRgb(rgb[3 * x], rgb[3 * x + 1], rgb[3 * x + 2]));
+        greyBytesToWords(grey.data(), words.data(), count);
+        for (int x = 0; x < count; ++x)
+            QCOMPARE(words[x], qRgb(grey[x], grey[x], grey[x]));
+        // Alpha is ignored on the way out.
+        for (int x = 0; x < count; ++x)
+            words[x] = (std::uint32_t(random()) & 0xFF000000u) | qRgb(rgb[3 * x], rgb[3 * x + 1], rgb[3 * x + 2]);
+        std::vector<unsigned char> back(static_cast<std::size_t>(3 * count));
+        wordsToRgbBytes(words.data(), back.data(), count);
+        QVERIFY2(back == rgb, qPrintable(QString::number(count)));
+    }
+
+    // A PPM file whose rows are wider than the block its reader reads at a
+    // time (one row per read then; Qt's own reader cannot read it at all).
+    const QImage wide = loadPhoto("chelsea.png").scaled(87403, 5).convertToFormat(QImage::Format_RGB32);
+    QVERIFY(save(wide, path("wide.ppm"), "ppm"));
+    QString error;
+    QCOMPARE(streamDirectTransform(path("wide.ppm"), path("wide-streamed.ppm"), "ppm", 2, makeRaisedCosineKernel(2),
+                                   &error),
+             StreamOutcome::Done);
+    QVERIFY2(writeImageFile(path("wide-reference.ppm"), directFTransform(wide, 2, makeRaisedCosineKernel(2)), "ppm",
+                            -1, &error),
+             qPrintable(error));
+    compareFiles(path("wide-streamed.ppm"), path("wide-reference.ppm"), "wide.ppm");
 }
 
 void StreamingTest::compareFiles(const QString &streamed, const QString &reference, const QString &what)
