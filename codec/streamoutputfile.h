@@ -38,6 +38,7 @@ private:
     QByteArray buffer;
     qint64 used = 0;
     qint64 total = 0;
+    qint64 flushed = 0; // bytes passed to the file
     bool opened = false;
     QString error_;
 };
