@@ -368,7 +368,7 @@ QSize readImageSize(const QString &fileName)
 }
 
 bool checkImageFile(const QString &fileName, qint64 maxPixels, ImageFileHeader *header, QString *error,
-                    ImageDecoding decoding)
+                    ImageDecoding decoding, QSize declaredSize)
 {
     *header = ImageFileHeader();
     if (!isRegularFile(fileName, error))
@@ -410,6 +410,8 @@ bool checkImageFile(const QString &fileName, qint64 maxPixels, ImageFileHeader *
     if (size.isValid()) {
         header->format = QByteArrayLiteral("jpeg");
         header->jpegComponents = frame.components;
+    } else if (declaredSize.isValid()) {
+        size = declaredSize;
     } else {
         QImageReader reader(fileName);
         reader.setDecideFormatFromContent(true);

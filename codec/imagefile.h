@@ -41,13 +41,16 @@ struct ImageFileHeader
 // reads the file by itself calls this first. On failure *error names the
 // file and gives the reason. A decoder that holds a few rows at a time, never
 // the whole image, says so: the memory left is then checked for rows only.
+// A decoder that has already read the image's size from the header of a
+// file other than JPEG passes it as declaredSize: Qt's reader is then not
+// asked for it (nor for the format, left empty).
 enum class ImageDecoding
 {
     WholeImage,
     RowByRow,
 };
 bool checkImageFile(const QString &fileName, qint64 maxPixels, ImageFileHeader *header, QString *error,
-                    ImageDecoding decoding = ImageDecoding::WholeImage);
+                    ImageDecoding decoding = ImageDecoding::WholeImage, QSize declaredSize = QSize());
 
 // Whether a message of libjpeg (a warning, as format_message writes it) means
 // the image data is damaged: corrupt data, data ending early, scans missing.

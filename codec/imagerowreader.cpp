@@ -33,15 +33,22 @@ std::unique_ptr<ImageRowReader> ImageRowReader::open(const QString &fileName, QS
     const bool jpeg = uchar(head[0]) == 0xFF && uchar(head[1]) == 0xD8;
     if (!ppm && !png && !jpeg)
         return nullptr;
-    ImageFileHeader header;
-    if (!checkImageFile(fileName, maxStreamedPixels, &header, refusal, ImageDecoding::RowByRow))
-        return nullptr;
+    // A JPEG stream's header is checked before libjpeg reads any of it. The
+    // PPM and PNG readers check what they read of the header themselves and
+    // allocate a row or a block of rows only; the size they read is the one
+    // Qt's reader would declare.
     std::unique_ptr<ImageRowReader> reader;
-    if (ppm)
-        reader = PpmRowReader::open(fileName);
-    else if (png)
-        reader = PngRowReader::open(fileName);
-    else
+    QSize declared;
+    if (!jpeg) {
+        reader = ppm ? PpmRowReader::open(fileName) : PngRowReader::open(fileName);
+        if (!reader)
+            return nullptr;
+        declared = QSize(reader->width(), reader->height());
+    }
+    ImageFileHeader header;
+    if (!checkImageFile(fileName, maxStreamedPixels, &header, refusal, ImageDecoding::RowByRow, declared))
+        return nullptr;
+    if (jpeg)
         reader = JpegRowReader::open(fileName);
     if (reader && (reader->width() < 1 || reader->height() < 1
                    || qint64(reader->width()) * reader->height() > maxStreamedPixels))
