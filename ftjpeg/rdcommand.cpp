@@ -15,6 +15,7 @@
 #include "rdscheme.h"
 #include "rdvariantscheme.h"
 #include "rdsummary.h"
+#include "studycodecs.h"
 #include "weightsfile.h"
 #include "workdirgenerator.h"
 
@@ -230,6 +231,10 @@ int runRd(const QStringList &arguments)
         return parser.usageError(QStringLiteral("--keep must name a folder outside the output folder %1, which the "
                                                 "run replaces")
                                      .arg(QDir::toNativeSeparators(outDirectory)));
+    // Every point has its Butteraugli distance: without the module that
+    // computes it, nothing is measured.
+    if (!studyCodecs(&error))
+        return failure(error);
     if (!folder.begin(&error))
         return failure(error);
 

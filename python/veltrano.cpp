@@ -15,6 +15,7 @@
 #include "rdpoint.h"
 #include "rdrunner.h"
 #include "rdscheme.h"
+#include "studycodecs.h"
 #include "weightsfile.h"
 #include "windowedssim.h"
 #include "workdirgenerator.h"
@@ -613,6 +614,13 @@ py::object rd(const py::handle &imagesObject, const py::handle &schemesObject, c
     const int jobs =
         jobsObject.is_none() ? QThread::idealThreadCount() : integerArgument(jobsObject, "jobs", 1, maxJobs);
     WeightsArgument weights = weightsArgument(weightsObject);
+    // Every point has its Butteraugli distance, computed in the study-codec
+    // module: without it, nothing is measured.
+    {
+        QString error;
+        if (!studyCodecs(&error))
+            throw FileError(error);
+    }
 
     RdStudy study;
     {

@@ -1,0 +1,88 @@
+#include "studycodecs.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <dlfcn.h>
+#include <link.h>
+
+namespace {
+
+QString runningExecutable()
+{
+    return QFileInfo(QStringLiteral("/proc/self/exe")).canonicalFilePath();
+}
+
+// The executable or shared object (the Python module) this code was linked
+// into.
+QString codeObject()
+{
+    Dl_info info;
+    link_map *map = nullptr;
+    if (dladdr1(reinterpret_cast<void *>(&codeObject), &info, reinterpret_cast<void **>(&map), RTLD_DL_LINKMAP)
+        && map && map->l_name && map->l_name[0])
+        return QFileInfo(QFile::decodeName(map->l_name)).canonicalFilePath();
+    return runningExecutable();
+}
+
+bool insideBuildTree(const QString &file)
+{
+    const QString build = QFileInfo(QStringLiteral(VELTRANO_BUILD_DIR)).canonicalFilePath();
+    return !build.isEmpty() && file.startsWith(build + QLatin1Char('/'));
+}
+
+struct LoadedModule
+{
+    const StudyCodecTable *table = nullptr;
+    QString error;
+};
+
+LoadedModule loadModule()
+{
+    LoadedModule loaded;
+    const QString file = studyCodecsModulePath();
+    const auto refuse = [&loaded, &file](const QString &reason) {
+        loaded.error = QStringLiteral("WebP, AVIF, JPEG XL and Butteraugli need the module %1, which cannot be "
+                                      "loaded: %2")
+                           .arg(QDir::toNativeSeparators(file), reason);
+        return loaded;
+    };
+    void *handle = dlopen(QFile::encodeName(file).constData(), RTLD_NOW | RTLD_LOCAL);
+    if (!handle) {
+        QString reason = QString::fromLocal8Bit(dlerror());
+        // The loader's text mostly starts with the file name, said already.
+        if (reason.startsWith(file + QStringLiteral(": ")))
+            reason.remove(0, file.size() + 2);
+        return refuse(reason);
+    }
+    const auto entry = reinterpret_cast<StudyCodecEntry>(dlsym(handle, VELTRANO_STUDY_CODECS_ENTRY));
+    const StudyCodecTable *table = entry ? entry() : nullptr;
+    if (!table || table->version != StudyCodecTableVersion || table->size != int(sizeof(StudyCodecTable))) {
+        dlclose(handle);
+        return refuse(table ? QStringLiteral("it is of another version (table %1, this program's %2)")
+                                  .arg(table->version)
+                                  .arg(StudyCodecTableVersion)
+                            : QStringLiteral("it has no entry point " VELTRANO_STUDY_CODECS_ENTRY));
+    }
+    loaded.table = table;
+    return loaded;
+}
+
+} // namespace
+
+QString studyCodecsModulePath()
+{
+    if (insideBuildTree(codeObject()))
+        return QStringLiteral(VELTRANO_STUDY_CODECS_BUILD_FILE);
+    return QDir::cleanPath(QFileInfo(runningExecutable()).absolutePath()
+                           + QStringLiteral("/" VELTRANO_STUDY_CODECS_FROM_BINDIR));
+}
+
+const StudyCodecTable *studyCodecs(QString *error)
+{
+    static const LoadedModule loaded = loadModule();
+    if (!loaded.table && error)
+        *error = loaded.error;
+    return loaded.table;
+}
