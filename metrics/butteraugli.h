@@ -17,7 +17,8 @@ struct ButteraugliDistance
 };
 
 // False, with *errorMessage set when given, for null images, images of
-// different sizes, or when libjxl cannot compute the distance.
+// different sizes, or when libjxl cannot compute the distance (or the
+// study-codec module that calls it cannot be loaded: studycodecs.h).
 bool butteraugliDistance(const QImage &reference, const QImage &test, ButteraugliDistance *distance,
                          QString *errorMessage = nullptr);
 

@@ -13,6 +13,7 @@
 #include "rdprogress.h"
 #include "rdscheme.h"
 #include "rdsummary.h"
+#include "studycodecs.h"
 #include "testsupport.h"
 #include "workdirgenerator.h"
 
@@ -23,6 +24,7 @@
 #include <QFile>
 #include <QImageWriter>
 #include <QProcess>
+#include <QRegularExpression>
 
 #include <cmath>
 
@@ -500,6 +502,78 @@ private slots:
         const RdRun empty({QStringLiteral("empty")}, scratch.path());
         QCOMPARE(empty.result.exitCode, 1);
         QVERIFY(empty.result.err.contains("no images"));
+    }
+
+    void studyCodecsAreAModuleLoadedWhenUsed()
+    {
+        // No program needs libjxl, libavif or libwebp to start; the module
+        // that calls them does.
+        const QString module = studyCodecsModulePath();
+        const QRegularExpression codecLibrary(QStringLiteral("\\[lib(jxl|avif|webp|hwy)[.-]"));
+        for (const QString &file : {binPath(QStringLiteral("ftjpeg")), binPath(QStringLiteral("veltrano")),
+                                    binPath(QStringLiteral("ssimdiff_cygwin")), QCoreApplication::applicationFilePath(),
+                                    module}) {
+            const ProcessResult readelf = runProcess(QStringLiteral("readelf"), {QStringLiteral("-d"), file});
+            QVERIFY2(readelf.exitCode == 0 && readelf.out.contains("(NEEDED)"), qPrintable(file));
+            QStringList needed;
+            for (const QByteArray &line : readelf.out.split('\n'))
+                if (line.contains("(NEEDED)") && codecLibrary.match(QString::fromUtf8(line)).hasMatch())
+                    needed.append(codecLibrary.match(QString::fromUtf8(line)).captured(1));
+            needed.sort();
+            if (file == module)
+                QCOMPARE(needed, (QStringList{QStringLiteral("avif"), QStringLiteral("jxl"), QStringLiteral("webp")}));
+            else
+                QVERIFY2(needed.isEmpty(), qPrintable(file + QStringLiteral(" needs ") + needed.join(QLatin1Char(' '))));
+        }
+
+        // A copy of ftjpeg outside the build tree looks for the module in its
+        // own installation, <prefix>/bin/../<libdir>/veltrano/. Without it, or
+        // with a file there that is no module, it refuses before measuring.
+        QTemporaryDir prefix;
+        QVERIFY(prefix.isValid() && QDir(prefix.path()).mkpath(QStringLiteral("bin")));
+        const QString copy = prefix.filePath(QStringLiteral("bin/ftjpeg"));
+        QVERIFY(QFile::copy(binPath(QStringLiteral("ftjpeg")), copy));
+        const QStringList arguments{QStringLiteral("rd"), QStringLiteral("one/cat.png"), QStringLiteral("--schemes"),
+                                    QStringLiteral("webp,avif,jxl"), QStringLiteral("--out"),
+                                    QStringLiteral("out-copy")};
+        ProcessResult run = runProcess(copy, arguments, scratch.path());
+        QCOMPARE(run.exitCode, 1);
+        const QRegularExpressionMatch refusal =
+            QRegularExpression(QStringLiteral("^ftjpeg: WebP, AVIF, JPEG XL and Butteraugli need the module (/.+), "
+                                              "which cannot be loaded: (.+)$"))
+                .match(QString::fromUtf8(messages(run.err).trimmed()));
+        QVERIFY2(refusal.hasMatch(), run.err.constData());
+        const QString installed = refusal.captured(1);
+        QVERIFY2(installed.startsWith(prefix.path() + QStringLiteral("/"))
+                     && installed.endsWith(QStringLiteral("/veltrano/") + QFileInfo(module).fileName()),
+                 qPrintable(installed));
+        QCOMPARE(refusal.captured(2), QStringLiteral("cannot open shared object file: No such file or directory"));
+        QVERIFY(run.out.isEmpty() && !QFile::exists(scratch.filePath(QStringLiteral("out-copy"))));
+
+        QVERIFY(QDir().mkpath(QFileInfo(installed).path()));
+        QVERIFY(writeFileBytes(installed, QByteArray(4096, 'x')));
+        run = runProcess(copy, arguments, scratch.path());
+        QCOMPARE(run.exitCode, 1);
+        QVERIFY2(run.err.contains(QStringLiteral("need the module %1, which cannot be loaded: invalid ELF header")
+                                      .arg(installed)
+                                      .toUtf8()),
+                 run.err.constData());
+        QVERIFY(!QFile::exists(scratch.filePath(QStringLiteral("out-copy"))));
+
+        // With the module in its place, the copy measures every point.
+        QVERIFY(QFile::remove(installed) && QFile::copy(module, installed));
+        run = runProcess(copy, arguments, scratch.path());
+        QVERIFY2(run.exitCode == 0, run.err.constData());
+        const Csv measured = readCsv(scratch.filePath(QStringLiteral("out-copy/points.csv")));
+        QStringList schemes;
+        for (int row = 0; row < measured.rows.size(); ++row) {
+            if (!schemes.contains(measured.field(row, "scheme")))
+                schemes.append(measured.field(row, "scheme"));
+            const double butteraugli = number(measured.field(row, "butteraugli"));
+            QVERIFY2(std::isfinite(butteraugli) && butteraugli > 0.0, qPrintable(measured.rows[row].join(',')));
+        }
+        QCOMPARE(schemes, (QStringList{QStringLiteral("webp"), QStringLiteral("avif"), QStringLiteral("jxl")}));
+        QVERIFY(measured.rows.size() > 3 * 10);
     }
 
     void everySchemeIsKeptAndAFailingSchemeReported()
