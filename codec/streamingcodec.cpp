@@ -7,6 +7,7 @@
 #include "inversetransform.h"
 #include "jpegrowwriter.h"
 #include "kernel.h"
+#include "readaheadreader.h"
 #include "rowpipeline.h"
 
 #include <QDir>
@@ -50,12 +51,40 @@ StreamOutcome readerFailure(const ImageRowReader &reader, QString *error)
     return StreamOutcome::Failed;
 }
 
-StreamOutcome run(ImageRowReader &reader, ImageRowWriter &writer, const Transform &transform, QString *error)
+// The input's reader; null when the input is not streamed, *refused then
+// telling whether it was refused outright (with *error set) or is left to
+// the in-memory path.
+std::unique_ptr<ImageRowReader> openInput(const QString &input, QString *error, StreamOutcome *refused)
+{
+    std::unique_ptr<ImageRowReader> reader = ImageRowReader::open(input, error);
+    *refused = error->isEmpty() ? StreamOutcome::NotStreamed : StreamOutcome::Failed;
+    return reader;
+}
+
+// How the input is read: on the transform's thread, or decoded ahead on a
+// thread of its own. Reading ahead pays where decoding is a large part of
+// the work (the inverse transform's JPEG of components); where the writer's
+// encoding is, a third thread only competes with it for the second core.
+enum class Reading
+{
+    InTurn,
+    Ahead,
+};
+
+// The transform's rows from the reader, to the writer. With a second core
+// the writer encodes behind the transform on a thread of its own, and the
+// reader decodes ahead when asked; the transform reads through `input`,
+// which is replaced for that.
+StreamOutcome run(std::unique_ptr<ImageRowReader> &input, Reading reading, ImageRowWriter &writer,
+                  const Transform &transform, QString *error)
 {
     if (!writer.start()) {
         *error = writer.error();
         return StreamOutcome::Failed;
     }
+    if (reading == Reading::Ahead && secondCore())
+        input.reset(new ReadAheadReader(std::move(input)));
+    ImageRowReader &reader = *input;
     std::unique_ptr<RowPipeline> pipeline;
     if (secondCore())
         pipeline.reset(new RowPipeline(writer, writer.rowWidth()));
@@ -98,16 +127,15 @@ StreamOutcome streamDirectTransform(const QString &input, const QString &output,
 {
     if (!ImageRowWriter::handles(format) || step < 1 || kernel.isEmpty())
         return StreamOutcome::NotStreamed;
-    const std::unique_ptr<ImageRowReader> reader = ImageRowReader::open(input, error);
-    if (!reader && !error->isEmpty())
-        return StreamOutcome::Failed;
+    StreamOutcome refused = StreamOutcome::NotStreamed;
+    std::unique_ptr<ImageRowReader> reader = openInput(input, error, &refused);
     if (!reader || reader->width() < step || reader->height() < step)
-        return StreamOutcome::NotStreamed;
+        return refused;
     const int width = reader->width();
     const int height = reader->height();
     const std::unique_ptr<ImageRowWriter> writer =
         ImageRowWriter::create(output, format, width / step, height / step, defaultDotsPerMeter(), -1);
-    return run(*reader, *writer,
+    return run(reader, Reading::InTurn, *writer,
                [&](transformkernels::TakeRow take, void *sink, QString *reason) {
                    if (directFTransformRows(width, height, step, kernel, &ImageRowReader::fetch, reader.get(), take,
                                             sink))
@@ -124,14 +152,13 @@ StreamOutcome streamInverseTransform(const QString &input, const QString &output
 {
     if (!ImageRowWriter::handles(format))
         return StreamOutcome::NotStreamed;
-    const std::unique_ptr<ImageRowReader> reader = ImageRowReader::open(input, error);
-    if (!reader && !error->isEmpty())
-        return StreamOutcome::Failed;
+    StreamOutcome refused = StreamOutcome::NotStreamed;
+    std::unique_ptr<ImageRowReader> reader = openInput(input, error, &refused);
     if (!reader)
-        return StreamOutcome::NotStreamed;
+        return refused;
     const std::unique_ptr<ImageRowWriter> writer =
         ImageRowWriter::create(output, format, width, height, defaultDotsPerMeter(), -1);
-    return run(*reader, *writer,
+    return run(reader, Reading::Ahead, *writer,
                [&](transformkernels::TakeRow take, void *sink, QString *reason) {
                    QString message;
                    if (inverseFTransformRows(reader->width(), reader->height(), &ImageRowReader::fetch, reader.get(),
@@ -148,11 +175,10 @@ StreamOutcome streamHybridCompress(const QString &input, const QString &output, 
 {
     if (quality < 0 || quality > 100)
         return StreamOutcome::NotStreamed;
-    const std::unique_ptr<ImageRowReader> reader = ImageRowReader::open(input, error);
-    if (!reader && !error->isEmpty())
-        return StreamOutcome::Failed;
+    StreamOutcome refused = StreamOutcome::NotStreamed;
+    std::unique_ptr<ImageRowReader> reader = openInput(input, error, &refused);
     if (!reader || reader->width() < 2 || reader->height() < 2)
-        return StreamOutcome::NotStreamed;
+        return refused;
     const int width = reader->width();
     const int height = reader->height();
     if (weights.size() < requiredWeightCount(width, height, 2, 1))
@@ -160,7 +186,7 @@ StreamOutcome streamHybridCompress(const QString &input, const QString &output, 
     JpegRowWriter writer(output, width / 2, height / 2, hybridDotsPerMeter, quality);
     writer.setHybridMarker(true);
     const QList<float> kernel = makeRaisedCosineKernel(2);
-    const StreamOutcome outcome = run(*reader, writer,
+    const StreamOutcome outcome = run(reader, Reading::InTurn, writer,
                                       [&](transformkernels::TakeRow take, void *sink, QString *reason) {
                                           if (directFTransformRows(width, height, 2, kernel, &ImageRowReader::fetch,
                                                                    reader.get(), take, sink))
@@ -181,18 +207,17 @@ StreamOutcome streamHybridDecompress(const QString &input, const QString &output
 {
     if (!ImageRowWriter::handles(format))
         return StreamOutcome::NotStreamed;
-    const std::unique_ptr<ImageRowReader> reader = ImageRowReader::open(input, error);
-    if (!reader && !error->isEmpty())
-        return StreamOutcome::Failed;
+    StreamOutcome refused = StreamOutcome::NotStreamed;
+    std::unique_ptr<ImageRowReader> reader = openInput(input, error, &refused);
     if (!reader)
-        return StreamOutcome::NotStreamed;
+        return refused;
     const qint64 width = qint64(reader->width()) * 2;
     const qint64 height = qint64(reader->height()) * 2;
     if (weights.size() < requiredWeightCount(int(width), int(height), 2, 1))
         return StreamOutcome::NotStreamed;
     const std::unique_ptr<ImageRowWriter> writer =
         ImageRowWriter::create(output, format, int(width), int(height), hybridDotsPerMeter, -1);
-    return run(*reader, *writer,
+    return run(reader, Reading::Ahead, *writer,
                [&](transformkernels::TakeRow take, void *sink, QString *reason) {
                    QString message;
                    if (inverseFTransformRows(reader->width(), reader->height(), &ImageRowReader::fetch, reader.get(),

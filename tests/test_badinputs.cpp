@@ -586,6 +586,10 @@ void BadInputsTest::fileSizeLimitKeepsEarlierOutputs_data()
     QTest::newRow("decompress") << QStringList{"decompress", "hybrid.jpg", "out.bmp"} << "out.bmp";
     QTest::newRow("direct") << QStringList{"direct", "src.png", "out.ppm"} << "out.ppm";
     QTest::newRow("inverse") << QStringList{"inverse", "src.png", "out.png", "--size", "80x60"} << "out.png";
+    // Streamed: the limit is met while rows are still being decoded ahead.
+    QTest::newRow("decompress streamed") << QStringList{"decompress", "large.jpg", "out.ppm"} << "out.ppm";
+    QTest::newRow("inverse streamed") << QStringList{"inverse", "large.png", "out.ppm", "--size", "1200x800"}
+                                      << "out.ppm";
 }
 
 void BadInputsTest::fileSizeLimitKeepsEarlierOutputs()
@@ -596,6 +600,8 @@ void BadInputsTest::fileSizeLimitKeepsEarlierOutputs()
     QVERIFY(smallPhoto().save(QStringLiteral("src.png")));
     QVERIFY(writeFileBytes(QStringLiteral("weights_out.txt"), testWeightsFileText()));
     QVERIFY(ftjpeg({QStringLiteral("compress"), QStringLiteral("src.png"), QStringLiteral("hybrid.jpg")}).exitCode == 0);
+    QVERIFY(loadPhoto(QStringLiteral("astronaut.png")).copy(0, 0, 600, 400).save(QStringLiteral("large.png")));
+    QVERIFY(ftjpeg({QStringLiteral("compress"), QStringLiteral("large.png"), QStringLiteral("large.jpg")}).exitCode == 0);
     // The earlier outputs are good files written without a limit.
     QCOMPARE(ftjpeg(arguments).exitCode, 0);
     const QByteArray good = readFileBytes(output);
