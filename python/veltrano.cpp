@@ -530,9 +530,19 @@ double metricMsSsim(const py::handle &reference, const py::handle &test)
     return checkedFigure(value, error);
 }
 
+// Butteraugli and the study's codecs are computed in the study-codec module:
+// OSError when it cannot be loaded.
+void requireStudyCodecs()
+{
+    QString error;
+    if (!studyCodecs(&error))
+        throw FileError(error);
+}
+
 py::tuple metricButteraugli(const py::handle &reference, const py::handle &test)
 {
     const auto images = imagePair(reference, test);
+    requireStudyCodecs();
     QString error;
     ButteraugliDistance distance;
     bool ok = false;
@@ -614,13 +624,9 @@ py::object rd(const py::handle &imagesObject, const py::handle &schemesObject, c
     const int jobs =
         jobsObject.is_none() ? QThread::idealThreadCount() : integerArgument(jobsObject, "jobs", 1, maxJobs);
     WeightsArgument weights = weightsArgument(weightsObject);
-    // Every point has its Butteraugli distance, computed in the study-codec
-    // module: without it, nothing is measured.
-    {
-        QString error;
-        if (!studyCodecs(&error))
-            throw FileError(error);
-    }
+    // Every point has its Butteraugli distance: without the module, nothing
+    // is measured.
+    requireStudyCodecs();
 
     RdStudy study;
     {
@@ -835,7 +841,8 @@ records it. Both sides at least 161 pixels.)");
           R"(butteraugli(reference, test) -> (float, float)
 
 The Butteraugli distance of libjxl (3-norm of the distance map) and its
-largest value, as the study records them.)");
+largest value, as the study records them. OSError when the study-codec
+module, which calls libjxl, cannot be loaded.)");
 
     m.def(
         "bd_rate",
@@ -875,5 +882,6 @@ points.csv: image_index, image, width, height, scheme, quality, size_bytes,
 bpp, psnr_db, ssim, windowed_ssim, encode_ms, decode_ms, ms_ssim,
 butteraugli, butteraugli_max. A pandas DataFrame when
 pandas can be imported, else a list of dicts. Images that cannot be read are
-skipped with a RuntimeWarning.)");
+skipped with a RuntimeWarning; OSError, before anything is measured, when
+the study-codec module (Butteraugli and the codecs) cannot be loaded.)");
 }
