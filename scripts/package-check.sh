@@ -37,7 +37,7 @@ for file in bin/veltrano bin/ftjpeg bin/ssimdiff_cygwin share/veltrano/weights_o
             share/man/man1/ftjpeg.1 share/man/man1/ssimdiff_cygwin.1; do
     [ -e "$usr/$file" ] || fail "the package lacks /usr/$file"
 done
-module=$(find "$usr/lib" -path '*/veltrano/studycodecs.so')
+module=$(find "$usr" -path '*/veltrano/studycodecs.so')
 [ -f "$module" ] || fail "the package lacks its one study-codec module /usr/<libdir>/veltrano/studycodecs.so: '$module'"
 grep -q '^\.TH FTJPEG "1"' "$usr/share/man/man1/ftjpeg.1" || fail "ftjpeg.1 is no man page"
 grep -q '^\.SS inverse' "$usr/share/man/man1/ftjpeg.1" || fail "ftjpeg.1 lacks the inverse command"
