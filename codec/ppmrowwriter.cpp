@@ -18,8 +18,13 @@ bool PpmRowWriter::start()
 
 bool PpmRowWriter::writeRow(const std::uint32_t *row)
 {
+    const qint64 count = qint64(bytes.size());
+    if (char *room = output.room(count)) {
+        wordsToRgbBytes(row, reinterpret_cast<unsigned char *>(room), width);
+        return output.written(count);
+    }
     wordsToRgbBytes(row, reinterpret_cast<unsigned char *>(bytes.data()), width);
-    return output.write(bytes.data(), qint64(bytes.size()));
+    return output.write(bytes.data(), count);
 }
 
 bool PpmRowWriter::finish()
