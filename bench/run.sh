@@ -11,7 +11,7 @@
 #
 # Needs Google Benchmark (Debian: libbenchmark-dev; scripts/setup.sh installs
 # it), /usr/bin/time (Debian: time) and cjpeg/djpeg (libjpeg-turbo-progs) for
-# the whole-process table. Extra arguments go
+# the whole-process table (scripts/setup.sh installs both). Extra arguments go
 # to the benchmark program (for example --benchmark_filter=direct).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -140,6 +140,14 @@ echo
 echo "| image | bits per pixel ftjpeg / cjpeg | ftjpeg compress PPM | ftjpeg compress PNG | cjpeg | compress / cjpeg | ftjpeg decompress | djpeg | decompress / djpeg | peak MB compress / cjpeg | peak MB decompress / djpeg |"
 echo "|---|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|"
 printf '%s\n' "${rows[@]}"
+echo
+# What every run above pays before its first pixel.
+startOwn=() startPlain=()
+for run in $(seq 20); do
+    startOwn+=("$(elapsed "$ftjpeg" --version)")
+    startPlain+=("$(elapsed cjpeg -version)")
+done
+echo "Start-up, median of 20 interleaved runs: ftjpeg --version $(median "${startOwn[@]}") s, cjpeg -version $(median "${startPlain[@]}") s"
 echo
 
 # The in-memory path for comparison: what ftjpeg compress held before it

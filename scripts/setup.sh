@@ -9,6 +9,8 @@ cd "$(dirname "$0")/.."
 
 packages=(cmake g++ make pkg-config qtbase5-dev qtbase5-dev-tools libqt5gui5 fonts-dejavu-core
           libbenchmark-dev libwebp-dev libavif-dev libjxl-dev libjpeg62-turbo-dev libpng-dev
+          # bench/run.sh's whole-process table: /usr/bin/time, cjpeg and djpeg.
+          time libjpeg-turbo-progs
           # Man pages and the Debian package (cpack -G DEB with dpkg-shlibdeps).
           help2man dpkg-dev file
           # The Python module: pybind11, Python's headers, numpy.
