@@ -3,6 +3,8 @@
 #include "jpegrowwriter.h"
 #include "ppmrowwriter.h"
 
+#include <cstring>
+
 ImageRowWriter::ImageRowWriter(const QString &fileName, int width, int height)
     : fileName(fileName)
     , width(width)
@@ -12,6 +14,16 @@ ImageRowWriter::ImageRowWriter(const QString &fileName, int width, int height)
 }
 
 ImageRowWriter::~ImageRowWriter() = default;
+
+void ImageRowWriter::packRow(const std::uint32_t *row, unsigned char *packed) const
+{
+    std::memcpy(packed, row, packedRowBytes());
+}
+
+bool ImageRowWriter::writePacked(const unsigned char *packed)
+{
+    return writeRow(reinterpret_cast<const std::uint32_t *>(packed));
+}
 
 bool ImageRowWriter::handles(const QByteArray &format)
 {

@@ -6,6 +6,7 @@
 #include <QByteArray>
 #include <QString>
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 
@@ -32,6 +33,13 @@ public:
     virtual bool start() = 0;
     // False once anything has failed.
     virtual bool writeRow(const std::uint32_t *row) = 0;
+    // writeRow() in two steps, so that a pipeline can pack a row on the
+    // thread that makes it and write it on another: the row's packed form,
+    // in packedRowBytes() bytes at a multiple of 4 (its words by default),
+    // then the packed row written.
+    virtual std::size_t packedRowBytes() const { return std::size_t(width) * sizeof(std::uint32_t); }
+    virtual void packRow(const std::uint32_t *row, unsigned char *packed) const;
+    virtual bool writePacked(const unsigned char *packed);
     // Completes the file and puts it in place.
     virtual bool finish() = 0;
 

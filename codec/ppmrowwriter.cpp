@@ -27,6 +27,16 @@ bool PpmRowWriter::writeRow(const std::uint32_t *row)
     return output.write(bytes.data(), count);
 }
 
+void PpmRowWriter::packRow(const std::uint32_t *row, unsigned char *packed) const
+{
+    wordsToRgbBytes(row, packed, width);
+}
+
+bool PpmRowWriter::writePacked(const unsigned char *packed)
+{
+    return output.write(reinterpret_cast<const char *>(packed), qint64(packedRowBytes()));
+}
+
 bool PpmRowWriter::finish()
 {
     return output.commit();

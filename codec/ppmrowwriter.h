@@ -13,6 +13,10 @@ public:
 
     bool start() override;
     bool writeRow(const std::uint32_t *row) override;
+    // Packed rows are the file's red, green, blue bytes.
+    std::size_t packedRowBytes() const override { return std::size_t(width) * 3; }
+    void packRow(const std::uint32_t *row, unsigned char *packed) const override;
+    bool writePacked(const unsigned char *packed) override;
     bool finish() override;
 
 private:

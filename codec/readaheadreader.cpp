@@ -5,7 +5,7 @@
 ReadAheadReader::ReadAheadReader(std::unique_ptr<ImageRowReader> reader)
     : ImageRowReader(reader->width(), reader->height())
     , source(std::move(reader))
-    , ring(source->width())
+    , ring(std::size_t(source->width()) * sizeof(std::uint32_t))
 {
     thread = std::thread(&ReadAheadReader::run, this);
 }
@@ -38,7 +38,7 @@ void ReadAheadReader::join()
 
 bool ReadAheadReader::readRow(std::uint32_t *out)
 {
-    const std::uint32_t *row = ring.take();
+    const unsigned char *row = ring.take();
     if (!row) {
         join();
         damageMessage = source->damage();

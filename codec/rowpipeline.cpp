@@ -2,9 +2,9 @@
 
 #include "imagerowwriter.h"
 
-RowPipeline::RowPipeline(ImageRowWriter &writer, int width)
+RowPipeline::RowPipeline(ImageRowWriter &writer)
     : writer(writer)
-    , ring(width)
+    , ring(writer.packedRowBytes())
 {
     thread = std::thread(&RowPipeline::run, this);
 }
@@ -18,8 +18,8 @@ RowPipeline::~RowPipeline()
 
 void RowPipeline::run()
 {
-    while (const std::uint32_t *row = ring.take()) {
-        if (!writer.writeRow(row)) {
+    while (const unsigned char *row = ring.take()) {
+        if (!writer.writePacked(row)) {
             writerFailed = true;
             ring.cancel();
             return;
@@ -29,7 +29,11 @@ void RowPipeline::run()
 
 bool RowPipeline::push(const std::uint32_t *row)
 {
-    return ring.push(row) && !writerFailed;
+    unsigned char *packed = ring.slot();
+    if (!packed)
+        return false;
+    writer.packRow(row, packed);
+    return ring.commit() && !writerFailed;
 }
 
 bool RowPipeline::drain()

@@ -16,13 +16,14 @@ class ImageRowWriter;
 class RowPipeline
 {
 public:
-    RowPipeline(ImageRowWriter &writer, int width);
+    explicit RowPipeline(ImageRowWriter &writer);
     // Stops the writer's thread; rows not yet written are dropped.
     ~RowPipeline();
     RowPipeline(const RowPipeline &) = delete;
     RowPipeline &operator=(const RowPipeline &) = delete;
 
-    // Queues a copy of the row; false once the writer has failed.
+    // Queues the row, packed by the writer on this thread; false once the
+    // writer has failed.
     bool push(const std::uint32_t *row);
     // Waits until every queued row is written; whether all were.
     bool drain();

@@ -2,9 +2,9 @@
 
 #include <cstring>
 
-RowRing::RowRing(int width)
-    : width(width)
-    , rows(std::size_t(width) * blockRows * blockCount)
+RowRing::RowRing(std::size_t rowBytes)
+    : rowBytes(rowBytes)
+    , storage((rowBytes * blockRows * blockCount + 3) / 4)
 {
 }
 
@@ -20,20 +20,34 @@ void RowRing::publish(bool waitForRoom)
         changed.wait(lock, [this] { return cancelled || published - released < blockCount; });
 }
 
-bool RowRing::push(const std::uint32_t *row)
+unsigned char *RowRing::slot()
 {
     {
         std::lock_guard<std::mutex> lock(mutex);
         if (cancelled)
-            return false;
+            return nullptr;
     }
-    // The block being filled is the consumer's only once published.
-    const int block = int(published % blockCount);
-    std::memcpy(rows.data() + (std::size_t(block) * blockRows + std::size_t(filling)) * std::size_t(width), row,
-                std::size_t(width) * sizeof(std::uint32_t));
+    // The block being filled is the consumer's only once published, and was
+    // free when the one before it was published.
+    const std::size_t block = std::size_t(published % blockCount);
+    return reinterpret_cast<unsigned char *>(storage.data()) + (block * blockRows + std::size_t(filling)) * rowBytes;
+}
+
+bool RowRing::commit()
+{
     if (++filling == blockRows)
         publish(true);
-    return true;
+    std::lock_guard<std::mutex> lock(mutex);
+    return !cancelled;
+}
+
+bool RowRing::push(const void *row)
+{
+    unsigned char *to = slot();
+    if (!to)
+        return false;
+    std::memcpy(to, row, rowBytes);
+    return commit();
 }
 
 void RowRing::close()
@@ -45,7 +59,7 @@ void RowRing::close()
     changed.notify_all();
 }
 
-const std::uint32_t *RowRing::take()
+const unsigned char *RowRing::take()
 {
     std::unique_lock<std::mutex> lock(mutex);
     if (holding && taken == blockFill[released % blockCount]) {
@@ -64,7 +78,7 @@ const std::uint32_t *RowRing::take()
         return nullptr;
     const std::size_t at = std::size_t(released % blockCount) * blockRows + std::size_t(taken);
     ++taken;
-    return rows.data() + at * std::size_t(width);
+    return reinterpret_cast<const unsigned char *>(storage.data()) + at * rowBytes;
 }
 
 void RowRing::cancel()

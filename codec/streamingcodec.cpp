@@ -87,7 +87,7 @@ StreamOutcome run(std::unique_ptr<ImageRowReader> &input, Reading reading, Image
     ImageRowReader &reader = *input;
     std::unique_ptr<RowPipeline> pipeline;
     if (secondCore())
-        pipeline.reset(new RowPipeline(writer, writer.rowWidth()));
+        pipeline.reset(new RowPipeline(writer));
     RowSink sink{&reader, &writer, pipeline.get()};
     QString reason;
     const bool transformed = transform(&RowSink::take, &sink, &reason);
