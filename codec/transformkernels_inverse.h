@@ -8,6 +8,46 @@
 
 namespace {
 
+// The taps of one phase held for a row: their rows' planes and weights.
+constexpr int maxHeldTaps = 4;
+
+template<class L>
+struct HeldTaps
+{
+    using F = typename L::F;
+    using I = typename L::I;
+
+    const float *row[maxHeldTaps];
+    F weight[maxHeldTaps];
+    F weightSum;
+    int taps;
+
+    void hold(const float *base, const ptrdiff_t *at, const float *weights, int count, float sum)
+    {
+        taps = count;
+        for (int t = 0; t < count; ++t) {
+            row[t] = base + at[t];
+            weight[t] = L::set1(weights[t]);
+        }
+        weightSum = L::set1(sum);
+    }
+
+    // The pixels of nodes m .. m + lanes - 1, as phasePixels forms them.
+    I pixels(int m, size_t planeStride) const
+    {
+        F red = L::zero();
+        F green = L::zero();
+        F blue = L::zero();
+        for (int t = 0; t < taps; ++t) {
+            const float *v = row[t] + m;
+            red = L::add(red, L::mul(L::load(v), weight[t]));
+            green = L::add(green, L::mul(L::load(v + planeStride), weight[t]));
+            blue = L::add(blue, L::mul(L::load(v + 2 * planeStride), weight[t]));
+        }
+        return L::pixels(red, green, blue, weightSum);
+    }
+};
+
 // Inverse transform: each output pixel accumulates row terms (outer) times
 // column terms (inner) in the defined order. Pixels of one phase x mod step
 // whose terms are neither cut by the image border nor clamped to the last
@@ -184,6 +224,17 @@ bool inverseTransformRows(const transformkernels::InverseJob &job)
         for (; x < firstBlock * step; ++x)
             one(x);
         int m = firstBlock;
+        // Step 2 with a few taps per phase (the hybrid codec's radius 1 gives
+        // 1 and 2, or 2 and 4): the taps' rows and weights are held for the
+        // whole row, the sums formed tap by tap in the same order.
+        if (step == 2 && phaseTaps[0] <= maxHeldTaps && phaseTaps[1] <= maxHeldTaps) {
+            HeldTaps<L> even;
+            HeldTaps<L> odd;
+            even.hold(base, tapAt.get(), tapWeight.get(), phaseTaps[0], phaseWeight[0]);
+            odd.hold(base, tapAt.get() + maxTaps, tapWeight.get() + maxTaps, phaseTaps[1], phaseWeight[1]);
+            for (; m + lanes - 1 <= lastBlock; m += lanes)
+                L::storePixels2(out + 2 * m, even.pixels(m, planeStride), odd.pixels(m, planeStride));
+        }
         for (; m + lanes - 1 <= lastBlock; m += lanes) {
             if (step == 1) {
                 L::storePixels(out + m, phasePixels(0, m));
