@@ -1,6 +1,7 @@
 #include "imagerowwriter.h"
 
 #include "jpegrowwriter.h"
+#include "pngrowwriter.h"
 #include "ppmrowwriter.h"
 
 #include <cstring>
@@ -27,7 +28,7 @@ bool ImageRowWriter::writePacked(const unsigned char *packed)
 
 bool ImageRowWriter::handles(const QByteArray &format)
 {
-    return format == "jpg" || format == "ppm";
+    return format == "jpg" || format == "ppm" || format == "png";
 }
 
 std::unique_ptr<ImageRowWriter> ImageRowWriter::create(const QString &fileName, const QByteArray &format, int width,
@@ -37,5 +38,7 @@ std::unique_ptr<ImageRowWriter> ImageRowWriter::create(const QString &fileName, 
         return std::unique_ptr<ImageRowWriter>(new JpegRowWriter(fileName, width, height, dotsPerMeter, quality));
     if (format == "ppm")
         return std::unique_ptr<ImageRowWriter>(new PpmRowWriter(fileName, width, height));
+    if (format == "png")
+        return std::unique_ptr<ImageRowWriter>(new PngRowWriter(fileName, width, height, dotsPerMeter, quality));
     return nullptr;
 }

@@ -200,7 +200,7 @@ def test_bad_inputs_raise_ftjpeg_messages(tmp_path, weights_file, capfd):
         (lambda: veltrano.inverse(image, (0, 5)), ValueError,
          ftjpeg_message("inverse", source, tmp_path / "i.png", "--size", "0x5")),
         (lambda: veltrano.inverse(image, "70000x70000"), ValueError,
-         ftjpeg_message("inverse", source, tmp_path / "i.png", "--size", "70000x70000")),
+         ftjpeg_message("inverse", source, tmp_path / "i.bmp", "--size", "70000x70000")),
         (lambda: veltrano.compress(image, weights=tmp_path / "missing.txt"), OSError,
          ftjpeg_message("compress", source, out, "--weights", tmp_path / "missing.txt")),
         (lambda: veltrano.read_weights(tmp_path / "missing.txt"), OSError,
