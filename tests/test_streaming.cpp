@@ -25,6 +25,7 @@
 #include <QImageWriter>
 #include <QtTest>
 
+#include <algorithm>
 #include <random>
 #include <vector>
 
@@ -82,6 +83,7 @@ private slots:
     void directMatchesInMemory();
     void inverseMatchesInMemory();
     void hybridMatchesInMemory();
+    void qualitiesAsQtsWriterTakesThem();
     void othersAreLeftToTheInMemoryPath();
     void outputFailuresAreReported();
     void decodesBeyondTheInMemoryLimit();
@@ -295,6 +297,32 @@ void StreamingTest::hybridMatchesInMemory()
                 QCOMPARE(streamHybridDecompress(hybrid, streamed, format, weights, &error), StreamOutcome::Done);
                 compareFiles(streamed, reference, what + " decoded to " + format);
             }
+        }
+    }
+}
+
+void StreamingTest::qualitiesAsQtsWriterTakesThem()
+{
+    // The operations write at the default quality; a writer given another
+    // writes what Qt's writer makes of it (a zlib level for PNG).
+    const QImage cropped = crop("astronaut.png", 161, 97).convertToFormat(QImage::Format_ARGB32);
+    QImage photo(cropped.width(), cropped.height(), QImage::Format_ARGB32);
+    for (int y = 0; y < photo.height(); ++y)
+        std::copy_n(cropped.constScanLine(y), photo.bytesPerLine(), photo.scanLine(y));
+    for (const QByteArray &format : {QByteArray("jpg"), QByteArray("png")}) {
+        for (const int quality : {0, 1, 12, 50, 89, 90, 100}) {
+            const QString what = QStringLiteral("%1 quality %2").arg(QString(format)).arg(quality);
+            const QString streamed = path("quality." + format);
+            const QString reference = path("quality-reference." + format);
+            QString error;
+            QVERIFY2(writeImageFile(reference, photo, format, quality, &error), qPrintable(error));
+            const std::unique_ptr<ImageRowWriter> writer = ImageRowWriter::create(
+                streamed, format, photo.width(), photo.height(), photo.dotsPerMeterX(), quality);
+            QVERIFY(writer && writer->start());
+            for (int y = 0; y < photo.height(); ++y)
+                QVERIFY(writer->writeRow(reinterpret_cast<const std::uint32_t *>(photo.constScanLine(y))));
+            QVERIFY2(writer->finish(), qPrintable(writer->error()));
+            compareFiles(streamed, reference, what);
         }
     }
 }
