@@ -48,6 +48,23 @@ struct HeldTaps
     }
 };
 
+// The nodes m up to lastBlock of a step-2 row with held taps; returns the
+// first node not done. A function of its own, so that the general loop below
+// is compiled as it would be without it.
+template<class L>
+__attribute__((noinline)) int heldStep2Row(const float *base, const ptrdiff_t *tapAt, const float *tapWeight,
+                                           size_t maxTaps, const int *phaseTaps, const float *phaseWeight,
+                                           uint32_t *out, int m, int lastBlock, size_t planeStride)
+{
+    HeldTaps<L> even;
+    HeldTaps<L> odd;
+    even.hold(base, tapAt, tapWeight, phaseTaps[0], phaseWeight[0]);
+    odd.hold(base, tapAt + maxTaps, tapWeight + maxTaps, phaseTaps[1], phaseWeight[1]);
+    for (; m + L::lanes - 1 <= lastBlock; m += L::lanes)
+        L::storePixels2(out + 2 * m, even.pixels(m, planeStride), odd.pixels(m, planeStride));
+    return m;
+}
+
 // Inverse transform: each output pixel accumulates row terms (outer) times
 // column terms (inner) in the defined order. Pixels of one phase x mod step
 // whose terms are neither cut by the image border nor clamped to the last
@@ -227,14 +244,9 @@ bool inverseTransformRows(const transformkernels::InverseJob &job)
         // Step 2 with a few taps per phase (the hybrid codec's radius 1 gives
         // 1 and 2, or 2 and 4): the taps' rows and weights are held for the
         // whole row, the sums formed tap by tap in the same order.
-        if (step == 2 && phaseTaps[0] <= maxHeldTaps && phaseTaps[1] <= maxHeldTaps) {
-            HeldTaps<L> even;
-            HeldTaps<L> odd;
-            even.hold(base, tapAt.get(), tapWeight.get(), phaseTaps[0], phaseWeight[0]);
-            odd.hold(base, tapAt.get() + maxTaps, tapWeight.get() + maxTaps, phaseTaps[1], phaseWeight[1]);
-            for (; m + lanes - 1 <= lastBlock; m += lanes)
-                L::storePixels2(out + 2 * m, even.pixels(m, planeStride), odd.pixels(m, planeStride));
-        }
+        if (step == 2 && phaseTaps[0] <= maxHeldTaps && phaseTaps[1] <= maxHeldTaps)
+            m = heldStep2Row<L>(base, tapAt.get(), tapWeight.get(), maxTaps, phaseTaps.get(), phaseWeight.get(), out,
+                                m, lastBlock, planeStride);
         for (; m + lanes - 1 <= lastBlock; m += lanes) {
             if (step == 1) {
                 L::storePixels(out + m, phasePixels(0, m));
