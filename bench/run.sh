@@ -67,7 +67,7 @@ elapsed() { # command...: wall-clock nanoseconds of one run, or "failed"
 }
 median() { # numbers...: their median in seconds, or "failed"
     printf '%s\n' "$@" | sort -n | awk '/failed/ { bad = 1 } { v[NR] = $1 }
-        END { if (bad || NR == 0) print "failed"; else printf "%.3f", v[int((NR + 1) / 2)] / 1e9 }'
+        END { if (bad || NR == 0) print "failed"; else printf "%.4f", v[int((NR + 1) / 2)] / 1e9 }'
 }
 bytes() { stat -c %s "$1"; }
 
