@@ -120,6 +120,41 @@ QString displayName(const QString &fileName)
     return QDir::toNativeSeparators(fileName);
 }
 
+// The direct transform of the reader's image into the writer, its rows read
+// in turn; failure is the message should the transform fail.
+StreamOutcome runDirect(std::unique_ptr<ImageRowReader> &reader, ImageRowWriter &writer, int step,
+                        const QList<float> &kernel, const QString &failure, QString *error)
+{
+    const int width = reader->width();
+    const int height = reader->height();
+    return run(reader, Reading::InTurn, writer,
+               [&](transformkernels::TakeRow take, void *sink, QString *reason) {
+                   if (directFTransformRows(width, height, step, kernel, &ImageRowReader::fetch, reader.get(), take,
+                                            sink))
+                       return true;
+                   *reason = failure;
+                   return false;
+               },
+               error);
+}
+
+// The inverse transform of the reader's components to width x height into the
+// writer, the components decoded ahead; a failure's reason follows prefix.
+StreamOutcome runInverse(std::unique_ptr<ImageRowReader> &reader, ImageRowWriter &writer, int width, int height,
+                         int step, int radius, const QList<float> &weights, const QString &prefix, QString *error)
+{
+    return run(reader, Reading::Ahead, writer,
+               [&](transformkernels::TakeRow take, void *sink, QString *reason) {
+                   QString message;
+                   if (inverseFTransformRows(reader->width(), reader->height(), &ImageRowReader::fetch, reader.get(),
+                                             width, height, step, radius, weights, take, sink, &message))
+                       return true;
+                   *reason = prefix + message;
+                   return false;
+               },
+               error);
+}
+
 } // namespace
 
 StreamOutcome streamDirectTransform(const QString &input, const QString &output, const QByteArray &format, int step,
@@ -135,15 +170,8 @@ StreamOutcome streamDirectTransform(const QString &input, const QString &output,
     const int height = reader->height();
     const std::unique_ptr<ImageRowWriter> writer =
         ImageRowWriter::create(output, format, width / step, height / step, defaultDotsPerMeter(), -1);
-    return run(reader, Reading::InTurn, *writer,
-               [&](transformkernels::TakeRow take, void *sink, QString *reason) {
-                   if (directFTransformRows(width, height, step, kernel, &ImageRowReader::fetch, reader.get(), take,
-                                            sink))
-                       return true;
-                   *reason = QStringLiteral("%1: cannot compute the component image").arg(displayName(input));
-                   return false;
-               },
-               error);
+    return runDirect(reader, *writer, step, kernel,
+                     QStringLiteral("%1: cannot compute the component image").arg(displayName(input)), error);
 }
 
 StreamOutcome streamInverseTransform(const QString &input, const QString &output, const QByteArray &format,
@@ -158,16 +186,8 @@ StreamOutcome streamInverseTransform(const QString &input, const QString &output
         return refused;
     const std::unique_ptr<ImageRowWriter> writer =
         ImageRowWriter::create(output, format, width, height, defaultDotsPerMeter(), -1);
-    return run(reader, Reading::Ahead, *writer,
-               [&](transformkernels::TakeRow take, void *sink, QString *reason) {
-                   QString message;
-                   if (inverseFTransformRows(reader->width(), reader->height(), &ImageRowReader::fetch, reader.get(),
-                                             width, height, step, radius, weights, take, sink, &message))
-                       return true;
-                   *reason = QStringLiteral("%1: %2").arg(displayName(input), message);
-                   return false;
-               },
-               error);
+    return runInverse(reader, *writer, width, height, step, radius, weights, displayName(input) + QStringLiteral(": "),
+                      error);
 }
 
 StreamOutcome streamHybridCompress(const QString &input, const QString &output, int quality,
@@ -185,18 +205,10 @@ StreamOutcome streamHybridCompress(const QString &input, const QString &output, 
         return StreamOutcome::NotStreamed;
     JpegRowWriter writer(output, width / 2, height / 2, hybridDotsPerMeter, quality);
     writer.setHybridMarker(true);
-    const QList<float> kernel = makeRaisedCosineKernel(2);
-    const StreamOutcome outcome = run(reader, Reading::InTurn, writer,
-                                      [&](transformkernels::TakeRow take, void *sink, QString *reason) {
-                                          if (directFTransformRows(width, height, 2, kernel, &ImageRowReader::fetch,
-                                                                   reader.get(), take, sink))
-                                              return true;
-                                          *reason = QStringLiteral("cannot compress %1: cannot compute the "
-                                                                   "component image")
-                                                        .arg(displayName(input));
-                                          return false;
-                                      },
-                                      error);
+    const StreamOutcome outcome =
+        runDirect(reader, writer, 2, makeRaisedCosineKernel(2),
+                  QStringLiteral("cannot compress %1: cannot compute the component image").arg(displayName(input)),
+                  error);
     *pixels = qint64(width) * qint64(height);
     *bytes = writer.bytesWritten();
     return outcome;
@@ -217,14 +229,6 @@ StreamOutcome streamHybridDecompress(const QString &input, const QString &output
         return StreamOutcome::NotStreamed;
     const std::unique_ptr<ImageRowWriter> writer =
         ImageRowWriter::create(output, format, int(width), int(height), hybridDotsPerMeter, -1);
-    return run(reader, Reading::Ahead, *writer,
-               [&](transformkernels::TakeRow take, void *sink, QString *reason) {
-                   QString message;
-                   if (inverseFTransformRows(reader->width(), reader->height(), &ImageRowReader::fetch, reader.get(),
-                                             int(width), int(height), 2, 1, weights, take, sink, &message))
-                       return true;
-                   *reason = QStringLiteral("cannot decode %1: %2").arg(displayName(input), message);
-                   return false;
-               },
-               error);
+    return runInverse(reader, *writer, int(width), int(height), 2, 1, weights,
+                      QStringLiteral("cannot decode %1: ").arg(displayName(input)), error);
 }
