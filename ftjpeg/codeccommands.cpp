@@ -38,6 +38,24 @@
 
 namespace {
 
+// Whether a streamed operation settled the command, with *status its exit
+// status (a failure reported); false when it left the work to the in-memory
+// path.
+bool streamSettled(StreamOutcome outcome, const QString &error, int *status)
+{
+    switch (outcome) {
+    case StreamOutcome::Done:
+        *status = ExitSuccess;
+        return true;
+    case StreamOutcome::Failed:
+        *status = failure(error);
+        return true;
+    case StreamOutcome::NotStreamed:
+        break;
+    }
+    return false;
+}
+
 // Node spacings and radii beyond this are refused as usage errors: they make
 // no sense for any image that can be read, and a kernel of that many
 // coefficients would not fit in memory.
@@ -162,14 +180,9 @@ int runDirect(const QStringList &arguments)
         return status;
     const QuietImagePlugins quiet;
     QString error;
-    switch (streamDirectTransform(input, output, format, step, makeRaisedCosineKernel(radius), &error)) {
-    case StreamOutcome::Done:
-        return ExitSuccess;
-    case StreamOutcome::Failed:
-        return failure(error);
-    case StreamOutcome::NotStreamed:
-        break;
-    }
+    if (streamSettled(streamDirectTransform(input, output, format, step, makeRaisedCosineKernel(radius), &error),
+                      error, &status))
+        return status;
     QImage image;
     if (!readImageFile(input, image, &error))
         return failure(error);
@@ -243,14 +256,9 @@ int runInverse(const QStringList &arguments)
     const int needed = requiredWeightCount(width, height, step, radius);
     if (weights.size() < needed)
         return failure(shortWeightsTableMessage(weightsFile, weights.size(), needed, step, radius));
-    switch (streamInverseTransform(input, output, format, width, height, step, radius, weights, &error)) {
-    case StreamOutcome::Done:
-        return ExitSuccess;
-    case StreamOutcome::Failed:
-        return failure(error);
-    case StreamOutcome::NotStreamed:
-        break;
-    }
+    if (streamSettled(streamInverseTransform(input, output, format, width, height, step, radius, weights, &error),
+                      error, &status))
+        return status;
     if (!withinMemoryLimit)
         return failure(QStringLiteral("%1: an image of %2x%3 pixels is made from PPM, PNG or JPEG components "
                                       "only (at most %4 pixels from others)")
@@ -332,15 +340,11 @@ int runCompress(const QStringList &arguments)
     if (!parser.isSet(decodedOption)) {
         qint64 pixels = 0;
         qint64 bytes = 0;
-        switch (streamHybridCompress(input, output, quality, weights, &pixels, &bytes, &error)) {
-        case StreamOutcome::Done:
+        const StreamOutcome outcome = streamHybridCompress(input, output, quality, weights, &pixels, &bytes, &error);
+        if (outcome == StreamOutcome::Done)
             std::printf("%s\n", qPrintable(QString::number(bitsPerPixel(bytes, pixels), 'g', 6)));
-            return ExitSuccess;
-        case StreamOutcome::Failed:
-            return failure(error);
-        case StreamOutcome::NotStreamed:
-            break;
-        }
+        if (streamSettled(outcome, error, &status))
+            return status;
     }
     QImage source;
     if (!readImageFile(input, source, &error))
