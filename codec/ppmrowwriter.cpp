@@ -18,13 +18,8 @@ bool PpmRowWriter::start()
 
 bool PpmRowWriter::writeRow(const std::uint32_t *row)
 {
-    const qint64 count = qint64(bytes.size());
-    if (char *room = output.room(count)) {
-        wordsToRgbBytes(row, reinterpret_cast<unsigned char *>(room), width);
-        return output.written(count);
-    }
-    wordsToRgbBytes(row, reinterpret_cast<unsigned char *>(bytes.data()), width);
-    return output.write(bytes.data(), count);
+    packRow(row, bytes.data());
+    return writePacked(bytes.data());
 }
 
 void PpmRowWriter::packRow(const std::uint32_t *row, unsigned char *packed) const

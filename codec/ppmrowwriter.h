@@ -20,7 +20,7 @@ public:
     bool finish() override;
 
 private:
-    std::vector<char> bytes;
+    std::vector<unsigned char> bytes; // a row packed, without a pipeline
 };
 
 #endif // PPMROWWRITER_H

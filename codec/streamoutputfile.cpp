@@ -94,22 +94,6 @@ bool StreamOutputFile::write(const char *data, qint64 count)
     return true;
 }
 
-char *StreamOutputFile::room(qint64 count)
-{
-    if (!opened || failed() || count > bufferBytes)
-        return nullptr;
-    if (used + count > bufferBytes && !flush())
-        return nullptr;
-    return buffer.data() + used;
-}
-
-bool StreamOutputFile::written(qint64 count)
-{
-    total += count;
-    used += count;
-    return used < bufferBytes || flush();
-}
-
 bool StreamOutputFile::commit()
 {
     if (!opened || failed() || !flush())

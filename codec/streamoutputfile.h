@@ -22,11 +22,6 @@ public:
     bool open();
     // False once any write has failed; error() tells why.
     bool write(const char *data, qint64 count);
-    // Room for count bytes in the buffer, to be filled before the next call
-    // and then passed on with written(count); null when count is more than
-    // the buffer holds (write() then), or once a write has failed.
-    char *room(qint64 count);
-    bool written(qint64 count);
     bool commit();
 
     bool failed() const { return !error_.isEmpty(); }
