@@ -492,42 +492,38 @@ double metricSsim(const py::handle &reference, const py::handle &test)
     return double(ssim(images.first.image, images.second.image));
 }
 
-double metricPsnr(const py::handle &reference, const py::handle &test)
+// A figure of two images that may fail, computed without the GIL.
+template<class Figure>
+double pairFigure(const py::handle &reference, const py::handle &test, Figure figure)
 {
     const auto images = imagePair(reference, test);
     QString error;
     double value = 0.0;
     {
         py::gil_scoped_release release;
-        value = psnr(images.first.image, images.second.image, &error);
+        value = figure(images.first.image, images.second.image, &error);
     }
     return checkedFigure(value, error);
+}
+
+double metricPsnr(const py::handle &reference, const py::handle &test)
+{
+    return pairFigure(reference, test,
+                      [](const QImage &a, const QImage &b, QString *error) { return psnr(a, b, error); });
 }
 
 double metricWindowedSsim(const py::handle &reference, const py::handle &test, const py::handle &channelObject)
 {
     const int channel = channelObject.is_none() ? -1 : integerArgument(channelObject, "channel", 0, 3);
-    const auto images = imagePair(reference, test);
-    QString error;
-    double value = 0.0;
-    {
-        py::gil_scoped_release release;
-        value = channel < 0 ? windowedSsimRgbMean(images.first.image, images.second.image, &error)
-                            : windowedSsim(images.first.image, images.second.image, channel, &error);
-    }
-    return checkedFigure(value, error);
+    return pairFigure(reference, test, [channel](const QImage &a, const QImage &b, QString *error) {
+        return channel < 0 ? windowedSsimRgbMean(a, b, error) : windowedSsim(a, b, channel, error);
+    });
 }
 
 double metricMsSsim(const py::handle &reference, const py::handle &test)
 {
-    const auto images = imagePair(reference, test);
-    QString error;
-    double value = 0.0;
-    {
-        py::gil_scoped_release release;
-        value = msSsim(images.first.image, images.second.image, &error);
-    }
-    return checkedFigure(value, error);
+    return pairFigure(reference, test,
+                      [](const QImage &a, const QImage &b, QString *error) { return msSsim(a, b, error); });
 }
 
 // Butteraugli and the study's codecs are computed in the study-codec module:
