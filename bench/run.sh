@@ -147,8 +147,7 @@ for run in $(seq 20); do
     startOwn+=("$(elapsed "$ftjpeg" --version)")
     startPlain+=("$(elapsed cjpeg -version)")
 done
-milliseconds() { printf '%s\n' "$@" | sort -n | awk '{ v[NR] = $1 } END { printf "%.1f ms", v[int((NR + 1) / 2)] / 1e6 }'; }
-echo "Start-up, median of 20 interleaved runs: ftjpeg --version $(milliseconds "${startOwn[@]}"), cjpeg -version $(milliseconds "${startPlain[@]}")"
+echo "Start-up, median of 20 interleaved runs: ftjpeg --version $(median "${startOwn[@]}") s, cjpeg -version $(median "${startPlain[@]}") s"
 echo
 
 # The in-memory path for comparison: what ftjpeg compress held before it
