@@ -459,9 +459,3 @@ QImage decompressHybridVariant(const QString &fileName, QString *error)
         return failImage(error, QStringLiteral("cannot decode %1: %2").arg(name, reason));
     return image;
 }
-
-bool isHybridVariantFile(const QString &fileName)
-{
-    QString ignored;
-    return hasVariantSegment(readWholeFile(fileName, &ignored));
-}

@@ -6,6 +6,8 @@
 #include <QList>
 #include <QString>
 
+#include "variantsegment.h"
+
 // The parameters of a hybrid variant: the scheme of the classic hybrid file
 // with its node spacing, kernel radius, reconstruction radius and JPEG coding
 // free. A variant file is a marked JPEG of the component image that carries
@@ -24,10 +26,6 @@ struct HybridVariant
     // bits, so that weights with negative lobes (sharpening) do not wrap.
     bool clamp = false;
 };
-
-// The largest reconstruction radius a variant takes, in node spacings: the
-// terms per pixel grow with its square.
-constexpr int maxVariantRadiusSpacings = 32;
 
 // Why the parameters cannot make a variant (empty when they can): a node
 // spacing or kernel radius outside 1 .. maxTransformStep, a negative radius
@@ -64,8 +62,5 @@ QImage decodeHybridVariant(const QByteArray &data, QString *error = nullptr);
 
 // The same for a file; the message names it.
 QImage decompressHybridVariant(const QString &fileName, QString *error = nullptr);
-
-// Whether the file is a JPEG stream with a variant segment (checked or not).
-bool isHybridVariantFile(const QString &fileName);
 
 #endif // HYBRIDVARIANT_H

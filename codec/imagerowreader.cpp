@@ -1,6 +1,6 @@
 #include "imagerowreader.h"
 
-#include "imagefile.h"
+#include "imageheader.h"
 #include "jpegrowreader.h"
 #include "pngrowreader.h"
 #include "ppmrowreader.h"
@@ -46,7 +46,11 @@ std::unique_ptr<ImageRowReader> ImageRowReader::open(const QString &fileName, QS
         declared = QSize(reader->width(), reader->height());
     }
     ImageFileHeader header;
-    if (!checkImageFile(fileName, maxStreamedPixels, &header, refusal, ImageDecoding::RowByRow, declared))
+    if (!checkImageHeader(fileName, maxStreamedPixels, &header, refusal, ImageDecoding::RowByRow, declared, nullptr))
+        return nullptr;
+    // A size neither the frame header nor the reader told is left to the
+    // in-memory path.
+    if (!header.size.isValid())
         return nullptr;
     if (jpeg)
         reader = JpegRowReader::open(fileName);

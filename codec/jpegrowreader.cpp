@@ -1,6 +1,6 @@
 #include "jpegrowreader.h"
 
-#include "imagefile.h"
+#include "imageheader.h"
 
 #include <QFile>
 

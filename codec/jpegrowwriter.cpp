@@ -1,6 +1,6 @@
 #include "jpegrowwriter.h"
 
-#include "hybridjpeg.h"
+#include "hybridmarker.h"
 
 #include <QDir>
 

@@ -1,17 +1,16 @@
 #include "streamingcodec.h"
 
-#include "directtransform.h"
-#include "hybridjpeg.h"
+#include "hybridmarker.h"
 #include "imagerowreader.h"
 #include "imagerowwriter.h"
-#include "inversetransform.h"
 #include "jpegrowwriter.h"
 #include "kernel.h"
 #include "readaheadreader.h"
 #include "rowpipeline.h"
+#include "rowtransforms.h"
 
+#include <QCoreApplication>
 #include <QDir>
-#include <QImage>
 
 #include <functional>
 #include <memory>
@@ -109,10 +108,18 @@ StreamOutcome run(std::unique_ptr<ImageRowReader> &input, Reading reading, Image
     return StreamOutcome::Done;
 }
 
-// The resolution of a new image, which the transforms' outputs carry.
+// The resolution of a new image, which the transforms' outputs carry: Qt's
+// 100 dpi when no screen is known, 96 dpi under Qt::AA_Use96Dpi. Only a
+// QGuiApplication can know a screen and change it.
 int defaultDotsPerMeter()
 {
-    return QImage(1, 1, QImage::Format_ARGB32).dotsPerMeterX();
+    return QCoreApplication::testAttribute(Qt::AA_Use96Dpi) ? 3780 : 3937;
+}
+
+bool guiApplication()
+{
+    const QCoreApplication *application = QCoreApplication::instance();
+    return application && application->inherits("QGuiApplication");
 }
 
 QString displayName(const QString &fileName)
@@ -160,7 +167,7 @@ StreamOutcome runInverse(std::unique_ptr<ImageRowReader> &reader, ImageRowWriter
 StreamOutcome streamDirectTransform(const QString &input, const QString &output, const QByteArray &format, int step,
                                     const QList<float> &kernel, QString *error)
 {
-    if (!ImageRowWriter::handles(format) || step < 1 || kernel.isEmpty())
+    if (guiApplication() || !ImageRowWriter::handles(format) || step < 1 || kernel.isEmpty())
         return StreamOutcome::NotStreamed;
     StreamOutcome refused = StreamOutcome::NotStreamed;
     std::unique_ptr<ImageRowReader> reader = openInput(input, error, &refused);
@@ -178,7 +185,7 @@ StreamOutcome streamInverseTransform(const QString &input, const QString &output
                                      int width, int height, int step, int radius, const QList<float> &weights,
                                      QString *error)
 {
-    if (!ImageRowWriter::handles(format))
+    if (guiApplication() || !ImageRowWriter::handles(format))
         return StreamOutcome::NotStreamed;
     StreamOutcome refused = StreamOutcome::NotStreamed;
     std::unique_ptr<ImageRowReader> reader = openInput(input, error, &refused);

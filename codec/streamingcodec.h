@@ -26,6 +26,12 @@ enum class StreamOutcome
     NotStreamed,
 };
 
+// The transforms' outputs carry the default resolution of a new image, which
+// in a program without a QGuiApplication is Qt's 100 dpi (96 dpi under
+// Qt::AA_Use96Dpi); where a QGuiApplication exists a screen may change it,
+// so streamDirectTransform and streamInverseTransform answer NotStreamed
+// there. The hybrid operations write a fixed resolution and stream anywhere.
+
 // The component image of the input (directFTransform) in the given format.
 StreamOutcome streamDirectTransform(const QString &input, const QString &output, const QByteArray &format, int step,
                                     const QList<float> &kernel, QString *error);

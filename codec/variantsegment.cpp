@@ -1,9 +1,9 @@
 #include "variantsegment.h"
 
-#include "hybridjpeg.h"
-#include "hybridvariant.h"
-#include "inversetransform.h"
+#include "hybridmarker.h"
+#include "rowtransforms.h"
 
+#include <QFile>
 #include <QtEndian>
 
 #include <algorithm>
@@ -300,4 +300,10 @@ bool parseVariantSegment(const QByteArray &data, VariantSegment *segment, QStrin
     }
     *segment = result;
     return true;
+}
+
+bool isHybridVariantFile(const QString &fileName)
+{
+    QFile file(fileName);
+    return file.open(QIODevice::ReadOnly) && hasVariantSegment(file.readAll());
 }

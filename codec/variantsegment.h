@@ -74,4 +74,11 @@ bool hasVariantSegment(const QByteArray &data);
 // field.
 bool parseVariantSegment(const QByteArray &data, VariantSegment *segment, QString *error);
 
+// The largest reconstruction radius a variant takes, in node spacings: the
+// terms per pixel grow with its square.
+constexpr int maxVariantRadiusSpacings = 32;
+
+// Whether the file is a JPEG stream with a variant segment (checked or not).
+bool isHybridVariantFile(const QString &fileName);
+
 #endif // VARIANTSEGMENT_H

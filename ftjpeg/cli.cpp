@@ -2,11 +2,47 @@
 
 #include "subcommand.h"
 
+#include "memorybudget.h"
+
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QDir>
+#include <QSize>
 
 #include <csignal>
 #include <cstdio>
+#include <cstring>
+#include <new>
+
+QList<Subcommand> &subcommands()
+{
+    static QList<Subcommand> all;
+    return all;
+}
+
+const Subcommand *findSubcommand(const char *name)
+{
+    for (const Subcommand &command : subcommands())
+        if (std::strcmp(name, command.name) == 0)
+            return &command;
+    return nullptr;
+}
+
+int runSubcommand(const Subcommand &command)
+{
+    QCoreApplication::setApplicationName(QStringLiteral("ftjpeg"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(VELTRANO_VERSION));
+    QStringList arguments = QCoreApplication::arguments();
+    arguments.removeFirst();
+    arguments.first() = QStringLiteral("ftjpeg ") + QString::fromLocal8Bit(command.name);
+    // Work is checked against the memory left before it starts.
+    try {
+        return command.run(arguments);
+    } catch (const std::bad_alloc &) {
+        printError(notEnoughMemoryMessage(arguments.first()));
+        return ExitFailure;
+    }
+}
 
 void printError(const QString &message)
 {
@@ -68,4 +104,14 @@ bool parseCommandLine(QCommandLineParser &parser, const QStringList &arguments, 
         return false;
     }
     return true;
+}
+
+QString sizeText(const QSize &size)
+{
+    return QStringLiteral("%1x%2").arg(size.width()).arg(size.height());
+}
+
+QString displayName(const QString &fileName)
+{
+    return QDir::toNativeSeparators(fileName);
 }

@@ -5,6 +5,16 @@
 #include <QStringList>
 
 class QCommandLineParser;
+struct Subcommand;
+class QSize;
+
+// The registered subcommand of that name, or null.
+const Subcommand *findSubcommand(const char *name);
+
+// Runs the subcommand on the application's arguments (the first is its
+// name) and returns its exit status. An allocation that fails all the same
+// ends the command with a message, not the process.
+int runSubcommand(const Subcommand &command);
 
 // Prints "ftjpeg: " and the message on standard error, one line.
 void printError(const QString &message);
@@ -24,5 +34,11 @@ int failure(const QString &message);
 // ignores SIGXFSZ, so a write past the file-size limit fails like any other.
 bool parseCommandLine(QCommandLineParser &parser, const QStringList &arguments, int minimumPositional,
                       int maximumPositional, int *status);
+
+// A file name as messages give it: with the platform's separators.
+QString displayName(const QString &fileName);
+
+// "WIDTHxHEIGHT", as the messages give a size.
+QString sizeText(const QSize &size);
 
 #endif // CLI_H

@@ -1,38 +1,33 @@
-// The codec subcommands of ftjpeg: direct, inverse, compress, decompress and
-// info. Each writes every output through a temporary file that replaces the
-// target only when complete, so a failed run leaves no partial file and keeps
-// earlier ones. direct, inverse, compress and decompress stream the images
-// row by row where the formats allow (streamingcodec.h), in memory that
-// grows with the width only, and otherwise read the whole input first.
+// The codec subcommands of ftjpeg: direct, inverse, compress and
+// decompress. Each writes every output through a temporary file that
+// replaces the target only when complete, so a failed run leaves no partial
+// file and keeps earlier ones. They stream the images row by row where the
+// formats allow (streamingcodec.h), in memory that grows with the width
+// only, and otherwise leave the work to their in-memory halves
+// (inmemorycodec.h). This file needs QtCore only: the front end that starts
+// ftjpeg runs it too.
 
 #include "cli.h"
+#include "inmemorycodec.h"
 #include "quietimageplugins.h"
 #include "subcommand.h"
 #include "subcommandparser.h"
-#include "variantcommands.h"
+#include "variantoptions.h"
 
 #include "bitrate.h"
-#include "directtransform.h"
-#include "hybridvariant.h"
-#include "hybridjpeg.h"
-#include "imagefile.h"
-#include "inversetransform.h"
-#include "kernel.h"
+#include "hybridmarker.h"
+#include "imageheader.h"
 #include "imagerowwriter.h"
+#include "kernel.h"
+#include "rowtransforms.h"
 #include "streamingcodec.h"
-#include "memorybudget.h"
+#include "variantsegment.h"
 #include "weightsfile.h"
 
-#include <QCoreApplication>
-#include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QImageReader>
 #include <QRegularExpression>
-#include <QTemporaryFile>
 
-#include <climits>
-#include <new>
 #include <sys/stat.h>
 #include <cstdio>
 
@@ -62,11 +57,6 @@ bool streamSettled(StreamOutcome outcome, const QString &error, int *status)
 constexpr int maxGeometry = maxTransformStep;
 
 const char defaultWeightsFile[] = "weights_out.txt";
-
-QString displayName(const QString &fileName)
-{
-    return QDir::toNativeSeparators(fileName);
-}
 
 // The image format of an output file, from its suffix; empty when the
 // suffix names no format ftjpeg writes.
@@ -144,11 +134,6 @@ bool isHybridFile(const QString &fileName, QString *error)
     return isHybridJpegData(readFirstLine(file));
 }
 
-QString sizeText(const QSize &size)
-{
-    return QStringLiteral("%1x%2").arg(size.width()).arg(size.height());
-}
-
 int runDirect(const QStringList &arguments)
 {
     SubcommandParser parser(
@@ -183,19 +168,7 @@ int runDirect(const QStringList &arguments)
     if (streamSettled(streamDirectTransform(input, output, format, step, makeRaisedCosineKernel(radius), &error),
                       error, &status))
         return status;
-    QImage image;
-    if (!readImageFile(input, image, &error))
-        return failure(error);
-    if (image.width() < step || image.height() < step)
-        return failure(QStringLiteral("%1: an image of %2 pixels is too small for node spacing %3")
-                           .arg(displayName(input), sizeText(image.size()))
-                           .arg(step));
-    const QImage components = directFTransform(image, step, makeRaisedCosineKernel(radius));
-    if (components.isNull())
-        return failure(QStringLiteral("%1: cannot compute the component image").arg(displayName(input)));
-    if (!writeImageFile(output, components, format, -1, &error))
-        return failure(error);
-    return ExitSuccess;
+    return directInMemory(input, output, format, step, radius);
 }
 
 int runInverse(const QStringList &arguments)
@@ -259,22 +232,7 @@ int runInverse(const QStringList &arguments)
     if (streamSettled(streamInverseTransform(input, output, format, width, height, step, radius, weights, &error),
                       error, &status))
         return status;
-    if (!withinMemoryLimit)
-        return failure(QStringLiteral("%1: an image of %2x%3 pixels is made from PPM, PNG or JPEG components "
-                                      "only (at most %4 pixels from others)")
-                           .arg(displayName(input))
-                           .arg(width)
-                           .arg(height)
-                           .arg(maxDecodedPixels));
-    QImage components;
-    if (!readImageFile(input, components, &error))
-        return failure(error);
-    const QImage expanded = inverseFTransform(components, width, height, step, radius, weights, &error);
-    if (expanded.isNull())
-        return failure(QStringLiteral("%1: %2").arg(displayName(input), error));
-    if (!writeImageFile(output, expanded, format, -1, &error))
-        return failure(error);
-    return ExitSuccess;
+    return inverseInMemory(input, output, format, width, height, step, radius, weights, withinMemoryLimit);
 }
 
 int runCompress(const QStringList &arguments)
@@ -318,13 +276,9 @@ int runCompress(const QStringList &arguments)
             return parser.usageError(
                 QStringLiteral("--decoded names the hybrid file %1 itself").arg(displayName(output)));
     }
-    if (variantOptions.requested(parser)) {
-        HybridVariant variant;
-        if (!variantOptions.read(parser, &variant, &status))
-            return status;
-        return compressVariant(input, output, quality, variant, parser.value(weightsOption), decodedFile,
-                               decodedFormat);
-    }
+    if (variantOptions.requested(parser))
+        return compressVariantInMemory(parser, variantOptions, input, output, quality, parser.value(weightsOption),
+                                       decodedFile, decodedFormat);
 
     if (!outputIsNoInput(parser, output, QStringList{input, parser.value(weightsOption)}, &status))
         return status;
@@ -346,41 +300,7 @@ int runCompress(const QStringList &arguments)
         if (streamSettled(outcome, error, &status))
             return status;
     }
-    QImage source;
-    if (!readImageFile(input, source, &error))
-        return failure(error);
-    if (!hybridWeightsSuffice(weights, source.width(), source.height(), &error, weightsFile))
-        return failure(error);
-
-    // The hybrid file and the decoded image are made in memory, so no
-    // temporary file can outlive the process; each output is written in one
-    // piece, the decoded image first, so a failure leaves neither half done.
-    if (!fitsHybridJpeg(source, &error))
-        return failure(QStringLiteral("cannot compress %1: %2").arg(displayName(input), error));
-    const qint64 pixels = qint64(source.width()) * source.height();
-    if (!fitsInMemory(pixels * (parser.isSet(decodedOption) ? 10 : 2),
-                      QStringLiteral("compressing %1 (%2 pixels)").arg(displayName(input), sizeText(source.size())),
-                      &error))
-        return failure(error);
-    const QByteArray hybrid = encodeHybridJpeg(source, quality, &error);
-    if (hybrid.isEmpty())
-        return failure(QStringLiteral("cannot write %1: %2").arg(displayName(output), error));
-    if (parser.isSet(decodedOption)) {
-        const QImage decoded = decodeHybridJpeg(hybrid, source.width(), source.height(), weights, &error);
-        if (decoded.isNull())
-            return failure(QStringLiteral("cannot decode %1: %2").arg(displayName(output), error));
-        source = QImage();
-        if (!writeImageFile(decodedFile, decoded, decodedFormat, -1, &error))
-            return failure(error);
-    }
-    if (!writeFileAtomically(output, hybrid, &error))
-        return failure(error);
-
-    // Bits per pixel as the window reports them: the file's bit count in
-    // single precision over the pixel count of IN.
-    const double rate = bitsPerPixel(hybrid.size(), pixels);
-    std::printf("%s\n", qPrintable(QString::number(rate, 'g', 6)));
-    return ExitSuccess;
+    return compressInMemory(input, output, quality, weights, weightsFile, decodedFile, decodedFormat);
 }
 
 int runDecompress(const QStringList &arguments)
@@ -412,91 +332,15 @@ int runDecompress(const QStringList &arguments)
                                              .arg(displayName(input))
                                        : error);
     // A variant file records its weights; a classic one needs the table.
-    bool streamed = false;
-    const QImage decoded = [&] {
-        if (isHybridVariantFile(input))
-            return decompressHybridVariant(input, &error);
-        const QString weightsFile = parser.value(weightsOption);
-        QList<float> weights;
-        if (!readWeights(weightsFile, weights, &error))
-            return QImage();
-        switch (streamHybridDecompress(input, output, format, weights, &error)) {
-        case StreamOutcome::Done:
-            streamed = true;
-            return QImage();
-        case StreamOutcome::Failed:
-            return QImage();
-        case StreamOutcome::NotStreamed:
-            break;
-        }
-        return decompressHybrid(input, weights, &error, weightsFile);
-    }();
-    if (streamed)
-        return ExitSuccess;
-    if (decoded.isNull())
+    if (isHybridVariantFile(input))
+        return decompressVariantInMemory(input, output, format);
+    const QString weightsFile = parser.value(weightsOption);
+    QList<float> weights;
+    if (!readWeights(weightsFile, weights, &error))
         return failure(error);
-    if (!writeImageFile(output, decoded, format, -1, &error))
-        return failure(error);
-    return ExitSuccess;
-}
-
-int runInfo(const QStringList &arguments)
-{
-    SubcommandParser parser(
-        arguments,
-        QStringLiteral("Prints one line per file: whether it is a hybrid JPEG, a standard JPEG or an image of "
-                       "another format, and its size, read from its header."));
-    parser.addPositional(QStringLiteral("FILE"), QStringLiteral("The files to describe."), QStringLiteral("FILE..."));
-    int status = ExitSuccess;
-    if (!parser.parse(1, INT_MAX, &status))
+    if (streamSettled(streamHybridDecompress(input, output, format, weights, &error), error, &status))
         return status;
-
-    const QuietImagePlugins quiet;
-    for (const QString &fileName : parser.positional()) {
-        QString error;
-        if (!isRegularFile(fileName, &error)) {
-            status = failure(error);
-            continue;
-        }
-        QFile file(fileName);
-        if (!file.open(QIODevice::ReadOnly)) {
-            status = failure(QStringLiteral("cannot open %1: %2").arg(displayName(fileName), file.errorString()));
-            continue;
-        }
-        const QByteArray firstLine = readFirstLine(file);
-        file.close();
-        if (isHybridJpeg(firstLine) && isHybridVariantFile(fileName)) {
-            QString description;
-            QString error;
-            if (describeVariantFile(fileName, &description, &error))
-                std::printf("%s: %s\n", qPrintable(fileName), qPrintable(description));
-            else
-                status = failure(error);
-            continue;
-        }
-        QImageReader reader(fileName);
-        reader.setDecideFormatFromContent(true);
-        const QByteArray format = reader.format();
-        const QSize size = readImageSize(fileName);
-        if (format.isEmpty() || !size.isValid()) {
-            status = failure(QStringLiteral("cannot read %1: %2")
-                                 .arg(displayName(fileName),
-                                      format.isEmpty() ? QStringLiteral("not an image of a known format")
-                                                       : QStringLiteral("its size cannot be read")));
-            continue;
-        }
-        QString description;
-        if (format == "jpeg" && isHybridJpeg(firstLine))
-            description = QStringLiteral("hybrid JPEG, %1 components, decodes to %2")
-                              .arg(sizeText(size), sizeText(size * 2));
-        else if (format == "jpeg")
-            description = QStringLiteral("standard JPEG, %1").arg(sizeText(size));
-        else
-            description = QStringLiteral("%1 image, %2").arg(QString::fromLatin1(format.toUpper()), sizeText(size));
-        std::printf("%s: %s\n", qPrintable(fileName), qPrintable(description));
-    }
-    std::fflush(stdout);
-    return status;
+    return decompressInMemory(input, output, format, weights, weightsFile);
 }
 
 } // namespace
@@ -505,4 +349,4 @@ REGISTER_SUBCOMMAND(direct, "component image of an image (direct F-transform)", 
 REGISTER_SUBCOMMAND(inverse, "expand a component image (inverse F-transform)", runInverse);
 REGISTER_SUBCOMMAND(compress, "write the hybrid JPEG file of an image", runCompress);
 REGISTER_SUBCOMMAND(decompress, "decode a hybrid JPEG file", runDecompress);
-REGISTER_SUBCOMMAND(info, "tell hybrid JPEG, standard JPEG and other images apart, with their sizes", runInfo);
+

@@ -26,11 +26,6 @@
 
 namespace {
 
-QString displayName(const QString &fileName)
-{
-    return QDir::toNativeSeparators(fileName);
-}
-
 QString decibels(double value)
 {
     return std::isfinite(value) ? QString::number(value, 'f', 3) + QStringLiteral(" dB") : QStringLiteral("inf");
@@ -77,7 +72,7 @@ int runFitWeights(const QStringList &arguments)
     if (!parser.parse(1, INT_MAX, &status))
         return status;
     HybridVariant variant;
-    if (!variantOptions.read(parser, &variant, &status))
+    if (!readVariantOptions(variantOptions, parser, &variant, &status))
         return status;
     int quality = 70;
     int holdout = 0;

@@ -7,6 +7,11 @@
 // Exit statuses of every ftjpeg subcommand.
 enum ExitStatus { ExitSuccess = 0, ExitFailure = 1, ExitUsage = 2 };
 
+// Not an exit status: what a codec command returns in ftjpeg's front end
+// when the work needs the full program (inmemorycodec.h), before it has
+// written or printed anything.
+constexpr int ExitInFullProgram = -1;
+
 // One ftjpeg subcommand. run() receives the arguments after the subcommand's
 // name, preceded by "ftjpeg <name>" as the program name, ready for a
 // QCommandLineParser of its own.

@@ -16,52 +16,19 @@
 
 #include <cstdio>
 
-namespace {
-
-QString displayName(const QString &fileName)
-{
-    return QDir::toNativeSeparators(fileName);
-}
-
-} // namespace
-
-VariantOptions::VariantOptions(SubcommandParser &parser)
-    : step(parser.addOption(QStringLiteral("step"), QStringLiteral("Node spacing of a variant (default 2)."),
-                            QStringLiteral("H")))
-    , kernelRadius(parser.addOption(QStringLiteral("kernel-radius"),
-                                    QStringLiteral("Kernel radius of a variant (default 2)."), QStringLiteral("N")))
-    , reconstructRadius(parser.addOption(QStringLiteral("reconstruct-radius"),
-                                         QStringLiteral("Reconstruction radius of a variant (default 1)."),
-                                         QStringLiteral("R")))
-    , optimize(parser.addOption(QStringLiteral("optimize"), QStringLiteral("Variant with optimized Huffman tables.")))
-    , progressive(parser.addOption(QStringLiteral("progressive"), QStringLiteral("Variant with progressive scans.")))
-    , chroma(parser.addOption(QStringLiteral("chroma"),
-                              QStringLiteral("Chroma sampling of a variant: 420 (default) or 444."),
-                              QStringLiteral("420|444")))
-    , clamp(parser.addOption(QStringLiteral("clamp"),
-                             QStringLiteral("Variant whose expanded channels are clamped to 0..255 instead of "
-                                            "keeping their low 8 bits.")))
-{
-}
-
-bool VariantOptions::requested(const SubcommandParser &parser) const
-{
-    return parser.isSet(step) || parser.isSet(kernelRadius) || parser.isSet(reconstructRadius)
-        || parser.isSet(optimize) || parser.isSet(progressive) || parser.isSet(chroma) || parser.isSet(clamp);
-}
-
-bool VariantOptions::read(const SubcommandParser &parser, HybridVariant *variant, int *status) const
+bool readVariantOptions(const VariantOptions &options, const SubcommandParser &parser, HybridVariant *variant,
+                        int *status)
 {
     HybridVariant result;
-    if (!parser.integer(step, 1, maxTransformStep, &result.step, status)
-        || !parser.integer(kernelRadius, 1, maxTransformStep, &result.kernelRadius, status)
-        || !parser.integer(reconstructRadius, 0, maxTransformStep, &result.reconstructRadius, status))
+    if (!parser.integer(options.step, 1, maxTransformStep, &result.step, status)
+        || !parser.integer(options.kernelRadius, 1, maxTransformStep, &result.kernelRadius, status)
+        || !parser.integer(options.reconstructRadius, 0, maxTransformStep, &result.reconstructRadius, status))
         return false;
-    result.optimize = parser.isSet(optimize);
-    result.progressive = parser.isSet(progressive);
-    result.clamp = parser.isSet(clamp);
-    if (parser.isSet(chroma)) {
-        const QString value = parser.value(chroma);
+    result.optimize = parser.isSet(options.optimize);
+    result.progressive = parser.isSet(options.progressive);
+    result.clamp = parser.isSet(options.clamp);
+    if (parser.isSet(options.chroma)) {
+        const QString value = parser.value(options.chroma);
         if (value != QLatin1String("420") && value != QLatin1String("444")) {
             *status = parser.usageError(QStringLiteral("--chroma must be 420 or 444, not '%1'").arg(value));
             return false;

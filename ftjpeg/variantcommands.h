@@ -2,32 +2,17 @@
 #define VARIANTCOMMANDS_H
 
 #include "hybridvariant.h"
+#include "variantoptions.h"
 
 #include <QByteArray>
-#include <QCommandLineOption>
 #include <QString>
 
 class SubcommandParser;
 
-// The options of ftjpeg compress that make a variant file instead of the
-// classic one: --step, --kernel-radius, --reconstruct-radius, --optimize,
-// --progressive, --chroma and --clamp, added to the parser on construction.
-struct VariantOptions
-{
-    explicit VariantOptions(SubcommandParser &parser);
-    // Whether any of them is given.
-    bool requested(const SubcommandParser &parser) const;
-    // The variant they describe; false after reporting a usage error.
-    bool read(const SubcommandParser &parser, HybridVariant *variant, int *status) const;
-
-    QCommandLineOption step;
-    QCommandLineOption kernelRadius;
-    QCommandLineOption reconstructRadius;
-    QCommandLineOption optimize;
-    QCommandLineOption progressive;
-    QCommandLineOption chroma;
-    QCommandLineOption clamp;
-};
+// The variant that the options describe; false after reporting a usage
+// error.
+bool readVariantOptions(const VariantOptions &options, const SubcommandParser &parser, HybridVariant *variant,
+                        int *status);
 
 // ftjpeg compress for a variant: writes the variant file of input to
 // output (and the decoded image to decodedFile in decodedFormat when that is

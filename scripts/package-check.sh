@@ -37,6 +37,8 @@ for file in bin/veltrano bin/ftjpeg bin/ssimdiff_cygwin share/veltrano/weights_o
             share/man/man1/ftjpeg.1 share/man/man1/ssimdiff_cygwin.1; do
     [ -e "$usr/$file" ] || fail "the package lacks /usr/$file"
 done
+program=$(find "$usr" -path '*/veltrano/ftjpeg.so')
+[ -f "$program" ] || fail "the package lacks the full ftjpeg program /usr/<libdir>/veltrano/ftjpeg.so: '$program'"
 module=$(find "$usr" -path '*/veltrano/studycodecs.so')
 [ -f "$module" ] || fail "the package lacks its one study-codec module /usr/<libdir>/veltrano/studycodecs.so: '$module'"
 grep -q '^\.TH FTJPEG "1"' "$usr/share/man/man1/ftjpeg.1" || fail "ftjpeg.1 is no man page"
@@ -74,6 +76,8 @@ LD_DEBUG=files ftjpeg rd small.png --schemes webp,jxl --out rd-installed >rd-ins
     || { cat rd-installed.log >&2; fail "the installed ftjpeg rd failed"; }
 loaded=$(sed -n 's/^ *[0-9]*:[[:space:]]*file=\([^ ]*veltrano\/studycodecs\.so\) .*dynamically loaded.*/\1/p' rd-installed.log)
 [ "$loaded" = "$module" ] || fail "ftjpeg rd loaded the module '$loaded', not the installed $module"
+loaded=$(sed -n 's/^ *[0-9]*:[[:space:]]*file=\([^ ]*veltrano\/ftjpeg\.so\) .*dynamically loaded.*/\1/p' rd-installed.log)
+[ "$loaded" = "$program" ] || fail "ftjpeg rd ran the full program '$loaded', not the installed $program"
 # Rows of each scheme with a Butteraugli distance, and all rows.
 counts=$(awk -F, 'NR > 1 { rows++; if ($15 + 0 > 0) n[$5]++ } END { print n["webp"] + 0, n["jxl"] + 0, rows + 0 }' \
              rd-installed/points.csv)

@@ -1,5 +1,7 @@
 #include "studycodecs.h"
 
+#include "modulefile.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -8,11 +10,6 @@
 #include <link.h>
 
 namespace {
-
-QString runningExecutable()
-{
-    return QFileInfo(QStringLiteral("/proc/self/exe")).canonicalFilePath();
-}
 
 // The executable or shared object (the Python module) this code was linked
 // into.
@@ -24,12 +21,6 @@ QString codeObject()
         && map && map->l_name && map->l_name[0])
         return QFileInfo(QFile::decodeName(map->l_name)).canonicalFilePath();
     return runningExecutable();
-}
-
-bool insideBuildTree(const QString &file)
-{
-    const QString build = QFileInfo(QStringLiteral(VELTRANO_BUILD_DIR)).canonicalFilePath();
-    return !build.isEmpty() && file.startsWith(build + QLatin1Char('/'));
 }
 
 struct LoadedModule
@@ -73,10 +64,8 @@ LoadedModule loadModule()
 
 QString studyCodecsModulePath()
 {
-    if (insideBuildTree(codeObject()))
-        return QStringLiteral(VELTRANO_STUDY_CODECS_BUILD_FILE);
-    return QDir::cleanPath(QFileInfo(runningExecutable()).absolutePath()
-                           + QStringLiteral("/" VELTRANO_STUDY_CODECS_FROM_BINDIR));
+    return moduleFile(codeObject(), QStringLiteral(VELTRANO_STUDY_CODECS_BUILD_FILE),
+                      QStringLiteral(VELTRANO_STUDY_CODECS_FROM_BINDIR));
 }
 
 const StudyCodecTable *studyCodecs(QString *error)

@@ -42,6 +42,7 @@ private slots:
     void decompressDecodesAsTheLibraryDoes();
     void infoTellsTheKindsOfFilesApart();
     void helpAndVersion();
+    void streamedCommandsRunWithoutQtGui();
 
     void failures_data();
     void failures();
@@ -265,6 +266,60 @@ void TestFtjpegCodec::helpAndVersion()
     QCOMPARE(overview.exitCode, 0);
     for (const char *command : {"direct", "inverse", "compress", "decompress", "info"})
         QVERIFY2(overview.out.contains(QByteArray("  ") + command + ' '), overview.out.constData());
+}
+
+// The libraries and modules a run of ftjpeg loads, as the dynamic loader
+// reports them.
+QByteArrayList loadedFiles(const ProcessResult &run)
+{
+    QByteArrayList files;
+    for (const QByteArray &line : run.err.split('\n')) {
+        const int at = line.indexOf("file=");
+        if (at >= 0 && line.contains("[0];  generating link map"))
+            files.append(line.mid(at + 5, line.indexOf(' ', at) - at - 5));
+    }
+    return files;
+}
+
+void TestFtjpegCodec::streamedCommandsRunWithoutQtGui()
+{
+    // The executable links no QtGui; the module with the rest of the
+    // program does.
+    const QString module = QDir(binPath(QString())).filePath(QStringLiteral("../lib/veltrano/ftjpeg.so"));
+    const ProcessResult executable = runProcess(QStringLiteral("readelf"), {QStringLiteral("-d"), binPath(QStringLiteral("ftjpeg"))});
+    const ProcessResult full = runProcess(QStringLiteral("readelf"), {QStringLiteral("-d"), module});
+    QVERIFY2(executable.out.contains("[libQt5Core.so.5]") && !executable.out.contains("libQt5Gui"),
+             executable.out.constData());
+    QVERIFY2(full.out.contains("[libQt5Gui.so.5]"), full.out.constData());
+
+    // Streamed runs load neither; a run the streamed path leaves to the
+    // whole-image one (a BMP output) loads both and writes the same pixels.
+    QProcessEnvironment loader;
+    loader.insert(QStringLiteral("LD_DEBUG"), QStringLiteral("files"));
+    const auto run = [this, &loader](const QStringList &arguments) {
+        return runProcess(binPath(QStringLiteral("ftjpeg")), arguments, folder.path(), loader);
+    };
+    const auto loads = [](const ProcessResult &result, const char *name) {
+        for (const QByteArray &file : loadedFiles(result))
+            if (file.contains(name))
+                return true;
+        return false;
+    };
+    const ProcessResult compress = run({QStringLiteral("compress"), QStringLiteral("in.png"), QStringLiteral("front.jpg")});
+    const ProcessResult streamed = run({QStringLiteral("decompress"), QStringLiteral("front.jpg"), QStringLiteral("front.ppm")});
+    const ProcessResult inMemory = run({QStringLiteral("decompress"), QStringLiteral("front.jpg"), QStringLiteral("front.bmp")});
+    for (const ProcessResult *result : {&compress, &streamed, &inMemory})
+        QVERIFY2(result->exitCode == 0 && !loadedFiles(*result).isEmpty(), qPrintable(describe(*result)));
+    QVERIFY(!loads(compress, "libQt5Gui") && !loads(compress, "veltrano/ftjpeg.so"));
+    QVERIFY(!loads(streamed, "libQt5Gui") && !loads(streamed, "veltrano/ftjpeg.so"));
+    QVERIFY(loads(inMemory, "libQt5Gui") && loads(inMemory, "veltrano/ftjpeg.so"));
+    QCOMPARE(compress.out, ftjpeg({QStringLiteral("compress"), QStringLiteral("in.png"), QStringLiteral("front.jpg"),
+                                   QStringLiteral("--decoded"), QStringLiteral("front.png")})
+                               .out);
+    QCOMPARE(QImage(path(QStringLiteral("front.png"))).size(), source.size());
+    const QImage viaStream = asArgb(QImage(path(QStringLiteral("front.ppm"))));
+    QVERIFY(!viaStream.isNull() && viaStream.size() == QSize(80, 56));
+    QCOMPARE(asArgb(QImage(path(QStringLiteral("front.bmp")))), viaStream);
 }
 
 void TestFtjpegCodec::failures_data()

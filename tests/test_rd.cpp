@@ -510,7 +510,9 @@ private slots:
         // that calls them does.
         const QString module = studyCodecsModulePath();
         const QRegularExpression codecLibrary(QStringLiteral("\\[lib(jxl|avif|webp|hwy)[.-]"));
-        for (const QString &file : {binPath(QStringLiteral("ftjpeg")), binPath(QStringLiteral("veltrano")),
+        for (const QString &file : {binPath(QStringLiteral("ftjpeg")),
+                                    QDir(binPath(QString())).filePath(QStringLiteral("../lib/veltrano/ftjpeg.so")),
+                                    binPath(QStringLiteral("veltrano")),
                                     binPath(QStringLiteral("ssimdiff_cygwin")), QCoreApplication::applicationFilePath(),
                                     module}) {
             const ProcessResult readelf = runProcess(QStringLiteral("readelf"), {QStringLiteral("-d"), file});
@@ -536,7 +538,21 @@ private slots:
         const QStringList arguments{QStringLiteral("rd"), QStringLiteral("one/cat.png"), QStringLiteral("--schemes"),
                                     QStringLiteral("webp,avif,jxl"), QStringLiteral("--out"),
                                     QStringLiteral("out-copy")};
+        // The executable finds the rest of ftjpeg there too, and refuses
+        // to run without it.
         ProcessResult run = runProcess(copy, arguments, scratch.path());
+        QCOMPARE(run.exitCode, 1);
+        const QRegularExpressionMatch noProgram =
+            QRegularExpression(QStringLiteral("^ftjpeg: ftjpeg's commands are in the module (/.+/veltrano/ftjpeg\\.so), "
+                                              "which cannot be loaded: cannot open shared object file: No such file "
+                                              "or directory$"))
+                .match(QString::fromUtf8(run.err.trimmed()));
+        QVERIFY2(noProgram.hasMatch() && noProgram.captured(1).startsWith(prefix.path() + QStringLiteral("/")),
+                 run.err.constData());
+        QVERIFY(QDir().mkpath(QFileInfo(noProgram.captured(1)).path()));
+        QVERIFY(QFile::copy(QDir(binPath(QString())).filePath(QStringLiteral("../lib/veltrano/ftjpeg.so")),
+                            noProgram.captured(1)));
+        run = runProcess(copy, arguments, scratch.path());
         QCOMPARE(run.exitCode, 1);
         const QRegularExpressionMatch refusal =
             QRegularExpression(QStringLiteral("^ftjpeg: WebP, AVIF, JPEG XL and Butteraugli need the module (/.+), "

@@ -1,7 +1,9 @@
-#include "cli.h"
-#include "subcommand.h"
+// The full ftjpeg program: every command, with QtGui and the experiments,
+// as a module the front end (frontend/main.cpp) loads and runs.
 
-#include "memorybudget.h"
+#include "cli.h"
+#include "fullprogram.h"
+#include "subcommand.h"
 
 #include <QCoreApplication>
 #include <QGuiApplication>
@@ -9,15 +11,7 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <cstring>
 #include <memory>
-#include <new>
-
-QList<Subcommand> &subcommands()
-{
-    static QList<Subcommand> all;
-    return all;
-}
 
 namespace {
 void printUsage(FILE *stream)
@@ -44,14 +38,9 @@ void quietAboutRuntimeDirectory(QtMsgType type, const QMessageLogContext &contex
 }
 } // namespace
 
-int main(int argc, char *argv[])
+extern "C" __attribute__((visibility("default"))) int veltranoFtjpegMain(int argc, char *argv[])
 {
-    const Subcommand *chosen = nullptr;
-    if (argc >= 2) {
-        for (const Subcommand &command : subcommands())
-            if (std::strcmp(argv[1], command.name) == 0)
-                chosen = &command;
-    }
+    const Subcommand *chosen = argc >= 2 ? findSubcommand(argv[1]) : nullptr;
     std::unique_ptr<QCoreApplication> application;
     if (chosen && chosen->needsGuiApplication) {
         if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
@@ -64,9 +53,6 @@ int main(int argc, char *argv[])
     } else {
         application.reset(new QCoreApplication(argc, argv));
     }
-    QCoreApplication::setApplicationName(QStringLiteral("ftjpeg"));
-    QCoreApplication::setApplicationVersion(QStringLiteral(VELTRANO_VERSION));
-
     QStringList arguments = QCoreApplication::arguments();
     if (arguments.size() < 2) {
         printUsage(stderr);
@@ -85,14 +71,5 @@ int main(int argc, char *argv[])
         printError(QStringLiteral("unknown command '%1' (see 'ftjpeg --help')").arg(name));
         return ExitUsage;
     }
-    arguments.removeFirst();
-    arguments.first() = QStringLiteral("ftjpeg ") + name;
-    // Work is checked against the memory left before it starts; an
-    // allocation that fails all the same ends the command, not the process.
-    try {
-        return chosen->run(arguments);
-    } catch (const std::bad_alloc &) {
-        printError(notEnoughMemoryMessage(arguments.first()));
-        return ExitFailure;
-    }
+    return runSubcommand(*chosen);
 }

@@ -1,0 +1,94 @@
+#ifndef IMAGEHEADER_H
+#define IMAGEHEADER_H
+
+#include <QByteArray>
+#include <QSize>
+#include <QString>
+
+class QIODevice;
+
+// What the checks before decoding tell of an image file.
+struct ImageFileHeader
+{
+    QSize size;              // as declared, invalid when it cannot be told
+    QByteArray format;       // "jpeg", "png", "bmp" or Qt's name for it
+    int jpegComponents = 0;  // colour components of a JPEG frame, 0 when not told
+    QString damage;          // what the header shows to be missing, empty when nothing
+};
+
+// The checks made before anything of a file is decoded: a regular file, not
+// empty, its declared size within maxPixels and the memory left, a JPEG
+// stream large enough for its frame, PNG chunks within the file. A BMP short
+// of the rows it declares passes with header->damage set. A decoder that
+// reads the file by itself calls this first. On failure *error names the
+// file and gives the reason. A decoder that holds a few rows at a time, never
+// the whole image, says so: the memory left is then checked for rows only.
+// The size of a file other than JPEG is the declaredSize a decoder that has
+// already read it from the file's header passes (the format is then left
+// empty); without one it is the probe's, and with no probe either it is
+// left invalid, the format empty, and only the checks that need no size are
+// made.
+enum class ImageDecoding
+{
+    WholeImage,
+    RowByRow,
+};
+
+// Tells the size and format of an image file other than JPEG (Qt's name for
+// the format); an invalid size when it cannot be told.
+using ImageSizeProbe = QSize (*)(const QString &fileName, QByteArray *format);
+
+bool checkImageHeader(const QString &fileName, qint64 maxPixels, ImageFileHeader *header, QString *error,
+                      ImageDecoding decoding, QSize declaredSize, ImageSizeProbe probe);
+
+// Whether a message of libjpeg (a warning, as format_message writes it) means
+// the image data is damaged: corrupt data, data ending early, scans missing.
+bool isJpegDamageWarning(const QString &message);
+
+// What such a warning means for the file, as *damage of readImageFile words
+// it; fileEndsWithEoi tells a file cut short from one damaged inside.
+QString jpegDamageDescription(const QString &warning, bool fileEndsWithEoi);
+
+// The error of a tool or the study for a damaged file: "cannot read NAME:
+// DAMAGE; the file is damaged or truncated".
+QString damagedFileMessage(const QString &fileName, const QString &damage);
+
+// The error for an image of the given size above maxPixels: "cannot read
+// NAME: an image of WxH pixels is too large (at most N pixels)".
+QString tooLargeMessage(const QString &fileName, const QSize &size, qint64 maxPixels);
+
+// Refuses a file that is not regular (a directory, FIFO or device) or is
+// missing, before anything opens it; *error gives the reason.
+bool isRegularFile(const QString &fileName, QString *error);
+
+// What the frame header of a JPEG stream tells: its size and the marker of
+// the frame (its coding process).
+struct JpegFrame
+{
+    QSize size;
+    uchar marker = 0;
+    int components = 0; // colour components of the frame, 0 when not told
+};
+
+// Start-of-frame markers of every JPEG coding process; C4 (Huffman tables),
+// C8 (reserved) and CC (arithmetic coding conditioning) are not frames.
+bool isStartOfFrame(uchar marker);
+
+// The next marker code, found as libjpeg finds it: any bytes before an 0xFF
+// (and an 0xFF 0x00 pair) are skipped as garbage, then any 0xFF fill bytes.
+// -1 at the end of the device.
+int nextJpegMarker(QIODevice &device);
+
+// The frame header of a JPEG stream, found by walking its marker segments
+// from the start the way libjpeg reads them, so that the frame it decodes is
+// the one measured; the size is invalid when the device holds no JPEG stream
+// or libjpeg would find no frame header in it.
+JpegFrame jpegFrame(QIODevice &device);
+
+// The first chunk of a PNG stream that claims more bytes than the device
+// holds, as its declared length (-1 when the device holds no PNG stream or
+// every chunk up to IEND fits). libpng allocates a chunk's declared length
+// before it reads it, so a few damaged bytes could ask for up to 2 GB.
+qint64 overrunningPngChunk(QIODevice &device);
+
+#endif // IMAGEHEADER_H
