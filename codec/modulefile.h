@@ -12,4 +12,9 @@ QString runningExecutable();
 // to the folder of the running executable (an installation's bin/).
 QString moduleFile(const QString &linkedInto, const QString &buildFile, const QString &fromBindir);
 
+// Opens a module (dlopen, every symbol bound now, none shared with others),
+// or returns null with *reason set to the loader's words, without the file
+// name they mostly start with.
+void *openModule(const QString &file, QString *reason);
+
 #endif // MODULEFILE_H

@@ -39,14 +39,10 @@ LoadedModule loadModule()
                            .arg(QDir::toNativeSeparators(file), reason);
         return loaded;
     };
-    void *handle = dlopen(QFile::encodeName(file).constData(), RTLD_NOW | RTLD_LOCAL);
-    if (!handle) {
-        QString reason = QString::fromLocal8Bit(dlerror());
-        // The loader's text mostly starts with the file name, said already.
-        if (reason.startsWith(file + QStringLiteral(": ")))
-            reason.remove(0, file.size() + 2);
+    QString reason;
+    void *handle = openModule(file, &reason);
+    if (!handle)
         return refuse(reason);
-    }
     const auto entry = reinterpret_cast<StudyCodecEntry>(dlsym(handle, VELTRANO_STUDY_CODECS_ENTRY));
     const StudyCodecTable *table = entry ? entry() : nullptr;
     if (!table || table->version != StudyCodecTableVersion || table->size != int(sizeof(StudyCodecTable))) {

@@ -14,7 +14,6 @@
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QFile>
 
 #include <cstdio>
 #include <cstring>
@@ -30,14 +29,9 @@ int runFullProgram(int argc, char *argv[])
         moduleFile(runningExecutable(), QStringLiteral(VELTRANO_FULL_PROGRAM_BUILD_FILE),
                    QStringLiteral(VELTRANO_FULL_PROGRAM_FROM_BINDIR));
     QString reason;
-    void *handle = dlopen(QFile::encodeName(file).constData(), RTLD_NOW | RTLD_LOCAL);
+    void *handle = openModule(file, &reason);
     FullProgramEntry entry = nullptr;
-    if (!handle) {
-        reason = QString::fromLocal8Bit(dlerror());
-        // The loader's text mostly starts with the file name, said already.
-        if (reason.startsWith(file + QStringLiteral(": ")))
-            reason.remove(0, file.size() + 2);
-    } else {
+    if (handle) {
         entry = reinterpret_cast<FullProgramEntry>(dlsym(handle, VELTRANO_FULL_PROGRAM_ENTRY));
         if (!entry)
             reason = QStringLiteral("it has no entry point " VELTRANO_FULL_PROGRAM_ENTRY);
