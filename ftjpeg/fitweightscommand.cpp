@@ -16,7 +16,6 @@
 #include "weightsfile.h"
 
 #include <QBuffer>
-#include <QDir>
 #include <QFileInfo>
 #include <QImageReader>
 

@@ -63,10 +63,7 @@ extern "C" __attribute__((visibility("default"))) int veltranoFtjpegMain(int arg
         printUsage(stdout);
         return ExitSuccess;
     }
-    if (name == QLatin1String("--version") || name == QLatin1String("-v")) {
-        std::printf("ftjpeg %s\n", VELTRANO_VERSION);
-        return ExitSuccess;
-    }
+    // --version and -v never come here: the front end answers them.
     if (!chosen) {
         printError(QStringLiteral("unknown command '%1' (see 'ftjpeg --help')").arg(name));
         return ExitUsage;

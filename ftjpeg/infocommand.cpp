@@ -10,7 +10,6 @@
 #include "hybridvariant.h"
 #include "imagefile.h"
 
-#include <QDir>
 #include <QFile>
 #include <QImageReader>
 

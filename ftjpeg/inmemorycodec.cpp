@@ -15,8 +15,6 @@
 #include "kernel.h"
 #include "memorybudget.h"
 
-#include <QDir>
-
 #include <cstdio>
 
 namespace {

@@ -11,7 +11,6 @@
 #include "variantsegment.h"
 #include "weightsfile.h"
 
-#include <QDir>
 #include <QFile>
 
 #include <cstdio>
