@@ -55,8 +55,9 @@ QVector<RdReportLink> viewerLinks(const RdPlot &plot, int image)
         links.append(RdReportLink{mark.position.x(), mark.position.y(),
                                   RdViewer::pointLink(image, mark.scheme, mark.bpp)
                                       + QStringLiteral("&setting=%1").arg(mark.quality),
-                                  QStringLiteral("%1 at %2: %3 bpp").arg(mark.scheme).arg(mark.quality)
-                                      .arg(mark.bpp, 0, 'f', 4)});
+                                  QStringLiteral("%1 at %2: %3 bpp")
+                                      .arg(mark.scheme, QString::number(mark.quality),
+                                           QString::number(mark.bpp, 'f', 4))});
     return links;
 }
 

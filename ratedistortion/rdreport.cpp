@@ -41,9 +41,8 @@ QString plotFigure(const RdReportPlot &plot)
     for (const RdReportLink &link : plot.links)
         links += QStringLiteral("<a href=\"%1\" title=\"%2\" style=\"position:absolute;left:%3%;top:%4%;width:14px;"
                                 "height:14px;margin:-7px 0 0 -7px;border-radius:7px\"></a>\n")
-                     .arg(escaped(link.href), escaped(link.title))
-                     .arg(link.x * 100.0 / 1400.0, 0, 'f', 3)
-                     .arg(link.y * 100.0 / 620.0, 0, 'f', 3);
+                     .arg(escaped(link.href), escaped(link.title), QString::number(link.x * 100.0 / 1400.0, 'f', 3),
+                          QString::number(link.y * 100.0 / 620.0, 'f', 3));
     return QStringLiteral("<figure><div style=\"position:relative;display:inline-block;max-width:100%\">%1\n%2</div>"
                           "<figcaption>%3 (%4); a click on a point opens it in the viewer</figcaption></figure>\n")
         .arg(image, links, escaped(plot.heading), escaped(plot.fileName));

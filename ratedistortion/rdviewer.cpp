@@ -144,8 +144,8 @@ QString imageFolder(const QString &imageFile, int index, QStringList *taken)
         stem = QStringLiteral("image");
     QString name = stem;
     for (int round = 0; taken->contains(name) || ownFiles().contains(name); ++round)
-        name = round == 0 ? QStringLiteral("%1-%2").arg(stem).arg(index)
-                          : QStringLiteral("%1-%2-%3").arg(stem).arg(index).arg(round);
+        name = round == 0 ? QStringLiteral("%1-%2").arg(stem, QString::number(index))
+                          : QStringLiteral("%1-%2-%3").arg(stem, QString::number(index), QString::number(round));
     taken->append(name);
     return name;
 }
@@ -156,7 +156,7 @@ QString pointFileName(const QString &scheme, int setting)
     for (QChar &c : name)
         if (c == QLatin1Char('/') || c == QLatin1Char('\\') || c.category() == QChar::Other_Control)
             c = QLatin1Char('_');
-    return QStringLiteral("%1_%2.png").arg(name).arg(setting);
+    return QStringLiteral("%1_%2.png").arg(name, QString::number(setting));
 }
 
 QString originalFileName()
@@ -250,10 +250,9 @@ SharedRates sharedRates(const RdImageResult &image, const QStringList &schemes,
                 ++inside;
         if (inside < 2)
             rates.notes.append(QStringLiteral("%1 has %2 point%3 between %4 and %5 bpp, the rates all schemes share")
-                                   .arg(scheme)
-                                   .arg(inside == 0 ? QStringLiteral("no") : QString::number(inside))
-                                   .arg(inside == 1 ? QString() : QStringLiteral("s"))
-                                   .arg(rateText(rates.low), rateText(rates.high)));
+                                   .arg(scheme, inside == 0 ? QStringLiteral("no") : QString::number(inside),
+                                        inside == 1 ? QString() : QStringLiteral("s"), rateText(rates.low),
+                                        rateText(rates.high)));
     }
     return rates;
 }
@@ -261,8 +260,7 @@ SharedRates sharedRates(const RdImageResult &image, const QStringList &schemes,
 QString pointLink(int image, const QString &scheme, double bpp)
 {
     return QStringLiteral("viewer.html#image=%1&scheme=%2&bpp=%3")
-        .arg(image)
-        .arg(QString::fromLatin1(QUrl::toPercentEncoding(scheme)), RdCsv::formatNumber(bpp));
+        .arg(QString::number(image), QString::fromLatin1(QUrl::toPercentEncoding(scheme)), RdCsv::formatNumber(bpp));
 }
 
 bool writeViewer(const RdStudy &study, const QString &directory, QString *error)

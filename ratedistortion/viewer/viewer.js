@@ -199,9 +199,12 @@
 
   // ---- geometry -----------------------------------------------------------
 
+  // The largest scale that shows the whole image; whole from 1 on, so that
+  // enlarged pixels stay equal blocks.
   function fitScale(width, height) {
     const img = image();
-    return Math.min(width / img.width, height / img.height, MAX_ZOOM);
+    const scale = Math.min(width / img.width, height / img.height, MAX_ZOOM);
+    return scale >= 1 ? Math.floor(scale) : scale;
   }
 
   // Where image pixel (0, 0) lands in a view and how large a pixel is; the
@@ -349,7 +352,7 @@
   }
 
   function captionHtml(span, side) {
-    span.textContent = (side.difference ? '|' + side.caption + ' \u2212 original| \u00d7 4' : side.caption);
+    span.textContent = (side.difference ? 'difference \u00d74 \u00b7 ' : '') + side.caption;
     if (side.warning) {
       const warn = document.createElement('span');
       warn.className = 'warn';
@@ -638,7 +641,8 @@
     data.images.forEach((img, position) => {
       const option = document.createElement('option');
       option.value = String(position);
-      option.textContent = img.name + ' (' + img.width + '\u00d7' + img.height + ')';
+      option.textContent = img.name.replace(/^.*[\\/]/, '') + ' (' + img.width + '\u00d7' + img.height + ')';
+      option.title = img.name;
       select.appendChild(option);
     });
     select.addEventListener('change', () => chooseImage(parseInt(select.value, 10), true));
