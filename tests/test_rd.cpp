@@ -312,9 +312,9 @@ private slots:
         {
             QString out;
             QStringList options;
-        } runs[] = {{QStringLiteral("whole1"), {QStringLiteral("--jobs"), QStringLiteral("1")}},
+        } runs[] = {{QStringLiteral("whole1"), {QStringLiteral("--jobs"), QStringLiteral("1"), QStringLiteral("--view")}},
                     {QStringLiteral("whole2"), {QStringLiteral("--jobs"), QStringLiteral("2")}},
-                    {QStringLiteral("shard0"), {QStringLiteral("--shard"), QStringLiteral("0/2")}},
+                    {QStringLiteral("shard0"), {QStringLiteral("--shard"), QStringLiteral("0/2"), QStringLiteral("--view")}},
                     {QStringLiteral("shard1"), {QStringLiteral("--shard"), QStringLiteral("1/2"),
                                                 QStringLiteral("--jobs"), QStringLiteral("2")}}};
         for (const auto &run : runs) {
@@ -347,6 +347,27 @@ private slots:
         for (const char *plot : {"plot-a.png", "plot-d.png", "plot-average.png"})
             QCOMPARE(QImage(scratch.filePath(QStringLiteral("merged/") + plot)),
                      QImage(scratch.filePath(QStringLiteral("whole1/") + plot)));
+
+        // The viewer of a merge takes the decoded images of the shards that
+        // kept them, the very files of a whole run, and names the images
+        // whose shard did not.
+        const RdRun viewMerge({QStringLiteral("--merge"), QStringLiteral("shard0"), QStringLiteral("shard1"),
+                               QStringLiteral("--view"), QStringLiteral("--out"), QStringLiteral("merged-view")},
+                              scratch.path());
+        QVERIFY2(viewMerge.result.exitCode == 0, viewMerge.result.err.constData());
+        QVERIFY2(viewMerge.result.err.contains("no decoded images of 2 of 4 images")
+                     && viewMerge.result.err.contains("many/b.png, many/d.bmp"),
+                 viewMerge.result.err.constData());
+        const QStringList decoded = QDir(scratch.filePath("whole1/view/c")).entryList(QDir::Files);
+        QCOMPARE(decoded.size(), 1 + 42);
+        for (const QString &file : decoded)
+            QCOMPARE(readFileBytes(scratch.filePath("merged-view/view/c/" + file)),
+                     readFileBytes(scratch.filePath("whole1/view/c/" + file)));
+        QVERIFY(QFileInfo(scratch.filePath("merged-view/view/a/original.png")).isFile());
+        QVERIFY(!QFileInfo::exists(scratch.filePath("merged-view/view/b")));
+        const QByteArray index = readFileBytes(scratch.filePath("merged-view/view/index.js"));
+        QVERIFY2(index.contains("\"folder\":\"view/c\"") && index.contains("\"folder\":\"\""), index.left(300).constData());
+        QVERIFY(readFileBytes(scratch.filePath("merged-view/report.html")).contains("its shard ran without --view"));
     }
 
     void mergeRefusesOverlapsAndWarnsOfMissingShards()
@@ -460,13 +481,16 @@ private slots:
         process.start(binPath(QStringLiteral("ftjpeg")),
                       {QStringLiteral("rd"), QStringLiteral("large"), QStringLiteral("--schemes"),
                        QStringLiteral("jpeg,hybrid"), QStringLiteral("--out"), QStringLiteral("out-cut"),
-                       QStringLiteral("--jobs"), QStringLiteral("1")});
+                       QStringLiteral("--jobs"), QStringLiteral("1"), QStringLiteral("--view")});
         QVERIFY(process.waitForFinished());
         QCOMPARE(process.exitStatus(), QProcess::CrashExit);
         QVERIFY2(process.readAllStandardOutput().isEmpty(), "the run reported results");
         const QStringList left = QDir(scratch.filePath(QStringLiteral("out-cut")))
                                      .entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot);
         QVERIFY2(left.filter(QStringLiteral(".csv")).isEmpty(), qPrintable(left.join(QLatin1Char(' '))));
+        // Nor the new folder, with the viewer's folders of decoded images.
+        QVERIFY(!QFileInfo::exists(scratch.filePath(QStringLiteral(".out-cut.new"))));
+        QVERIFY(!QFileInfo::exists(scratch.filePath(QStringLiteral(".out-cut.lock"))));
     }
 
     void failuresBeforeAnyWork()
