@@ -554,6 +554,7 @@
 
   function chooseImage(position, keepRate) {
     state.image = Math.min(data.images.length - 1, Math.max(0, position));
+    state.pin = null;
     const img = image();
     const names = img.schemes.map((entry) => entry.name);
     if (!names.includes(state.left) && state.left !== ORIGINAL) state.left = names[0] || ORIGINAL;
@@ -627,10 +628,21 @@
         state.right = names.includes('hybrid') && scheme !== 'hybrid' ? 'hybrid' : ORIGINAL;
       }
     }
+    if (params.get('mode') === 'grid' || params.get('mode') === 'two') state.mode = params.get('mode');
     chooseImage(position, false);
     if (finite(bpp) && bpp > 0) {
       state.rate = bpp;
       state.pin = scheme !== null && Number.isInteger(setting) ? { scheme: scheme, setting: setting } : null;
+    }
+    // A view to share: zoom and the image point at the centre of the panes.
+    const zoom = parseFloat(params.get('zoom'));
+    if (finite(zoom) && zoom > 0) {
+      state.fit = false;
+      state.scale = Math.min(MAX_ZOOM, Math.max(ZOOMS[0], zoom));
+      const x = parseFloat(params.get('x'));
+      const y = parseFloat(params.get('y'));
+      state.cx = finite(x) ? x : image().width / 2;
+      state.cy = finite(y) ? y : image().height / 2;
     }
     schedule();
     return true;
