@@ -49,6 +49,7 @@ struct ImageWork
     // The viewer's folder of the image (its name, and the whole path).
     QString viewName;
     QString viewFolder;
+    RdViewer::WrittenImages viewImages;
     int remaining = 0;
     // Per scheme and setting.
     std::vector<std::vector<RdPoint>> points;
@@ -184,7 +185,7 @@ RdStudy RdRunner::run()
                                image.viewFolder.isEmpty() ? nullptr : &decoded);
         if (ok && !image.viewFolder.isEmpty())
             ok = RdViewer::writeImage(decoded, image.viewFolder, RdViewer::pointFileName(scheme.name, setting),
-                                      &error);
+                                      &error, &image.viewImages);
         decoded = QImage();
         if (ok && !image.keepFolder.isEmpty()) {
             point.file = QStringLiteral("%1/%2_%3.%4").arg(image.keepFolder, scheme.name).arg(setting).arg(scheme.suffix);

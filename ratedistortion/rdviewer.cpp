@@ -5,6 +5,7 @@
 #include "rdsummary.h"
 
 #include <QBuffer>
+#include <QCryptographicHash>
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
@@ -175,7 +176,17 @@ int previewReduction(const QSize &size)
     return reduction;
 }
 
-bool writeImage(const QImage &image, const QString &folder, const QString &name, QString *error)
+QString WrittenImages::claim(const QByteArray &digest, const QString &name)
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    const QString earlier = names.value(digest);
+    if (earlier.isEmpty())
+        names.insert(digest, name);
+    return earlier;
+}
+
+bool writeImage(const QImage &image, const QString &folder, const QString &name, QString *error,
+                WrittenImages *written)
 {
     const QImage opaque = opaqueImage(image);
     const int reduction = previewReduction(image.size());
@@ -190,6 +201,18 @@ bool writeImage(const QImage &image, const QString &folder, const QString &name,
         *error = QStringLiteral("cannot write %1: %2").arg(native(folder + QLatin1Char('/') + name), reason);
         return false;
     }
+    // The same pixels were written already: a link (and one for the
+    // preview) where the earlier file is complete, a file of its own
+    // otherwise.
+    const QString earlier =
+        written ? written->claim(QCryptographicHash::hash(data, QCryptographicHash::Sha256), name) : QString();
+    const auto linked = [&](const QString &at) {
+        return ::link(QFile::encodeName(at + QLatin1Char('/') + earlier).constData(),
+                      QFile::encodeName(at + QLatin1Char('/') + name).constData())
+            == 0;
+    };
+    if (!earlier.isEmpty() && linked(folder) && (reduction == 1 || linked(previewFolder)))
+        return true;
     if (!writeFileAtomically(folder + QLatin1Char('/') + name, data, error))
         return false;
     if (reduction == 1)

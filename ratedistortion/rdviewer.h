@@ -3,11 +3,15 @@
 
 #include "rdpoint.h"
 
+#include <QByteArray>
+#include <QHash>
 #include <QImage>
 #include <QSize>
 #include <QString>
 #include <QStringList>
 #include <QVector>
+
+#include <mutex>
 
 // The study's image viewer (ftjpeg rd --view): viewer.html beside
 // report.html, and a folder view/ holding the viewer's script and style, an
@@ -39,9 +43,26 @@ QString originalFileName();
 // 2560 pixels, at most 1600 pixels long.
 int previewReduction(const QSize &size);
 
+// The PNG files written to one folder, by their content, so that a second
+// image with the same pixels (jpeg-opt decodes to jpeg's) becomes a hard
+// link to the first. Shared by threads.
+class WrittenImages
+{
+public:
+    // The file already written with this content, or empty, in which case
+    // name is recorded for it.
+    QString claim(const QByteArray &digest, const QString &name);
+
+private:
+    std::mutex mutex;
+    QHash<QByteArray, QString> names;
+};
+
 // Writes the image as PNG (grey images with one channel, alpha dropped) to
-// folder/name, and its preview to folder/preview/name when it has one.
-bool writeImage(const QImage &image, const QString &folder, const QString &name, QString *error);
+// folder/name, and its preview to folder/preview/name when it has one; as a
+// hard link to an earlier file of the same content when written is given.
+bool writeImage(const QImage &image, const QString &folder, const QString &name, QString *error,
+                WrittenImages *written = nullptr);
 
 // The bit rates every scheme of an image reaches: from the largest of the
 // schemes' lowest rates to the smallest of their highest, over the points

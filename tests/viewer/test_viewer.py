@@ -258,6 +258,16 @@ def test_viewer(driver, folder):
     check(missing in message and "missing" in message, f"the pane of a missing file says: {message!r}")
 
 
+def test_shared_files(folder):
+    """Decoded images with the same pixels are one file under two names."""
+    view = os.path.join(folder, "rd", "view", "cat")
+    pairs = [(os.path.join(view, file_name("hybrid", q)), os.path.join(view, file_name(VARIANT, q)))
+             for q in range(0, 101, 5)]
+    same = [pair for pair in pairs if open(pair[0], "rb").read() == open(pair[1], "rb").read()]
+    check(len(same) > 0, "the variant, which only optimises the Huffman tables, decodes to other pixels")
+    check(all(os.path.samefile(*pair) for pair in same), "equal decoded images are stored twice")
+
+
 def test_output_folder(folder):
     stray = os.path.join(folder, "rd", "view", "cat", "notes.txt")
     with open(stray, "w") as file:
@@ -273,6 +283,7 @@ def main():
     try:
         with tempfile.TemporaryDirectory(prefix="viewer-") as folder:
             run_study(folder)
+            test_shared_files(folder)
             test_viewer(driver, folder)
             test_output_folder(folder)
     finally:
