@@ -13,6 +13,7 @@
 #include "rdprogress.h"
 #include "rdscheme.h"
 #include "rdsummary.h"
+#include "rdviewer.h"
 #include "studycodecs.h"
 #include "testsupport.h"
 #include "workdirgenerator.h"
@@ -801,6 +802,39 @@ private slots:
         QVERIFY2(half.contains(" 50%") && half.contains("0:10 left"), half.constData());
         QVERIFY2(RdProgress::line(21, 84, 65000).contains("3:15 left"), RdProgress::line(21, 84, 65000).constData());
         QVERIFY(RdProgress::line(84, 84, 3723000).contains("1:02:03 in all"));
+    }
+
+    void viewerNamesSchemesThatCannotBeComparedAtOneRate()
+    {
+        RdImageResult image;
+        image.index = 3;
+        const auto add = [&image](const QString &scheme, std::initializer_list<double> rates) {
+            for (double bpp : rates) {
+                RdPoint point;
+                point.scheme = scheme;
+                point.bpp = bpp;
+                image.points.append(point);
+            }
+        };
+        add("a", {0.1, 0.2, 0.4, 0.8, 1.6});
+        add("b", {0.3, 0.6, 1.2, 2.4, NAN});
+        add("d", {0.25, 1.5});
+        const QVector<RdSkippedImage> failures{{3, "x.png", "it broke", "c"}, {4, "y.png", "elsewhere", "d"}};
+        const RdViewer::SharedRates rates = RdViewer::sharedRates(image, {"a", "b", "c", "d"}, failures);
+        QVERIFY(rates.shared);
+        QCOMPARE(rates.low, 0.3);
+        QCOMPARE(rates.high, 1.5);
+        QCOMPARE(rates.notes, QStringList({"c failed on this image: it broke",
+                                           "d has 1 point between 0.300 and 1.50 bpp, the rates all schemes share"}));
+
+        // Ranges that do not meet: the viewer's control spans the gap.
+        add("e", {5.0, 6.0});
+        const RdViewer::SharedRates apart = RdViewer::sharedRates(image, {"a", "e"}, {});
+        QVERIFY(!apart.shared);
+        QCOMPARE(apart.low, 1.6);
+        QCOMPARE(apart.high, 5.0);
+        QCOMPARE(apart.notes.size(), 1);
+        QVERIFY2(apart.notes[0].startsWith("the schemes share no bit rate"), qPrintable(apart.notes[0]));
     }
 
     void plotShowsBothCurves()
