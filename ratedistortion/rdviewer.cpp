@@ -391,7 +391,7 @@ bool mergeImages(RdStudy *study, const QStringList &shardDirectories, const QStr
     for (RdImageResult &image : study->images) {
         image.viewFolder.clear();
         const QString source = sources.value(image.index);
-        if (source.isEmpty() || !QFileInfo(source).isDir()) {
+        if (source.isEmpty() || !QFileInfo(source).isDir() || QFileInfo(source).isSymLink()) {
             missing->append(image.image);
             continue;
         }
