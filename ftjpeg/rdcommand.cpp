@@ -80,7 +80,8 @@ int runRd(const QStringList &arguments)
         "scheme at each of its settings (JPEG and hybrid qualities 0, 5, ..., 100), with size, bits per pixel, "
         "PSNR, SSIM, windowed SSIM, MS-SSIM, Butteraugli and times per point. Writes points.csv, summary.csv "
         "(BD-rate and BD-PSNR of hybrid against every other scheme, on PSNR and SSIM, and crossovers), "
-        "skipped.csv, shards.csv, a plot per image, plot-average.png and report.html to the output folder.\n"
+        "skipped.csv, shards.csv, a plot per image, plot-average.png and report.html to the output folder; with "
+        "--view also viewer.html and the decoded images in view/.\n"
         "With --merge, the arguments are output folders of shards, combined into one report."));
     parser.addPositional(QStringLiteral("IMAGE_OR_DIR"),
                          QStringLiteral("Image files, or folders whose images (png, jpg, jpeg, bmp, ppm, pgm), "

@@ -588,8 +588,9 @@
     slider.disabled = !bounds;
     slider.value = String(rateToSlider(state.rate));
     let text = rateText(state.rate) + ' bpp';
-    if (bounds && (state.rate < bounds[0] * 0.999 || state.rate > bounds[1] * 1.001)) {
-      text += ' (outside ' + rateText(bounds[0]) + '\u2013' + rateText(bounds[1]) + ')';
+    if (bounds) {
+      const outside = state.rate < bounds[0] * 0.999 || state.rate > bounds[1] * 1.001;
+      text += ' (' + (outside ? 'outside ' : 'of ') + rateText(bounds[0]) + '\u2013' + rateText(bounds[1]) + ')';
     }
     $('rate-text').textContent = text;
     $('rate-control').title = (img.shared ? 'Rates all schemes share: ' : 'Rates of the schemes: ')
