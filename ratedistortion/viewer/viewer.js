@@ -485,10 +485,16 @@
       view.addEventListener('pointermove', move);
       view.addEventListener('pointerup', up);
     });
+    // A wheel's notch zooms by two; a touchpad's many small steps add up
+    // to one.
+    let wheel = 0;
     view.addEventListener('wheel', (event) => {
       event.preventDefault();
+      wheel += event.deltaMode === 0 ? event.deltaY : event.deltaY * 40;
+      if (Math.abs(wheel) < 40) return;
       const box = view.getBoundingClientRect();
-      const factor = event.deltaY < 0 ? 2 : 0.5;
+      const factor = wheel < 0 ? 2 : 0.5;
+      wheel = 0;
       zoomTo(currentScale() * factor, view, event.clientX - box.left, event.clientY - box.top);
     }, { passive: false });
   }
