@@ -97,6 +97,11 @@ QByteArray pngData(const QImage &image, QString *error)
 // The image with alpha dropped (the study ignores it), grey as one channel.
 QImage opaqueImage(const QImage &image)
 {
+    // What the decoders give, as it is (no copy).
+    if (image.format() == QImage::Format_Grayscale8)
+        return image;
+    if (image.format() == QImage::Format_RGB32)
+        return image.allGray() ? image.convertToFormat(QImage::Format_Grayscale8) : image;
     QImage colour = image.convertToFormat(QImage::Format_ARGB32);
     if (colour.allGray())
         return colour.convertToFormat(QImage::Format_Grayscale8);
