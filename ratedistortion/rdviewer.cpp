@@ -158,11 +158,17 @@ QString imageFolder(const QString &imageFile, int index, QStringList *taken)
 
 QString pointFileName(const QString &scheme, int setting)
 {
-    QString name = scheme;
-    for (QChar &c : name)
-        if (c == QLatin1Char('/') || c == QLatin1Char('\\') || c.category() == QChar::Other_Control)
-            c = QLatin1Char('_');
-    return QStringLiteral("%1_%2.png").arg(name, QString::number(setting));
+    // "%" escapes the characters a file name cannot hold, itself included,
+    // so that two schemes never share a file.
+    QString name;
+    for (const QChar c : scheme) {
+        if (c == QLatin1Char('%') || c == QLatin1Char('/') || c == QLatin1Char('\\') || c.unicode() < 0x20
+            || c.unicode() == 0x7F)
+            name += QStringLiteral("%%1").arg(c.unicode(), 2, 16, QLatin1Char('0')).toUpper();
+        else
+            name += c;
+    }
+    return name + QStringLiteral("_%1.png").arg(setting);
 }
 
 QString originalFileName()

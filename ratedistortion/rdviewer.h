@@ -33,8 +33,9 @@ QString folderName();
 // already (by an earlier image or by one of the viewer's own files).
 QString imageFolder(const QString &imageFile, int index, QStringList *taken);
 
-// The file of a decoded point: the scheme's name ("/", "\" and control
-// characters replaced by "_"), "_", the setting, ".png".
+// The file of a decoded point: the scheme's name ("%", "/", "\" and
+// control characters as "%" and two hexadecimal digits), "_", the setting,
+// ".png".
 QString pointFileName(const QString &scheme, int setting);
 QString originalFileName();
 

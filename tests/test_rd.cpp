@@ -835,6 +835,13 @@ private slots:
         QCOMPARE(apart.high, 5.0);
         QCOMPARE(apart.notes.size(), 1);
         QVERIFY2(apart.notes[0].startsWith("the schemes share no bit rate"), qPrintable(apart.notes[0]));
+
+        // Scheme names as file names: nothing a file name cannot hold, and
+        // no two schemes on one file.
+        QCOMPARE(RdViewer::pointFileName("hybrid:weights=w/1%.txt,step=3", 40),
+                 QStringLiteral("hybrid:weights=w%2F1%25.txt,step=3_40.png"));
+        QVERIFY(RdViewer::pointFileName("a_b", 5) != RdViewer::pointFileName("a/b", 5));
+        QVERIFY(RdViewer::pointFileName("a%2Fb", 5) != RdViewer::pointFileName("a/b", 5));
     }
 
     void plotShowsBothCurves()

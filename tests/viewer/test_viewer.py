@@ -102,7 +102,8 @@ def nearest(points, rate):
 
 
 def file_name(scheme, setting):
-    return f"{scheme.replace('/', '_')}_{setting}.png"
+    escaped = "".join(f"%{ord(c):02X}" if c in "%/\\" or ord(c) < 0x20 or ord(c) == 0x7F else c for c in scheme)
+    return f"{escaped}_{setting}.png"
 
 
 class Viewer:
