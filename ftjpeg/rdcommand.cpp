@@ -14,6 +14,7 @@
 #include "rdrunner.h"
 #include "rdscheme.h"
 #include "rdvariantscheme.h"
+#include "rdviewer.h"
 #include "rdsummary.h"
 #include "studycodecs.h"
 #include "weightsfile.h"
@@ -55,10 +56,10 @@ QString percentText(double value, const QString &unit)
 
 // Writes the outputs and says on standard output where they are.
 // The folder is written whole in a new folder and then swapped in.
-int finish(const RdStudy &study, const QString &outDirectory, RdOutputFolder &folder)
+int finish(const RdStudy &study, const QString &outDirectory, RdOutputFolder &folder, bool viewer)
 {
     QString error;
-    if (!RdOutput::writeStudy(study, folder.stagingPath(), &error) || !folder.commit(&error))
+    if (!RdOutput::writeStudy(study, folder.stagingPath(), &error, viewer) || !folder.commit(&error))
         return failure(error);
     const RdSummary summary = summarizeStudy(study);
     std::printf("%s: %d image%s measured, %d skipped; hybrid against JPEG: BD-rate %s, BD-PSNR %s\n",
@@ -79,7 +80,8 @@ int runRd(const QStringList &arguments)
         "scheme at each of its settings (JPEG and hybrid qualities 0, 5, ..., 100), with size, bits per pixel, "
         "PSNR, SSIM, windowed SSIM, MS-SSIM, Butteraugli and times per point. Writes points.csv, summary.csv "
         "(BD-rate and BD-PSNR of hybrid against every other scheme, on PSNR and SSIM, and crossovers), "
-        "skipped.csv, shards.csv, a plot per image, plot-average.png and report.html to the output folder.\n"
+        "skipped.csv, shards.csv, a plot per image, plot-average.png and report.html to the output folder; with "
+        "--view also viewer.html and the decoded images in view/.\n"
         "With --merge, the arguments are output folders of shards, combined into one report."));
     parser.addPositional(QStringLiteral("IMAGE_OR_DIR"),
                          QStringLiteral("Image files, or folders whose images (png, jpg, jpeg, bmp, ppm, pgm), "
@@ -122,6 +124,11 @@ int runRd(const QStringList &arguments)
                          QStringLiteral("Keep every encoded file as DIR/<image stem>/<scheme>_<setting>."
                                         "<jpg|webp|avif|jxl>, named in points.csv."),
                          QStringLiteral("DIR"));
+    const QCommandLineOption viewOption =
+        parser.addOption(QStringLiteral("view"),
+                         QStringLiteral("Also write viewer.html, a viewer of every scheme's decoded image at a "
+                                        "chosen bit rate, with the decoded images as PNG in view/<image stem>/ "
+                                        "(with --merge: taken from the shards' view/ folders)."));
     int status = ExitSuccess;
     if (!parser.parse(0, INT_MAX, &status))
         return status;
@@ -156,11 +163,22 @@ int runRd(const QStringList &arguments)
             return failure(error);
         for (const QString &warning : warnings)
             printError(QStringLiteral("warning: ") + warning);
+        if (parser.isSet(viewOption)) {
+            QStringList missing;
+            if (!RdViewer::mergeImages(&merged, positional, folder.stagingPath(), &missing, &error))
+                return failure(error);
+            if (!missing.isEmpty())
+                printError(QStringLiteral("warning: the viewer has no decoded images of %1 of %2 images, whose "
+                                          "shards ran without --view: %3")
+                               .arg(missing.size())
+                               .arg(merged.images.size())
+                               .arg(missing.join(QStringLiteral(", "))));
+        }
         if (!merged.skipped.isEmpty())
             printError(QStringLiteral("%1 of %2 images were skipped")
                            .arg(merged.skipped.size())
                            .arg(merged.skipped.size() + merged.images.size()));
-        return finish(merged, outDirectory, folder);
+        return finish(merged, outDirectory, folder, parser.isSet(viewOption));
     }
 
     int jobs = QThread::idealThreadCount();
@@ -251,6 +269,8 @@ int runRd(const QStringList &arguments)
     RdRunner runner(inputs, schemes, jobs);
     if (parser.isSet(keepOption))
         runner.setKeepDirectory(parser.value(keepOption));
+    if (parser.isSet(viewOption))
+        runner.setViewDirectory(QDir(folder.stagingPath()).filePath(RdViewer::folderName()));
     RdProgress progress(inputs.size() * runner.pointsPerImage(), isatty(fileno(stderr)) != 0);
     // FTJPEG_RD_INTERRUPT_AFTER_POINTS=N ends the run by SIGTERM, as a user's
     // kill would, once N points are measured: the tests interrupt a run at a
@@ -274,7 +294,7 @@ int runRd(const QStringList &arguments)
     study.shards.append(shard);
     if (!study.skipped.isEmpty())
         printError(QStringLiteral("%1 of %2 images were skipped").arg(study.skipped.size()).arg(inputs.size()));
-    return finish(study, outDirectory, folder);
+    return finish(study, outDirectory, folder, parser.isSet(viewOption));
 }
 
 } // namespace

@@ -20,7 +20,7 @@ double elapsedMs(const QElapsedTimer &timer)
 } // namespace
 
 bool measurePoint(const QImage &source, const RdScheme &scheme, int setting, RdPoint *point, QByteArray *data,
-                  QString *error)
+                  QString *error, QImage *decodedImage)
 {
     point->scheme = scheme.name;
     point->quality = setting;
@@ -52,5 +52,7 @@ bool measurePoint(const QImage &source, const RdScheme &scheme, int setting, RdP
     butteraugliDistance(source, decoded, &distance);
     point->butteraugli = distance.pNorm3;
     point->butteraugliMax = distance.max;
+    if (decodedImage)
+        *decodedImage = decoded;
     return true;
 }

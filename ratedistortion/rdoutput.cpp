@@ -5,6 +5,7 @@
 #include "rdplot.h"
 #include "rdreport.h"
 #include "rdsummary.h"
+#include "rdviewer.h"
 
 #include <QBuffer>
 #include <QDir>
@@ -46,6 +47,42 @@ QString plotTitle(const RdImageResult &image)
                                                 QString::number(image.height));
 }
 
+// Links from every point of an image's plot to the viewer.
+QVector<RdReportLink> viewerLinks(const RdPlot &plot, int image)
+{
+    QVector<RdReportLink> links;
+    for (const RdPlotMark &mark : plot.marks())
+        links.append(RdReportLink{mark.position.x(), mark.position.y(),
+                                  RdViewer::pointLink(image, mark.scheme, mark.bpp)
+                                      + QStringLiteral("&setting=%1").arg(mark.quality),
+                                  QStringLiteral("%1 at %2: %3 bpp")
+                                      .arg(mark.scheme, QString::number(mark.quality),
+                                           QString::number(mark.bpp, 'f', 4))});
+    return links;
+}
+
+// The report's paragraph on the viewer, with the images whose schemes do
+// not share enough bit rates for a comparison at one rate.
+QString viewerSection(const RdStudy &study)
+{
+    QString html = QStringLiteral("<p>Decoded images: <a href=\"viewer.html\">viewer.html</a> shows every scheme's "
+                                  "image at a chosen bit rate, side by side; a click on a point of a plot opens "
+                                  "it there.</p>\n");
+    const QStringList schemes = studySchemes(study);
+    QString notes;
+    for (const RdImageResult &image : study.images) {
+        const RdViewer::SharedRates rates = RdViewer::sharedRates(image, schemes, study.failures);
+        if (image.viewFolder.isEmpty())
+            notes += QStringLiteral("<li>%1: its decoded images were not kept (its shard ran without --view)</li>\n")
+                         .arg(image.image.toHtmlEscaped());
+        for (const QString &note : rates.notes)
+            notes += QStringLiteral("<li>%1: %2</li>\n").arg(image.image.toHtmlEscaped(), note.toHtmlEscaped());
+    }
+    if (!notes.isEmpty())
+        html += QStringLiteral("<p>Not every scheme can be compared at one rate:</p>\n<ul>\n%1</ul>\n").arg(notes);
+    return html;
+}
+
 } // namespace
 
 QStringList plotFileNames(const RdStudy &study)
@@ -64,7 +101,7 @@ QStringList plotFileNames(const RdStudy &study)
     return names;
 }
 
-bool writeStudy(const RdStudy &study, const QString &directory, QString *error)
+bool writeStudy(const RdStudy &study, const QString &directory, QString *error, bool viewer)
 {
     if (!QDir().mkpath(directory)) {
         *error = QStringLiteral("cannot create the folder %1").arg(QDir::toNativeSeparators(directory));
@@ -98,7 +135,10 @@ bool writeStudy(const RdStudy &study, const QString &directory, QString *error)
             if (!curve.points.isEmpty())
                 curves.append(curve);
         }
-        RdReportPlot plot{plotTitle(image), names[i], pngData(RdPlot(plotTitle(image), curves).render())};
+        const RdPlot imagePlot(plotTitle(image), curves);
+        RdReportPlot plot{plotTitle(image), names[i], pngData(imagePlot.render()), {}};
+        if (viewer)
+            plot.links = viewerLinks(imagePlot, i);
         if (!writeFileAtomically(out.filePath(plot.fileName), plot.png, error))
             return false;
         plots.append(plot);
@@ -110,11 +150,15 @@ bool writeStudy(const RdStudy &study, const QString &directory, QString *error)
     for (const QString &scheme : schemes)
         averages.append(RdCurve{scheme, averageCurve(study, scheme)});
     const RdReportPlot average{averageTitle, QStringLiteral("plot-average.png"),
-                               pngData(RdPlot(averageTitle, averages).render())};
+                               pngData(RdPlot(averageTitle, averages).render()), {}};
     if (!writeFileAtomically(out.filePath(average.fileName), average.png, error))
         return false;
+    if (viewer && !RdViewer::writeViewer(study, directory, error))
+        return false;
     return writeFileAtomically(out.filePath(QStringLiteral("report.html")),
-                               rdReportHtml(study, summary, average, plots), error);
+                               rdReportHtml(study, summary, average, plots,
+                                            viewer ? viewerSection(study) : QString()),
+                               error);
 }
 
 bool readStudy(const QString &directory, RdStudy *study, QString *error)

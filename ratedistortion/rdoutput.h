@@ -20,8 +20,10 @@ namespace RdOutput {
 QStringList plotFileNames(const RdStudy &study);
 
 // Writes everything; creates the folder when needed. Plots need a
-// QGuiApplication. On failure *error names the file and the reason.
-bool writeStudy(const RdStudy &study, const QString &directory, QString *error);
+// QGuiApplication. On failure *error names the file and the reason. With
+// viewer, also the viewer's files (rdviewer.h; the decoded images are in
+// the folder already), and the report links the plots' points to it.
+bool writeStudy(const RdStudy &study, const QString &directory, QString *error, bool viewer = false);
 
 // Reads points.csv, skipped.csv and shards.csv of an output folder.
 bool readStudy(const QString &directory, RdStudy *study, QString *error);

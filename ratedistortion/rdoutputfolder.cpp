@@ -21,10 +21,36 @@ QString displayName(const QString &fileName)
     return QDir::toNativeSeparators(fileName);
 }
 
+// The viewer's folder (rdviewer.h): its script, style and index, and per
+// image a folder of PNG files with at most a preview folder of PNG files in
+// it; no links.
+bool isViewerTree(const QString &path, int depth)
+{
+    static const QRegularExpression own(QStringLiteral("^[^/]+\\.(js|css)$"));
+    const QFileInfoList entries =
+        QDir(path).entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    for (const QFileInfo &entry : entries) {
+        if (entry.isSymLink())
+            return false;
+        if (entry.isDir()) {
+            if (depth == 2 || (depth == 1 && entry.fileName() != QLatin1String("preview"))
+                || !isViewerTree(entry.filePath(), depth + 1))
+                return false;
+        } else if (!entry.isFile()
+                   || !(depth == 0 ? own.match(entry.fileName()).hasMatch()
+                                   : entry.fileName().endsWith(QLatin1String(".png")))) {
+            return false;
+        }
+    }
+    return true;
+}
+
 // The files a study writes at the top of its folder.
 bool isStudyFile(const QFileInfo &info)
 {
     static const QRegularExpression names(QStringLiteral("^([^/]+\\.csv|plot-[^/]*\\.png|[^/]+\\.html)$"));
+    if (info.fileName() == QLatin1String("view") && info.isDir() && !info.isSymLink())
+        return isViewerTree(info.filePath(), 0);
     return info.isFile() && !info.isSymLink() && names.match(info.fileName()).hasMatch();
 }
 
@@ -52,30 +78,46 @@ bool exchange(const QString &from, const QString &to)
 
 // The new folder and the lock of the run in progress, for the signal
 // handler: a run stopped by SIGINT, SIGTERM or SIGHUP removes them before it
-// ends. The folder holds files only (tables, plots, the report).
+// ends. The folder holds files (tables, plots, the report) and the viewer's
+// folders, at most four levels deep (view/<image>/preview/<file>).
 char pendingFolder[4096];
 char pendingLock[4096];
 struct sigaction previousActions[3];
 const int caughtSignals[3] = {SIGINT, SIGTERM, SIGHUP};
+constexpr int pendingDepth = 4;
 
-// Async-signal-safe: raw directory reads and unlinks, no allocation.
+// Async-signal-safe: raw directory reads and unlinks, no allocation. Removes
+// what the folder open as `folder` holds, subfolders down to `levels`.
+void removeContents(int folder, int levels)
+{
+    alignas(8) char buffer[4096];
+    for (;;) {
+        const long count = ::syscall(SYS_getdents64, folder, buffer, sizeof buffer);
+        if (count <= 0)
+            break;
+        for (long at = 0; at < count;) {
+            const auto *entry = reinterpret_cast<const struct dirent64 *>(buffer + at);
+            at += entry->d_reclen;
+            if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0)
+                continue;
+            if (::unlinkat(folder, entry->d_name, 0) == 0 || levels <= 1)
+                continue;
+            const int child = ::openat(folder, entry->d_name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+            if (child < 0)
+                continue;
+            removeContents(child, levels - 1);
+            ::close(child);
+            ::unlinkat(folder, entry->d_name, AT_REMOVEDIR);
+        }
+    }
+}
+
 void removePending(int signal)
 {
     if (pendingFolder[0]) {
         const int folder = ::open(pendingFolder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
         if (folder >= 0) {
-            alignas(8) char buffer[8192];
-            for (;;) {
-                const long count = ::syscall(SYS_getdents64, folder, buffer, sizeof buffer);
-                if (count <= 0)
-                    break;
-                for (long at = 0; at < count;) {
-                    const auto *entry = reinterpret_cast<const struct dirent64 *>(buffer + at);
-                    if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
-                        ::unlinkat(folder, entry->d_name, 0);
-                    at += entry->d_reclen;
-                }
-            }
+            removeContents(folder, pendingDepth);
             ::close(folder);
         }
         ::rmdir(pendingFolder);

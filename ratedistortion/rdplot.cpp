@@ -129,6 +129,13 @@ QString rateText(double value)
     return value >= 1.0 ? QString::number(value, 'f', 0) : QString::number(value, 'g', 4);
 }
 
+QPointF mapPoint(const QRect &frame, const Range &x, const Range &y, double rate, double value)
+{
+    const double u = (std::log2(rate) - std::log2(x.low)) / (std::log2(x.high) - std::log2(x.low));
+    const double v = (value - y.low) / (y.high - y.low);
+    return QPointF(frame.left() + u * frame.width(), frame.bottom() - v * frame.height());
+}
+
 class Panel
 {
 public:
@@ -139,9 +146,7 @@ public:
 
     QPointF map(double rate, double value) const
     {
-        const double u = (std::log2(rate) - std::log2(x.low)) / (std::log2(x.high) - std::log2(x.low));
-        const double v = (value - y.low) / (y.high - y.low);
-        return QPointF(frame.left() + u * frame.width(), frame.bottom() - v * frame.height());
+        return mapPoint(frame, x, y, rate, value);
     }
 
     void drawAxes(const QString &xLabel, const QString &yLabel, const QString &heading) const
@@ -363,6 +368,39 @@ QColor RdPlot::schemeColour(const QString &scheme)
     return schemeStyle(scheme).colour;
 }
 
+QRect RdPlot::leftFrame()
+{
+    const int panelWidth = (width - 3 * 110) / 2 + 20;
+    return QRect(110, 80, panelWidth, height - 80 - 80);
+}
+
+QRect RdPlot::rightFrame()
+{
+    const QRect left = leftFrame();
+    return QRect(left.right() + 110, 80, left.width(), left.height());
+}
+
+QVector<RdPlotMark> RdPlot::marks() const
+{
+    const Range rates = rateRange(curves);
+    const std::function<double(const RdPoint &)> values[2] = {[](const RdPoint &point) { return point.psnr; },
+                                                              [](const RdPoint &point) { return point.windowedSsim; }};
+    const QRect frames[2] = {leftFrame(), rightFrame()};
+    const double ceilings[2] = {INFINITY, 1.0};
+    QVector<RdPlotMark> result;
+    for (int panel = 0; panel < 2; ++panel) {
+        const Range range = valueRange(curves, values[panel], ceilings[panel]);
+        for (const RdCurve &curve : curves)
+            for (const RdPoint &point : curve.points) {
+                const double value = values[panel](point);
+                if (std::isfinite(value) && point.bpp > 0.0)
+                    result.append(RdPlotMark{curve.scheme, point.quality, point.bpp,
+                                             mapPoint(frames[panel], rates, range, point.bpp, value)});
+            }
+    }
+    return result;
+}
+
 QImage RdPlot::render() const
 {
     QImage image(width, height, QImage::Format_ARGB32);
@@ -387,9 +425,8 @@ QImage RdPlot::render() const
     const auto ssimOf = [](const RdPoint &point) { return point.windowedSsim; };
     const QString xLabel = QStringLiteral("bits per pixel (log scale)");
 
-    const int panelWidth = (width - 3 * 110) / 2 + 20;
-    const QRect left(110, 80, panelWidth, height - 80 - 80);
-    const QRect right(left.right() + 110, 80, panelWidth, left.height());
+    const QRect left = leftFrame();
+    const QRect right = rightFrame();
     QStringList schemes;
     for (const RdCurve &curve : curves)
         schemes.append(curve.scheme);

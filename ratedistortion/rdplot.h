@@ -5,6 +5,8 @@
 
 #include <QColor>
 #include <QImage>
+#include <QPointF>
+#include <QRect>
 #include <QString>
 #include <QVector>
 
@@ -13,6 +15,16 @@ struct RdCurve
 {
     QString scheme;
     QVector<RdPoint> points;
+};
+
+// Where the plot draws a point: its scheme, setting and rate, and the
+// marker's centre in the plot's pixels.
+struct RdPlotMark
+{
+    QString scheme;
+    int quality = 0;
+    double bpp = 0.0;
+    QPointF position;
 };
 
 // The rate-distortion plot of one image (or of the average over images):
@@ -33,10 +45,17 @@ public:
 
     QImage render() const;
 
+    // Every marker render() draws, in both panels, with the same mapping.
+    QVector<RdPlotMark> marks() const;
+
     static constexpr int width = 1400;
     static constexpr int height = 620;
 
 private:
+    // The frames of the PSNR and the SSIM panel.
+    static QRect leftFrame();
+    static QRect rightFrame();
+
     QString title;
     QVector<RdCurve> curves;
 };

@@ -44,6 +44,9 @@ struct RdImageResult
     int width = 0;
     int height = 0;
     QVector<RdPoint> points;
+    // The folder of its decoded images under the viewer's view/ folder
+    // (rdviewer.h); empty when the run kept none.
+    QString viewFolder;
 };
 
 // An image that could not be read or measured at all (scheme empty), or a

@@ -30,9 +30,22 @@ QString signedNumber(double value, int decimals)
 
 QString plotFigure(const RdReportPlot &plot)
 {
-    return QStringLiteral("<figure><img src=\"data:image/png;base64,%1\" alt=\"%2\" width=\"1400\" height=\"620\">"
-                          "<figcaption>%2 (%3)</figcaption></figure>\n")
-        .arg(QString::fromLatin1(plot.png.toBase64()), escaped(plot.heading), escaped(plot.fileName));
+    const QString image = QStringLiteral("<img src=\"data:image/png;base64,%1\" alt=\"%2\" width=\"1400\" height=\"620\">")
+                              .arg(QString::fromLatin1(plot.png.toBase64()), escaped(plot.heading));
+    if (plot.links.isEmpty())
+        return QStringLiteral("<figure>%1<figcaption>%2 (%3)</figcaption></figure>\n")
+            .arg(image, escaped(plot.heading), escaped(plot.fileName));
+    // Links over the markers, placed in percent of the plot so that they stay
+    // on their points however wide the page shows it.
+    QString links;
+    for (const RdReportLink &link : plot.links)
+        links += QStringLiteral("<a href=\"%1\" title=\"%2\" style=\"position:absolute;left:%3%;top:%4%;width:14px;"
+                                "height:14px;margin:-7px 0 0 -7px;border-radius:7px\"></a>\n")
+                     .arg(escaped(link.href), escaped(link.title), QString::number(link.x * 100.0 / 1400.0, 'f', 3),
+                          QString::number(link.y * 100.0 / 620.0, 'f', 3));
+    return QStringLiteral("<figure><div style=\"position:relative;display:inline-block;max-width:100%\">%1\n%2</div>"
+                          "<figcaption>%3 (%4); a click on a point opens it in the viewer</figcaption></figure>\n")
+        .arg(image, links, escaped(plot.heading), escaped(plot.fileName));
 }
 
 QString pointsTable(const RdImageResult &image)
@@ -92,7 +105,7 @@ QString anchorTables(const RdSummary &summary)
 } // namespace
 
 QByteArray rdReportHtml(const RdStudy &study, const RdSummary &summary, const RdReportPlot &average,
-                        const QVector<RdReportPlot> &imagePlots)
+                        const QVector<RdReportPlot> &imagePlots, const QString &viewerSection)
 {
     QString html = QStringLiteral(
         "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
@@ -124,6 +137,7 @@ QByteArray rdReportHtml(const RdStudy &study, const RdSummary &summary, const Rd
                            "per pixel relative to the full image.</p>\n");
     const QStringList schemes = studySchemes(study);
     html += QStringLiteral("<p>Schemes: %1.</p>\n").arg(escaped(schemes.join(QStringLiteral(", "))));
+    html += viewerSection;
     if (!summary.anchors.isEmpty())
         html += anchorTables(summary);
 

@@ -3,6 +3,7 @@
 #include "imagefile.h"
 #include "memorybudget.h"
 #include "rdmeasurement.h"
+#include "rdviewer.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -45,6 +46,10 @@ struct ImageWork
     QImage source;
     QSize size;
     QString keepFolder;
+    // The viewer's folder of the image (its name, and the whole path).
+    QString viewName;
+    QString viewFolder;
+    RdViewer::WrittenImages viewImages;
     int remaining = 0;
     // Per scheme and setting.
     std::vector<std::vector<RdPoint>> points;
@@ -78,6 +83,7 @@ RdStudy RdRunner::run()
     const int imageCount = inputs.size();
     std::vector<std::unique_ptr<ImageWork>> work;
     QSet<QString> stems;
+    QStringList viewNames;
     for (int i = 0; i < imageCount; ++i) {
         auto image = std::make_unique<ImageWork>();
         image->remaining = pointsPerImage();
@@ -91,6 +97,10 @@ RdStudy RdRunner::run()
                 stem += QStringLiteral("-%1").arg(inputs[i].index);
             stems.insert(stem);
             image->keepFolder = QDir::cleanPath(keepDirectory + QLatin1Char('/') + stem);
+        }
+        if (!viewDirectory.isEmpty()) {
+            image->viewName = RdViewer::imageFolder(inputs[i].fileName, inputs[i].index, &viewNames);
+            image->viewFolder = QDir::cleanPath(viewDirectory + QLatin1Char('/') + image->viewName);
         }
         work.push_back(std::move(image));
     }
@@ -125,10 +135,12 @@ RdStudy RdRunner::run()
         const RdInput &input = inputs[task.image];
         const RdScheme &scheme = schemes[task.scheme];
         QImage source;
+        bool writeOriginal = false;
         {
             std::lock_guard<std::mutex> lock(image.mutex);
             if (!image.loaded) {
                 image.loaded = true;
+                writeOriginal = !image.viewFolder.isEmpty();
                 QString error;
                 if (!readImageFile(input.fileName, image.source, &error)
                     || !fitsInMemory(qint64(image.source.width()) * image.source.height() * measureBytesPerPixel,
@@ -156,11 +168,25 @@ RdStudy RdRunner::run()
                 return;
             source = image.source;
         }
+        QString error;
+        if (writeOriginal
+            && !RdViewer::writeImage(source, image.viewFolder, RdViewer::originalFileName(), &error)) {
+            std::lock_guard<std::mutex> lock(image.mutex);
+            image.skipped = true;
+            image.reason = oneLine(error);
+            report(RdSkippedImage{input.index, input.fileName, image.reason, QString()});
+            return;
+        }
         RdPoint point;
         QByteArray data;
-        QString error;
+        QImage decoded;
         const int setting = scheme.settings[task.setting];
-        bool ok = measurePoint(source, scheme, setting, &point, &data, &error);
+        bool ok = measurePoint(source, scheme, setting, &point, &data, &error,
+                               image.viewFolder.isEmpty() ? nullptr : &decoded);
+        if (ok && !image.viewFolder.isEmpty())
+            ok = RdViewer::writeImage(decoded, image.viewFolder, RdViewer::pointFileName(scheme.name, setting),
+                                      &error, &image.viewImages);
+        decoded = QImage();
         if (ok && !image.keepFolder.isEmpty()) {
             point.file = QStringLiteral("%1/%2_%3.%4").arg(image.keepFolder, scheme.name).arg(setting).arg(scheme.suffix);
             ok = QDir().mkpath(image.keepFolder) && writeFileAtomically(point.file, data, &error);
@@ -235,6 +261,7 @@ RdStudy RdRunner::run()
         result.image = input.fileName;
         result.width = image.size.width();
         result.height = image.size.height();
+        result.viewFolder = image.viewName;
         for (int s = 0; s < schemes.size(); ++s) {
             if (!image.failure[std::size_t(s)].isEmpty()) {
                 study.failures.append(

@@ -35,6 +35,13 @@ public:
     // same stem); points.csv names it.
     void setKeepDirectory(const QString &directory) { keepDirectory = directory; }
 
+    // Writes the source and the decoded image of every point of an image as
+    // PNG for the viewer, to DIR/<folder>/ (rdviewer.h names the folder and
+    // the files), and sets RdImageResult::viewFolder. A point whose image
+    // cannot be written fails its scheme on that image, as a failed encoder
+    // does; an image whose source cannot be written is skipped.
+    void setViewDirectory(const QString &directory) { viewDirectory = directory; }
+
     // Called after every point from the worker threads, one call at a time.
     void setPointDone(const std::function<void()> &callback) { pointDone = callback; }
     // Called once for each skipped image and once for each scheme that fails
@@ -53,6 +60,7 @@ private:
     QVector<RdScheme> schemes;
     int jobs;
     QString keepDirectory;
+    QString viewDirectory;
     std::function<void()> pointDone;
     std::function<void(const RdSkippedImage &)> imageSkipped;
 };

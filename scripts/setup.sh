@@ -19,6 +19,8 @@ if [ "${1:-}" = "--test" ]; then
     # The Python module's tests and its example (PIL and pandas too, so that
     # both kinds of rd() result are tested).
     packages+=(python3-pytest python3-matplotlib python3-pil python3-pandas)
+    # The viewer of rd --view in a real browser (tests/viewer/).
+    packages+=(chromium chromium-driver python3-selenium)
     # script(1) and setpriv(1), which tests run, come with bsdutils and
     # util-linux: essential on Debian, named here for slimmer images.
     packages+=(clang libclang-rt-dev bsdutils util-linux)

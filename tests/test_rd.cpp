@@ -13,6 +13,7 @@
 #include "rdprogress.h"
 #include "rdscheme.h"
 #include "rdsummary.h"
+#include "rdviewer.h"
 #include "studycodecs.h"
 #include "testsupport.h"
 #include "workdirgenerator.h"
@@ -312,9 +313,9 @@ private slots:
         {
             QString out;
             QStringList options;
-        } runs[] = {{QStringLiteral("whole1"), {QStringLiteral("--jobs"), QStringLiteral("1")}},
+        } runs[] = {{QStringLiteral("whole1"), {QStringLiteral("--jobs"), QStringLiteral("1"), QStringLiteral("--view")}},
                     {QStringLiteral("whole2"), {QStringLiteral("--jobs"), QStringLiteral("2")}},
-                    {QStringLiteral("shard0"), {QStringLiteral("--shard"), QStringLiteral("0/2")}},
+                    {QStringLiteral("shard0"), {QStringLiteral("--shard"), QStringLiteral("0/2"), QStringLiteral("--view")}},
                     {QStringLiteral("shard1"), {QStringLiteral("--shard"), QStringLiteral("1/2"),
                                                 QStringLiteral("--jobs"), QStringLiteral("2")}}};
         for (const auto &run : runs) {
@@ -347,6 +348,27 @@ private slots:
         for (const char *plot : {"plot-a.png", "plot-d.png", "plot-average.png"})
             QCOMPARE(QImage(scratch.filePath(QStringLiteral("merged/") + plot)),
                      QImage(scratch.filePath(QStringLiteral("whole1/") + plot)));
+
+        // The viewer of a merge takes the decoded images of the shards that
+        // kept them, the very files of a whole run, and names the images
+        // whose shard did not.
+        const RdRun viewMerge({QStringLiteral("--merge"), QStringLiteral("shard0"), QStringLiteral("shard1"),
+                               QStringLiteral("--view"), QStringLiteral("--out"), QStringLiteral("merged-view")},
+                              scratch.path());
+        QVERIFY2(viewMerge.result.exitCode == 0, viewMerge.result.err.constData());
+        QVERIFY2(viewMerge.result.err.contains("no decoded images of 2 of 4 images")
+                     && viewMerge.result.err.contains("many/b.png, many/d.bmp"),
+                 viewMerge.result.err.constData());
+        const QStringList decoded = QDir(scratch.filePath("whole1/view/c")).entryList(QDir::Files);
+        QCOMPARE(decoded.size(), 1 + 42);
+        for (const QString &file : decoded)
+            QCOMPARE(readFileBytes(scratch.filePath("merged-view/view/c/" + file)),
+                     readFileBytes(scratch.filePath("whole1/view/c/" + file)));
+        QVERIFY(QFileInfo(scratch.filePath("merged-view/view/a/original.png")).isFile());
+        QVERIFY(!QFileInfo::exists(scratch.filePath("merged-view/view/b")));
+        const QByteArray index = readFileBytes(scratch.filePath("merged-view/view/index.js"));
+        QVERIFY2(index.contains("\"folder\":\"view/c\"") && index.contains("\"folder\":\"\""), index.left(300).constData());
+        QVERIFY(readFileBytes(scratch.filePath("merged-view/report.html")).contains("its shard ran without --view"));
     }
 
     void mergeRefusesOverlapsAndWarnsOfMissingShards()
@@ -460,13 +482,16 @@ private slots:
         process.start(binPath(QStringLiteral("ftjpeg")),
                       {QStringLiteral("rd"), QStringLiteral("large"), QStringLiteral("--schemes"),
                        QStringLiteral("jpeg,hybrid"), QStringLiteral("--out"), QStringLiteral("out-cut"),
-                       QStringLiteral("--jobs"), QStringLiteral("1")});
+                       QStringLiteral("--jobs"), QStringLiteral("1"), QStringLiteral("--view")});
         QVERIFY(process.waitForFinished());
         QCOMPARE(process.exitStatus(), QProcess::CrashExit);
         QVERIFY2(process.readAllStandardOutput().isEmpty(), "the run reported results");
         const QStringList left = QDir(scratch.filePath(QStringLiteral("out-cut")))
                                      .entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot);
         QVERIFY2(left.filter(QStringLiteral(".csv")).isEmpty(), qPrintable(left.join(QLatin1Char(' '))));
+        // Nor the new folder, with the viewer's folders of decoded images.
+        QVERIFY(!QFileInfo::exists(scratch.filePath(QStringLiteral(".out-cut.new"))));
+        QVERIFY(!QFileInfo::exists(scratch.filePath(QStringLiteral(".out-cut.lock"))));
     }
 
     void failuresBeforeAnyWork()
@@ -777,6 +802,46 @@ private slots:
         QVERIFY2(half.contains(" 50%") && half.contains("0:10 left"), half.constData());
         QVERIFY2(RdProgress::line(21, 84, 65000).contains("3:15 left"), RdProgress::line(21, 84, 65000).constData());
         QVERIFY(RdProgress::line(84, 84, 3723000).contains("1:02:03 in all"));
+    }
+
+    void viewerNamesSchemesThatCannotBeComparedAtOneRate()
+    {
+        RdImageResult image;
+        image.index = 3;
+        const auto add = [&image](const QString &scheme, std::initializer_list<double> rates) {
+            for (double bpp : rates) {
+                RdPoint point;
+                point.scheme = scheme;
+                point.bpp = bpp;
+                image.points.append(point);
+            }
+        };
+        add("a", {0.1, 0.2, 0.4, 0.8, 1.6});
+        add("b", {0.3, 0.6, 1.2, 2.4, NAN});
+        add("d", {0.25, 1.5});
+        const QVector<RdSkippedImage> failures{{3, "x.png", "it broke", "c"}, {4, "y.png", "elsewhere", "d"}};
+        const RdViewer::SharedRates rates = RdViewer::sharedRates(image, {"a", "b", "c", "d"}, failures);
+        QVERIFY(rates.shared);
+        QCOMPARE(rates.low, 0.3);
+        QCOMPARE(rates.high, 1.5);
+        QCOMPARE(rates.notes, QStringList({"c failed on this image: it broke",
+                                           "d has 1 point between 0.300 and 1.50 bpp, the rates all schemes share"}));
+
+        // Ranges that do not meet: the viewer's control spans the gap.
+        add("e", {5.0, 6.0});
+        const RdViewer::SharedRates apart = RdViewer::sharedRates(image, {"a", "e"}, {});
+        QVERIFY(!apart.shared);
+        QCOMPARE(apart.low, 1.6);
+        QCOMPARE(apart.high, 5.0);
+        QCOMPARE(apart.notes.size(), 1);
+        QVERIFY2(apart.notes[0].startsWith("the schemes share no bit rate"), qPrintable(apart.notes[0]));
+
+        // Scheme names as file names: nothing a file name cannot hold, and
+        // no two schemes on one file.
+        QCOMPARE(RdViewer::pointFileName("hybrid:weights=w/1%.txt,step=3", 40),
+                 QStringLiteral("hybrid:weights=w%2F1%25.txt,step=3_40.png"));
+        QVERIFY(RdViewer::pointFileName("a_b", 5) != RdViewer::pointFileName("a/b", 5));
+        QVERIFY(RdViewer::pointFileName("a%2Fb", 5) != RdViewer::pointFileName("a/b", 5));
     }
 
     void plotShowsBothCurves()
