@@ -11,6 +11,7 @@
 #include "rdoutput.h"
 #include "rdoutputfolder.h"
 #include "rdprogress.h"
+#include "rdresamplescheme.h"
 #include "rdrunner.h"
 #include "rdscheme.h"
 #include "rdvariantscheme.h"
@@ -117,6 +118,24 @@ int runRd(const QStringList &arguments)
                                         "comma-separated step=H, kradius=N, rradius=R, weights=FILE, "
                                         "chroma=420|444, optimize, progressive, clamp."),
                          QStringLiteral("SPEC"));
+    const QCommandLineOption resampleOption =
+        parser.addOption(QStringLiteral("resample"),
+                         QStringLiteral("Add a resampling scheme named resample:SPEC (repeatable): the image reduced, "
+                                        "stored as JPEG and expanded back, pixel centres aligned; SPEC is "
+                                        "comma-separated down=box|lanczos, up=bilinear|bicubic|lanczos, step=H, "
+                                        "optimize, progressive, chroma=420|444."),
+                         QStringLiteral("SPEC"));
+    const QCommandLineOption ablationOption =
+        parser.addOption(QStringLiteral("ablation"),
+                         QStringLiteral("The matched ablations of every F-transform scheme (hybrid, each --hybrid): "
+                                        "the same node spacing and JPEG coding with the F-transform replaced by the "
+                                        "filter pairs of LIST, comma-separated down-up (box or lanczos, bilinear, "
+                                        "bicubic or lanczos), or all (default box-bilinear,lanczos-lanczos); each "
+                                        "is named resample:down=D,up=U@SCHEME. With them the study measures "
+                                        "jpeg-opt too."),
+                         QStringLiteral("LIST"));
+    const QCommandLineOption noAblationOption = parser.addOption(
+        QStringLiteral("no-ablation"), QStringLiteral("Measure no matched ablations (nor jpeg-opt unless listed)."));
     const QCommandLineOption keepOption =
         parser.addOption(QStringLiteral("keep"),
                          QStringLiteral("Keep every encoded file as DIR/<image stem>/<scheme>_<setting>."
@@ -134,9 +153,10 @@ int runRd(const QStringList &arguments)
 
     if (parser.isSet(mergeOption)) {
         if (parser.isSet(jobsOption) || parser.isSet(shardOption) || parser.isSet(weightsOption)
-            || parser.isSet(schemesOption) || parser.isSet(keepOption) || parser.isSet(hybridOption))
-            return parser.usageError(
-                QStringLiteral("--merge takes no --jobs, --shard, --weights, --schemes, --hybrid or --keep"));
+            || parser.isSet(schemesOption) || parser.isSet(keepOption) || parser.isSet(hybridOption)
+            || parser.isSet(resampleOption) || parser.isSet(ablationOption) || parser.isSet(noAblationOption))
+            return parser.usageError(QStringLiteral("--merge takes no --jobs, --shard, --weights, --schemes, "
+                                                    "--hybrid, --resample, --ablation, --no-ablation or --keep"));
         QVector<RdStudy> parts;
         RdOutputFolder folder(outDirectory);
         QString lockError;
@@ -190,6 +210,26 @@ int runRd(const QStringList &arguments)
             if (other.name == variant.name)
                 return parser.usageError(QStringLiteral("--hybrid: scheme '%1' is given twice").arg(variant.name));
         variants.append(variant);
+    }
+    QVector<RdResampleSpec> resamplings;
+    for (const QString &spec : parser.values(resampleOption)) {
+        RdResampleSpec resampling;
+        if (!parseRdResampleSpec(spec, &resampling, &schemeError))
+            return parser.usageError(QStringLiteral("--resample: %1").arg(schemeError));
+        for (const RdResampleSpec &other : resamplings)
+            if (rdResampleSchemeName(other) == rdResampleSchemeName(resampling))
+                return parser.usageError(QStringLiteral("--resample: scheme '%1' is given twice")
+                                             .arg(rdResampleSchemeName(resampling)));
+        resamplings.append(resampling);
+    }
+    QVector<QPair<ResampleFilter, ResampleFilter>> ablationPairs = rdDefaultAblationPairs();
+    if (parser.isSet(noAblationOption)) {
+        if (parser.isSet(ablationOption))
+            return parser.usageError(QStringLiteral("--ablation and --no-ablation exclude each other"));
+        ablationPairs.clear();
+    } else if (parser.isSet(ablationOption)
+               && !parseRdAblationPairs(parser.value(ablationOption), &ablationPairs, &schemeError)) {
+        return parser.usageError(QStringLiteral("--ablation: %1").arg(schemeError));
     }
     if (parser.isSet(keepOption) && parser.value(keepOption).isEmpty())
         return parser.usageError(QStringLiteral("--keep needs a folder"));
@@ -248,6 +288,20 @@ int runRd(const QStringList &arguments)
         }
         schemes.append(rdVariantScheme(variant, table));
     }
+    for (const RdResampleSpec &resampling : resamplings)
+        schemes.append(rdResampleScheme(resampling));
+    // Every F-transform scheme beside its matched ablations, and jpeg-opt,
+    // which the hull of the JPEG-compatible anchors always holds.
+    QVector<RdResampleSpec> ablations;
+    for (const RdScheme &scheme : schemes)
+        ablations += rdMatchedAblations(scheme, ablationPairs);
+    if (!ablations.isEmpty() && !schemeNames.contains(QStringLiteral("jpeg-opt"))) {
+        QVector<RdScheme> optimised;
+        selectRdSchemes({QStringLiteral("jpeg-opt")}, weights, &optimised, &schemeError);
+        schemes += optimised;
+    }
+    for (const RdResampleSpec &ablation : ablations)
+        schemes.append(rdResampleScheme(ablation));
     RdRunner runner(inputs, schemes, jobs);
     if (parser.isSet(keepOption))
         runner.setKeepDirectory(parser.value(keepOption));

@@ -22,8 +22,9 @@ const QStringList pointsColumns{
     QStringLiteral("decode_ms")};
 // Columns added later, after the first ones; tables without them still read
 // (the values then unknown).
-const QStringList addedPointsColumns{QStringLiteral("ms_ssim"), QStringLiteral("butteraugli"),
-                                     QStringLiteral("butteraugli_max"), QStringLiteral("file")};
+const QStringList addedPointsColumns{QStringLiteral("ms_ssim"),         QStringLiteral("butteraugli"),
+                                     QStringLiteral("butteraugli_max"), QStringLiteral("file"),
+                                     QStringLiteral("header_bytes"),    QStringLiteral("payload_bpp")};
 const QStringList skippedColumns{QStringLiteral("image_index"), QStringLiteral("image"), QStringLiteral("reason")};
 const QString skippedSchemeColumn = QStringLiteral("scheme");
 const QStringList shardsColumns{QStringLiteral("shard_index"), QStringLiteral("shard_count"),
@@ -277,7 +278,9 @@ QByteArray pointsCsv(const RdStudy &study)
                                 formatNumber(point.ssim), formatNumber(point.windowedSsim),
                                 milliseconds(point.encodeMs), milliseconds(point.decodeMs),
                                 formatNumber(point.msSsim), formatNumber(point.butteraugli),
-                                formatNumber(point.butteraugliMax), point.file});
+                                formatNumber(point.butteraugliMax), point.file,
+                                point.headerBytes < 0 ? QString() : QString::number(point.headerBytes),
+                                optionalNumber(point.payloadBpp)});
     return data;
 }
 
@@ -372,6 +375,15 @@ bool parsePoints(const QByteArray &data, const QString &fileName, QVector<RdImag
         point.scheme = table.text(row, QStringLiteral("scheme"));
         point.quality = int(quality);
         point.file = table.text(row, QStringLiteral("file"));
+        if (!table.text(row, QStringLiteral("header_bytes")).isEmpty()
+            && !table.integer(row, QStringLiteral("header_bytes"), &point.headerBytes)) {
+            *error = table.error();
+            return false;
+        }
+        if (!table.number(row, QStringLiteral("payload_bpp"), &point.payloadBpp, true)) {
+            *error = table.error();
+            return false;
+        }
         if (point.scheme.isEmpty()) {
             table.fail(row, QStringLiteral("no scheme"));
             *error = table.error();

@@ -33,6 +33,11 @@ struct RdPoint
     double butteraugliMax = 0.0;
     // The kept encoded file, empty when files are not kept.
     QString file;
+    // The bytes of a JPEG file that are not entropy-coded data (markers,
+    // tables, segments; jpegHeaderBytes), -1 for other formats or when
+    // unknown, and the bits per pixel of the rest, NaN then.
+    qint64 headerBytes = -1;
+    double payloadBpp = 0.0;
 };
 
 // All points of one image; index is its place in the whole input list, so

@@ -38,15 +38,16 @@ QString plotFigure(const RdReportPlot &plot)
 QString pointsTable(const RdImageResult &image)
 {
     QString html = QStringLiteral("<details><summary>Points</summary>\n<table class=\"points\"><tr><th>scheme</th>"
-                                  "<th>quality</th><th>bytes</th><th>bpp</th><th>PSNR (dB)</th><th>SSIM</th>"
+                                  "<th>quality</th><th>bytes</th><th>header bytes</th><th>bpp</th><th>PSNR (dB)</th><th>SSIM</th>"
                                   "<th>windowed SSIM</th><th>MS-SSIM</th><th>Butteraugli</th><th>Butteraugli max</th><th>encode (ms)</th>"
                                   "<th>decode (ms)</th></tr>\n");
     for (const RdPoint &point : image.points)
         html += QStringLiteral("<tr><td>%1</td><td>%2</td><td>%3</td><td>%4</td><td>%5</td><td>%6</td><td>%7</td>"
-                               "<td>%8</td><td>%9</td>")
+                               "<td>%8</td><td>%9</td><td>%10</td>")
                     .arg(escaped(point.scheme))
                     .arg(point.quality)
                     .arg(point.sizeBytes)
+                    .arg(point.headerBytes < 0 ? QStringLiteral("&ndash;") : QString::number(point.headerBytes))
                     .arg(number(point.bpp, 4), number(point.psnr, 2), number(point.ssim, 4),
                          number(point.windowedSsim, 4), number(point.msSsim, 4), number(point.butteraugli, 3))
                 + QStringLiteral("<td>%1</td><td>%2</td><td>%3</td></tr>\n")

@@ -62,6 +62,8 @@ RdScheme hybridSchemeOf(const QList<float> &weights)
     scheme.decode = [weights](const QByteArray &data, const QSize &size, QString *error) {
         return decodeHybridJpeg(data, size.width(), size.height(), weights, error);
     };
+    scheme.reduction.step = 2;
+    scheme.reduction.classicCoding = true;
     return scheme;
 }
 

@@ -11,6 +11,21 @@
 
 #include <functional>
 
+// How a scheme that reduces the image by the F-transform stores the
+// reduction: its node spacing and JPEG coding, which its matched ablations
+// (rdresamplescheme.h) take over. Step 0 for every other scheme.
+struct RdReduction
+{
+    int step = 0;
+    // The classic hybrid file's writer (Qt's, three channels, baseline
+    // 4:2:0), or else a variant file's (libjpeg with the flags below, grey
+    // images in one channel).
+    bool classicCoding = false;
+    bool optimize = false;
+    bool progressive = false;
+    bool chroma444 = false;
+};
+
 // One scheme of the study: a name (as points.csv writes it), the settings it
 // is swept over, and how it encodes an image at a setting and decodes the
 // data back to an image of the source's size. Encode and decode are called
@@ -28,6 +43,7 @@ struct RdScheme
     // The decoded image of size (the source's); null, with *error set, on
     // failure.
     std::function<QImage(const QByteArray &data, const QSize &size, QString *error)> decode;
+    RdReduction reduction;
 };
 
 // The schemes of ftjpeg rd, in their default order: jpeg, hybrid,

@@ -101,5 +101,9 @@ RdScheme rdVariantScheme(const RdVariantSpec &spec, const QList<float> &weights)
         }
         return image;
     };
+    scheme.reduction.step = variant.step;
+    scheme.reduction.optimize = variant.optimize;
+    scheme.reduction.progressive = variant.progressive;
+    scheme.reduction.chroma444 = variant.chroma444;
     return scheme;
 }

@@ -6,10 +6,13 @@
 
 #include "hybridjpeg.h"
 #include "imagemetrics.h"
+#include "jpegcodec.h"
 #include "rdcsv.h"
 #include "rdmeasurement.h"
 #include "rdoutput.h"
 #include "rdplot.h"
+#include "rdresamplescheme.h"
+#include "rdvariantscheme.h"
 #include "rdprogress.h"
 #include "rdscheme.h"
 #include "rdsummary.h"
@@ -36,7 +39,8 @@ const QStringList expectedColumns{
     QStringLiteral("size_bytes"),  QStringLiteral("bpp"),           QStringLiteral("psnr_db"),
     QStringLiteral("ssim"),        QStringLiteral("windowed_ssim"), QStringLiteral("encode_ms"),
     QStringLiteral("decode_ms"),   QStringLiteral("ms_ssim"),       QStringLiteral("butteraugli"),
-    QStringLiteral("butteraugli_max"), QStringLiteral("file")};
+    QStringLiteral("butteraugli_max"), QStringLiteral("file"),          QStringLiteral("header_bytes"),
+    QStringLiteral("payload_bpp")};
 
 // A table of plain fields (no quoting: the tests use plain file names).
 struct Csv
@@ -126,14 +130,15 @@ QByteArray messages(const QByteArray &err)
     return kept;
 }
 
-// The two schemes the tests below are about, unless the arguments name
-// schemes or merge.
+// The two schemes the tests below are about, without matched ablations,
+// unless the arguments name schemes or merge.
 QStringList withSchemes(const QStringList &arguments)
 {
     if (arguments.isEmpty() || arguments.contains(QStringLiteral("--merge"))
         || arguments.contains(QStringLiteral("--schemes")))
         return arguments;
-    return arguments + QStringList{QStringLiteral("--schemes"), QStringLiteral("jpeg,hybrid")};
+    return arguments
+        + QStringList{QStringLiteral("--schemes"), QStringLiteral("jpeg,hybrid"), QStringLiteral("--no-ablation")};
 }
 
 class RdRun
@@ -431,7 +436,7 @@ private slots:
     {
         // Under script(1) standard error is a terminal: the bar is redrawn in
         // place and ends with the total time; standard output stays clean.
-        const QString command = QStringLiteral("'%1' rd one/cat.png --out out-tty --jobs 1 --schemes jpeg,hybrid 2>&1 >tty-out.txt")
+        const QString command = QStringLiteral("'%1' rd one/cat.png --out out-tty --jobs 1 --schemes jpeg,hybrid --no-ablation 2>&1 >tty-out.txt")
                                     .arg(binPath(QStringLiteral("ftjpeg")));
         const ProcessResult run = runProcess(QStringLiteral("script"),
                                              {QStringLiteral("-qec"), command, QStringLiteral("/dev/null")},
@@ -602,7 +607,7 @@ private slots:
         const RdRun run({QStringLiteral("all"), QStringLiteral("--out"), QStringLiteral("out-all"),
                          QStringLiteral("--keep"), QStringLiteral("kept"), QStringLiteral("--weights"),
                          QStringLiteral("short.txt"), QStringLiteral("--schemes"),
-                         rdStandardSchemeNames().join(QLatin1Char(','))},
+                         rdStandardSchemeNames().join(QLatin1Char(',')), QStringLiteral("--no-ablation")},
                         scratch.path());
         QVERIFY2(run.result.exitCode == 0, run.result.err.constData());
         QVERIFY2(run.result.err.contains("ftjpeg: hybrid failed on all/photo.png: hybrid at 0: ")
@@ -658,6 +663,92 @@ private slots:
         const Csv again = readCsv(scratch.filePath(QStringLiteral("out-again/points.csv")));
         QCOMPARE(again.rows.size(), 21);
         QCOMPARE(again.field(20, "image"), QStringLiteral("all/photo.png"));
+    }
+
+    void matchedAblationsCodeAsTheirSchemes()
+    {
+        const QImage colour = loadPhoto(QStringLiteral("chelsea.png")).copy(180, 90, 64, 48);
+        const QImage grey = loadPhoto(QStringLiteral("camera.png")).copy(200, 150, 61, 40);
+        QList<float> weights;
+        for (int i = 0; i < workingDirectoryWeightCount; ++i)
+            weights.append(workingDirectoryWeight(i));
+        QString error;
+
+        // Step 1 with box reduction and bilinear expansion is the identity:
+        // the resampling then codes as jpeg-opt, point for point.
+        RdResampleSpec identity;
+        QVERIFY(parseRdResampleSpec(QStringLiteral("step=1,optimize,progressive"), &identity, &error));
+        const RdScheme same = rdResampleScheme(identity);
+        QCOMPARE(same.name, QStringLiteral("resample:down=box,up=bilinear,step=1,optimize,progressive"));
+        QVector<RdScheme> optimised;
+        QVERIFY(selectRdSchemes({QStringLiteral("jpeg-opt")}, weights, &optimised, &error));
+        for (int quality : rdQualities()) {
+            const QByteArray a = optimised[0].encode(colour, quality, &error);
+            const QByteArray b = same.encode(colour, quality, &error);
+            QCOMPARE(b.size(), a.size());
+            QCOMPARE(jpegHeaderBytes(b), jpegHeaderBytes(a));
+            QCOMPARE(same.decode(b, colour.size(), &error), optimised[0].decode(a, colour.size(), &error));
+        }
+
+        // The ablations of an F-transform scheme store their reduction with
+        // its writer: the same markers, tables and frame (grey components in
+        // three channels for the classic file, one for a variant), less the
+        // mark at byte 12 and the variant segment, whose bytes are the
+        // difference in header bytes.
+        RdVariantSpec variantSpec;
+        QVERIFY(parseRdVariantSpec(QStringLiteral("step=3,rradius=2,chroma=444"), &variantSpec, &error));
+        const QVector<RdScheme> tested{rdStandardSchemes(weights)[1], rdVariantScheme(variantSpec, weights)};
+        for (const RdScheme &scheme : tested) {
+            const QVector<RdResampleSpec> ablations = rdMatchedAblations(scheme, rdDefaultAblationPairs());
+            QCOMPARE(ablations.size(), 2);
+            QCOMPARE(rdResampleSchemeName(ablations[1]), QStringLiteral("resample:down=lanczos,up=lanczos@") + scheme.name);
+            QCOMPARE(rdAblationTarget(rdResampleSchemeName(ablations[1])), scheme.name);
+            for (const QImage &source : {colour, grey}) {
+                const QByteArray file = scheme.encode(source, 40, &error);
+                for (const RdResampleSpec &spec : ablations) {
+                    const RdScheme ablation = rdResampleScheme(spec);
+                    const QByteArray reduced = ablation.encode(source, 40, &error);
+                    QVERIFY2(!reduced.isEmpty(), qPrintable(error));
+                    const int segment = scheme.name == hybridScheme() ? 0 : 39 + 8 * 3;
+                    QCOMPARE(jpegHeaderBytes(file) - jpegHeaderBytes(reduced), qint64(segment));
+                    const int tables = int(reduced.indexOf("\xFF\xDA"));
+                    QByteArray expected = reduced.left(tables);
+                    expected[12] = 0x04;
+                    QCOMPARE(file.left(20) + file.mid(20 + segment, tables - 20), expected);
+                    const QImage decoded = ablation.decode(reduced, source.size(), &error);
+                    QCOMPARE(decoded.size(), source.size());
+                    QVERIFY(psnr(source, decoded) > 20.0);
+                }
+            }
+        }
+        // Optimised tables and progressive scans carry over too.
+        QVERIFY(parseRdVariantSpec(QStringLiteral("optimize,progressive"), &variantSpec, &error));
+        const RdScheme progressive = rdResampleScheme(
+            rdMatchedAblations(rdVariantScheme(variantSpec, weights), rdDefaultAblationPairs())[0]);
+        QCOMPARE(progressive.encode(colour, 40, &error).size(),
+                 encodeJpeg(reduceImage(colour, 2, ResampleFilter::Box), 40, true, &error).size());
+        // No ablations of a scheme without an F-transform reduction.
+        QVERIFY(rdMatchedAblations(optimised[0], rdDefaultAblationPairs()).isEmpty());
+        QCOMPARE(rdAblationTarget(QStringLiteral("resample-box")), QString());
+
+        // Header bytes: everything but the entropy-coded data, counted by
+        // hand on a file made of one empty scan.
+        const QByteArray handMade = QByteArray::fromHex("FFD8" "FFDA000C03010002110311003F00" "12FF00FFD034" "FFD9");
+        QCOMPARE(jpegHeaderBytes(handMade), qint64(handMade.size() - 4));
+        for (const QByteArray &bad : {QByteArray("not a jpeg"), QByteArray::fromHex("FFD8FFDB0001"),
+                                      QByteArray::fromHex("FFD8FFDB00FF00")})
+            QCOMPARE(jpegHeaderBytes(bad), qint64(-1));
+
+        // Bad specs name the key.
+        for (const char *bad : {"down=bicubic", "up=box", "step=0", "step=x", "optimize=1", "chroma=422", "step=2,step=3",
+                                "sharpen"}) {
+            RdResampleSpec spec;
+            QVERIFY2(!parseRdResampleSpec(QString::fromLatin1(bad), &spec, &error), bad);
+        }
+        QVector<QPair<ResampleFilter, ResampleFilter>> pairs;
+        QVERIFY(parseRdAblationPairs(QStringLiteral("all"), &pairs, &error) && pairs.size() == 6);
+        for (const char *bad : {"box", "bilinear-box", "box-bilinear,box-bilinear", ""})
+            QVERIFY2(!parseRdAblationPairs(QString::fromLatin1(bad), &pairs, &error), bad);
     }
 
     void summaryRowByHand()
