@@ -43,6 +43,18 @@ const QStringList anchorColumns{QStringLiteral("bd_rate_percent"), QStringLitera
                                 QStringLiteral("ssim_bpp_high"),   QStringLiteral("ssim_db_low"),
                                 QStringLiteral("ssim_db_high"),    QStringLiteral("ssim_crossover_bpp")};
 
+// Columns added later, after all of the above: the bootstrap interval and
+// spread of a mean BD-rate (average row only), after the hybrid/JPEG columns'
+// names and each anchor's name and "_"; then for each tested scheme T the
+// columns of T against the hull of its JPEG-compatible anchors ("T_hull_")
+// and of T with jpeg-opt against it ("T_with_jpeg_opt_hull_").
+const QStringList intervalColumns{QStringLiteral("bd_rate_ci_low"), QStringLiteral("bd_rate_ci_high"),
+                                  QStringLiteral("bd_rate_min"), QStringLiteral("bd_rate_max")};
+const QStringList hullColumns = QStringList{QStringLiteral("bd_rate_percent"), QStringLiteral("bd_psnr_db"),
+                                            QStringLiteral("bpp_low"),         QStringLiteral("bpp_high"),
+                                            QStringLiteral("psnr_low"),        QStringLiteral("psnr_high")}
+                                + intervalColumns;
+
 template <typename T>
 QString shortest(T value)
 {
@@ -307,6 +319,46 @@ QByteArray shardsCsv(const RdStudy &study)
     return data;
 }
 
+namespace {
+
+QStringList intervalFields(const MeanInterval &interval)
+{
+    return {optionalNumber(interval.low), optionalNumber(interval.high), optionalNumber(interval.minimum),
+            optionalNumber(interval.maximum)};
+}
+
+QStringList deltaFields(const BdResult &delta)
+{
+    return {optionalNumber(delta.ratePercent), optionalNumber(delta.quality), optionalNumber(delta.rateLow),
+            optionalNumber(delta.rateHigh),    optionalNumber(delta.qualityLow), optionalNumber(delta.qualityHigh)};
+}
+
+// The fields added later of one image's row (empty intervals), or of the
+// average row (empty ranges).
+QStringList addedSummaryFields(const RdSummary &summary, const RdImageSummary *image)
+{
+    const QStringList noInterval{QString(), QString(), QString(), QString()};
+    QStringList fields = image ? noInterval : intervalFields(summary.rateInterval);
+    for (int a = 0; a < summary.anchors.size(); ++a)
+        fields += image ? noInterval : intervalFields(summary.anchorRateIntervals[a]);
+    for (int t = 0; t < summary.tested.size(); ++t) {
+        if (image) {
+            fields += deltaFields(image->hulls[t].scheme) + noInterval;
+            fields += deltaFields(image->hulls[t].withJpegOpt) + noInterval;
+            continue;
+        }
+        const RdHullMean &mean = summary.hullMeans[t];
+        for (const auto &pair : {qMakePair(mean.schemeRate, mean.schemePsnr),
+                                 qMakePair(mean.withJpegOptRate, mean.withJpegOptPsnr)})
+            fields += QStringList{optionalNumber(pair.first.mean), optionalNumber(pair.second), QString(), QString(),
+                                  QString(), QString()}
+                      + intervalFields(pair.first);
+    }
+    return fields;
+}
+
+} // namespace
+
 QByteArray summaryCsv(const RdSummary &summary)
 {
     QByteArray data;
@@ -314,6 +366,14 @@ QByteArray summaryCsv(const RdSummary &summary)
     for (const QString &anchor : summary.anchors)
         for (const QString &column : anchorColumns)
             header.append(anchor + QLatin1Char('_') + column);
+    header += intervalColumns;
+    for (const QString &anchor : summary.anchors)
+        for (const QString &column : intervalColumns)
+            header.append(anchor + QLatin1Char('_') + column);
+    for (const QString &tested : summary.tested)
+        for (const QString &which : {QStringLiteral("_hull_"), QStringLiteral("_with_jpeg_opt_hull_")})
+            for (const QString &column : hullColumns)
+                header.append(tested + which + column);
     appendRecord(data, header);
     for (const RdImageSummary &image : summary.images) {
         QStringList fields{QString::number(image.index),           image.image,
@@ -328,7 +388,7 @@ QByteArray summaryCsv(const RdSummary &summary)
                                   optionalNumber(delta.ssimDb.quality),     optionalNumber(delta.ssimDb.rateLow),
                                   optionalNumber(delta.ssimDb.rateHigh),    optionalNumber(delta.ssimDb.qualityLow),
                                   optionalNumber(delta.ssimDb.qualityHigh), optionalNumber(delta.crossoverSsim)};
-        appendRecord(data, fields);
+        appendRecord(data, fields + addedSummaryFields(summary, &image));
     }
     QStringList average{QString(), QStringLiteral("average"), optionalNumber(summary.meanRatePercent),
                         optionalNumber(summary.meanPsnr), QString(), QString(), QString(), QString()};
@@ -337,7 +397,7 @@ QByteArray summaryCsv(const RdSummary &summary)
                                QString(), QString(), QString(), QString(), optionalNumber(mean.crossoverPsnr),
                                optionalNumber(mean.ssimRatePercent), optionalNumber(mean.ssimDelta),
                                QString(), QString(), QString(), QString(), optionalNumber(mean.crossoverSsim)};
-    appendRecord(data, average);
+    appendRecord(data, average + addedSummaryFields(summary, nullptr));
     return data;
 }
 

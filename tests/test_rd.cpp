@@ -113,6 +113,27 @@ double referencePsnr(const QImage &reference, const QImage &test)
     return 10.0 * std::log10(255.0 * 255.0 / meanSquare);
 }
 
+// One CSV record's fields, quotes undone (RFC 4180, no line breaks).
+QStringList csvFields(const QByteArray &line)
+{
+    QStringList fields{QString()};
+    bool quoted = false;
+    const QString text = QString::fromUtf8(line);
+    for (int i = 0; i < text.size(); ++i) {
+        if (text[i] == QLatin1Char('"')) {
+            if (quoted && i + 1 < text.size() && text[i + 1] == QLatin1Char('"'))
+                fields.last() += text[++i];
+            else
+                quoted = !quoted;
+        } else if (text[i] == QLatin1Char(',') && !quoted) {
+            fields.append(QString());
+        } else {
+            fields.last() += text[i];
+        }
+    }
+    return fields;
+}
+
 double number(const QString &text)
 {
     bool ok = false;
@@ -805,6 +826,55 @@ private slots:
         QVERIFY(std::fabs(value("psnr_high") - (30.0 + 10.0 * top)) < 1e-12);
         // No plain JPEG points: its deltas are empty.
         QCOMPARE(fields[2], QString());
+    }
+
+    void hullVerdictFromTheNames()
+    {
+        // The lines of the hand-made hull (test_bdrate): jpeg-opt 30 + 10 L,
+        // the ablation matched to hybrid 32 + 4 L, hybrid 31 + 10 L; an
+        // ablation matched to a scheme the study lacks is left out.
+        RdStudy study;
+        RdImageResult image;
+        image.image = QStringLiteral("lines.png");
+        const QStringList schemes{hybridScheme(), QStringLiteral("jpeg-opt"),
+                                  QStringLiteral("resample:down=box,up=bilinear@hybrid"),
+                                  QStringLiteral("resample:down=box,up=bilinear@hybrid:step=3")};
+        const double base[] = {31.0, 30.0, 32.0, 50.0};
+        const double slope[] = {10.0, 10.0, 4.0, 0.0};
+        for (int s = 0; s < schemes.size(); ++s)
+            for (int k = 0; k < 2; ++k) {
+                RdPoint point;
+                point.scheme = schemes[s];
+                point.quality = k;
+                point.bpp = k == 0 ? 1.0 : 10.0;
+                point.psnr = base[s] + slope[s] * k;
+                point.windowedSsim = 0.9;
+                image.points.append(point);
+            }
+        study.images = {image, image};
+        study.images[1].index = 1;
+        const RdSummary summary = summarizeStudy(study);
+        QCOMPARE(summary.tested, QStringList{hybridScheme()});
+        QCOMPARE(summary.hullMembers[0], QStringList({"jpeg-opt", "resample:down=box,up=bilinear@hybrid"}));
+        const QList<QByteArray> lines = RdCsv::summaryCsv(summary).split('\n');
+        const QStringList header = csvFields(lines[0]);
+        const auto field = [&](int line, const QString &column) {
+            return number(csvFields(lines[line]).value(header.indexOf(column)));
+        };
+        const double expected = (std::pow(10.0, -1.0 / 12.0) - 1.0) * 100.0;
+        for (int line : {1, 2, 3}) {
+            QVERIFY(std::fabs(field(line, QStringLiteral("hybrid_hull_bd_rate_percent")) - expected) < 1e-2);
+            // hybrid is above jpeg-opt everywhere: with it, the same hull.
+            QVERIFY(std::fabs(field(line, QStringLiteral("hybrid_with_jpeg_opt_hull_bd_psnr_db")) - 2.0 / 3.0) < 1e-3);
+        }
+        // Two equal images: the interval is the value itself.
+        QCOMPARE(field(3, QStringLiteral("hybrid_hull_bd_rate_ci_low")), field(3, QStringLiteral("hybrid_hull_bd_rate_percent")));
+        QCOMPARE(field(3, QStringLiteral("hybrid_hull_bd_rate_max")), field(1, QStringLiteral("hybrid_hull_bd_rate_percent")));
+        QVERIFY(std::isnan(field(1, QStringLiteral("hybrid_hull_bd_rate_ci_low"))));
+        // The existing columns come first, unchanged.
+        QCOMPARE(header.mid(0, 3), QStringList({"image_index", "image", "bd_rate_percent"}));
+        QVERIFY(header.indexOf(QStringLiteral("hybrid_hull_bd_rate_percent"))
+                > header.indexOf(QStringLiteral("resample:down=box,up=bilinear@hybrid_ssim_crossover_bpp")));
     }
 
     void csvReadsBackWhatItWrites()
