@@ -17,12 +17,15 @@
 #include "rdvariantscheme.h"
 #include "rdsummary.h"
 #include "studycodecs.h"
+#include "weightfit.h"
 #include "weightsfile.h"
 #include "workdirgenerator.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QHash>
+#include <QSet>
 #include <QRegularExpression>
 #include <QThread>
 
@@ -71,6 +74,53 @@ int finish(const RdStudy &study, const QString &outDirectory, RdOutputFolder &fo
     if (study.images.isEmpty())
         return failure(QStringLiteral("no image could be measured"));
     return ExitSuccess;
+}
+
+// The measured images each scheme's weights table was fitted on, as the
+// table's provenance sidecar records them (by the SHA-256 of the file), in
+// image order, then scheme order; says on standard error how many.
+bool markFittedImages(RdStudy *study, const QVector<RdInput> &inputs, const QVector<RdScheme> &schemes,
+                      const QVector<RdVariantSpec> &variants, const QString &studyWeightsFile, QString *error)
+{
+    error->clear();
+    QHash<QString, QSet<QString>> fittedDigests; // scheme -> digests
+    for (const RdScheme &scheme : schemes) {
+        QString table;
+        if (scheme.name == hybridScheme())
+            table = studyWeightsFile;
+        for (const RdVariantSpec &variant : variants)
+            if (variant.name == scheme.name)
+                table = variant.weightsFile.isEmpty() ? studyWeightsFile : variant.weightsFile;
+        WeightFitProvenance provenance;
+        if (table.isEmpty() || !readWeightFitProvenance(table, &provenance, error)) {
+            if (!error->isEmpty())
+                return false;
+            continue;
+        }
+        for (const WeightFitImage &image : provenance.fitted)
+            fittedDigests[scheme.name].insert(image.digest);
+    }
+    if (fittedDigests.isEmpty())
+        return true;
+    QHash<QString, int> counts;
+    for (const RdImageResult &image : study->images) {
+        QString digest;
+        for (const RdInput &input : inputs)
+            if (input.index == image.index)
+                digest = fileDigest(input.fileName);
+        for (const RdScheme &scheme : schemes)
+            if (fittedDigests.value(scheme.name).contains(digest)) {
+                study->fitted.append(RdFittedImage{scheme.name, image.index, image.image});
+                ++counts[scheme.name];
+            }
+    }
+    for (const RdScheme &scheme : schemes)
+        if (counts.value(scheme.name) > 0)
+            printError(QStringLiteral("note: the weights of %1 were fitted on %2 of the images measured (marked in "
+                                      "the report); quote fitted results on images held out of the fit")
+                           .arg(scheme.name)
+                           .arg(counts.value(scheme.name)));
+    return true;
 }
 
 int runRd(const QStringList &arguments)
@@ -237,7 +287,9 @@ int runRd(const QStringList &arguments)
     const QString defaultWeightsFile = QStringLiteral("weights_out.txt");
     QList<float> weights;
     QString error;
+    QString studyWeightsFile = parser.isSet(weightsOption) ? parser.value(weightsOption) : defaultWeightsFile;
     if (!parser.isSet(weightsOption) && !QFileInfo::exists(defaultWeightsFile)) {
+        studyWeightsFile.clear();
         weights = workingDirectoryWeights();
         printError(QStringLiteral("note: no %1 here; using the table 'ftjpeg workdir' writes, entry i = "
                                   "1 / (1 + (i/20)^2)")
@@ -326,6 +378,8 @@ int runRd(const QStringList &arguments)
     RdStudy study = runner.run();
     progress.finish();
     study.shards.append(shard);
+    if (!markFittedImages(&study, inputs, schemes, variants, studyWeightsFile, &error))
+        return failure(error);
     if (!study.skipped.isEmpty())
         printError(QStringLiteral("%1 of %2 images were skipped").arg(study.skipped.size()).arg(inputs.size()));
     return finish(study, outDirectory, folder);

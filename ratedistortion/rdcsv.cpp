@@ -29,6 +29,7 @@ const QStringList skippedColumns{QStringLiteral("image_index"), QStringLiteral("
 const QString skippedSchemeColumn = QStringLiteral("scheme");
 const QStringList shardsColumns{QStringLiteral("shard_index"), QStringLiteral("shard_count"),
                                 QStringLiteral("input_images")};
+const QStringList fittedColumns{QStringLiteral("scheme"), QStringLiteral("image_index"), QStringLiteral("image")};
 const QStringList summaryColumns{QStringLiteral("image_index"), QStringLiteral("image"),
                                  QStringLiteral("bd_rate_percent"), QStringLiteral("bd_psnr_db"),
                                  QStringLiteral("bpp_low"),        QStringLiteral("bpp_high"),
@@ -467,6 +468,34 @@ bool parsePoints(const QByteArray &data, const QString &fileName, QVector<RdImag
     }
     for (const RdImageResult &image : byIndex)
         images->append(image);
+    return true;
+}
+
+QByteArray fittedCsv(const RdStudy &study)
+{
+    QByteArray data;
+    appendRecord(data, fittedColumns);
+    for (const RdFittedImage &fitted : study.fitted)
+        appendRecord(data, {fitted.scheme, QString::number(fitted.index), fitted.image});
+    return data;
+}
+
+bool parseFitted(const QByteArray &data, const QString &fileName, QVector<RdFittedImage> *fitted, QString *error)
+{
+    Table table(data, fileName, fittedColumns);
+    if (!table.isValid()) {
+        *error = table.error();
+        return false;
+    }
+    for (int row = 0; row < table.rowCount(); ++row) {
+        qint64 index = 0;
+        if (!table.integer(row, QStringLiteral("image_index"), &index)) {
+            *error = table.error();
+            return false;
+        }
+        fitted->append(RdFittedImage{table.text(row, QStringLiteral("scheme")), int(index),
+                                     table.text(row, QStringLiteral("image"))});
+    }
     return true;
 }
 

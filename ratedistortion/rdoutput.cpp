@@ -79,7 +79,8 @@ bool writeStudy(const RdStudy &study, const QString &directory, QString *error)
     } tables[] = {{"points.csv", RdCsv::pointsCsv(study)},
                   {"summary.csv", RdCsv::summaryCsv(summary)},
                   {"skipped.csv", RdCsv::skippedCsv(study)},
-                  {"shards.csv", RdCsv::shardsCsv(study)}};
+                  {"shards.csv", RdCsv::shardsCsv(study)},
+                  {"fitted.csv", RdCsv::fittedCsv(study)}};
     for (const auto &table : tables)
         if (!writeFileAtomically(out.filePath(QString::fromLatin1(table.name)), table.data, error))
             return false;
@@ -131,7 +132,14 @@ bool readStudy(const QString &directory, RdStudy *study, QString *error)
     for (const RdSkippedImage &row : rows)
         (row.scheme.isEmpty() ? study->skipped : study->failures).append(row);
     const QString shards = in.filePath(QStringLiteral("shards.csv"));
-    return readFile(shards, &data, error) && RdCsv::parseShards(data, shards, &study->shards, error);
+    if (!readFile(shards, &data, error) || !RdCsv::parseShards(data, shards, &study->shards, error))
+        return false;
+    // Written since weights tables record what they were fitted on; an
+    // older folder has none.
+    const QString fitted = in.filePath(QStringLiteral("fitted.csv"));
+    if (!QFileInfo::exists(fitted))
+        return true;
+    return readFile(fitted, &data, error) && RdCsv::parseFitted(data, fitted, &study->fitted, error);
 }
 
 bool mergeStudies(const QVector<RdStudy> &parts, RdStudy *merged, QStringList *warnings, QString *error)
@@ -158,6 +166,7 @@ bool mergeStudies(const QVector<RdStudy> &parts, RdStudy *merged, QStringList *w
             result.skipped.append(skipped);
         }
         result.failures += part.failures;
+        result.fitted += part.fitted;
         result.shards += part.shards;
     }
     std::sort(result.images.begin(), result.images.end(),
@@ -166,6 +175,8 @@ bool mergeStudies(const QVector<RdStudy> &parts, RdStudy *merged, QStringList *w
               [](const RdSkippedImage &a, const RdSkippedImage &b) { return a.index < b.index; });
     std::stable_sort(result.failures.begin(), result.failures.end(),
                      [](const RdSkippedImage &a, const RdSkippedImage &b) { return a.index < b.index; });
+    std::stable_sort(result.fitted.begin(), result.fitted.end(),
+                     [](const RdFittedImage &a, const RdFittedImage &b) { return a.index < b.index; });
     std::sort(result.shards.begin(), result.shards.end(), [](const RdShard &a, const RdShard &b) {
         return a.count < b.count || (a.count == b.count && a.index < b.index);
     });

@@ -8,7 +8,7 @@
 #include <QVector>
 
 // The output folder of a study: points.csv, summary.csv, skipped.csv,
-// shards.csv, a plot per image (plot-NAME.png), plot-average.png and
+// shards.csv, fitted.csv, a plot per image (plot-NAME.png), plot-average.png and
 // report.html. Each file is written to a temporary file and replaces the
 // old one only when complete.
 namespace RdOutput {
@@ -23,7 +23,8 @@ QStringList plotFileNames(const RdStudy &study);
 // QGuiApplication. On failure *error names the file and the reason.
 bool writeStudy(const RdStudy &study, const QString &directory, QString *error);
 
-// Reads points.csv, skipped.csv and shards.csv of an output folder.
+// Reads points.csv, skipped.csv, shards.csv and (when there) fitted.csv of
+// an output folder.
 bool readStudy(const QString &directory, RdStudy *study, QString *error);
 
 // Combines the studies of shards into one, images and skipped images in

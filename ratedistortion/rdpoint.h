@@ -69,6 +69,16 @@ struct RdShard
     int inputImages = 0;
 };
 
+// An image of the study that a scheme's weights table was fitted on (as the
+// table's provenance sidecar records it, weightfit.h): its figures for that
+// scheme are not a held-out result.
+struct RdFittedImage
+{
+    QString scheme;
+    int index = 0;
+    QString image;
+};
+
 // The results of a run or of merged runs, images in input order.
 struct RdStudy
 {
@@ -77,6 +87,7 @@ struct RdStudy
     // Schemes that failed on an image, in image order, then scheme order.
     QVector<RdSkippedImage> failures;
     QVector<RdShard> shards;
+    QVector<RdFittedImage> fitted;
 };
 
 #endif // RDPOINT_H

@@ -71,17 +71,50 @@ QString range(double low, double high, int decimals)
     return QStringLiteral("%1 &ndash; %2").arg(number(low, decimals), number(high, decimals));
 }
 
+// An image's name, marked when the scheme's weights were fitted on it.
+QString imageCell(const RdStudy &study, const QString &scheme, const RdImageSummary &image)
+{
+    for (const RdFittedImage &fitted : study.fitted)
+        if (fitted.scheme == scheme && fitted.index == image.index)
+            return escaped(image.image) + QStringLiteral(" <b title=\"weights fitted on this image\">(fitted)</b>");
+    return escaped(image.image);
+}
+
+// Which measured images the schemes' weights were fitted on.
+QString fittedNote(const RdStudy &study)
+{
+    if (study.fitted.isEmpty())
+        return QString();
+    QString html = QStringLiteral(
+        "<p><b>Fitted weights.</b> The weights tables of these schemes were fitted (ftjpeg fit-weights) on images "
+        "of this study, marked (fitted) below: their figures there are not held-out results. Quote a fitted "
+        "scheme on images left out of the fit (fit-weights --holdout).</p>\n<ul>\n");
+    QStringList schemes;
+    for (const RdFittedImage &fitted : study.fitted)
+        if (!schemes.contains(fitted.scheme))
+            schemes.append(fitted.scheme);
+    for (const QString &scheme : schemes) {
+        QStringList images;
+        for (const RdFittedImage &fitted : study.fitted)
+            if (fitted.scheme == scheme)
+                images.append(escaped(fitted.image));
+        html += QStringLiteral("<li>%1: %2</li>\n").arg(escaped(scheme), images.join(QStringLiteral(", ")));
+    }
+    return html + QStringLiteral("</ul>\n");
+}
+
 // The verdict first: each F-transform scheme against the hull of the
 // JPEG-compatible anchors matched to it.
-QString hullTables(const RdSummary &summary)
+QString hullTables(const RdStudy &study, const RdSummary &summary)
 {
     QString html = QStringLiteral(
         "<h2>F-transform schemes against resampling and JPEG</h2>\n"
         "<p>Each F-transform scheme against the <em>hull of its JPEG-compatible anchors</em>: at each bit rate the "
         "best of jpeg-opt and its matched ablations, the same pipeline (node spacing, JPEG writer and settings, grey "
         "handling) with the F-transform reduction and expansion replaced by standard resampling. The second line "
-        "of each scheme is the hull of the scheme with jpeg-opt against the same hull: what the F-transform adds to "
-        "a JPEG coder that may also choose plain jpeg-opt or resampling at each rate (0 when it adds nothing). "
+        "of each scheme is the hull of the scheme with jpeg-opt against the same hull: a JPEG coder free to choose "
+        "the F-transform or plain jpeg-opt at each rate against one free to choose resampling or jpeg-opt "
+        "(negative: the F-transform adds what resampling does not; positive: resampling adds more). "
         "BD-rate on PSNR (negative: fewer bits than the hull), mean over the images with a 95&nbsp;% bootstrap "
         "interval over the images (4000 resamples, fixed seed) and the smallest and largest per-image value; with "
         "few images the interval is wide and says little. BD-PSNR: mean over the images.</p>\n"
@@ -108,7 +141,8 @@ QString hullTables(const RdSummary &summary)
             const RdHullDelta &delta = image.hulls[t];
             html += QStringLiteral("<tr><td class=\"name\">%1</td><td class=\"name\">%2</td><td>%3</td><td>%4</td>"
                                    "<td>%5</td><td>%6</td><td>%7</td><td>%8</td></tr>\n")
-                        .arg(escaped(image.image), escaped(summary.tested[t]), signedNumber(delta.scheme.ratePercent, 2),
+                        .arg(imageCell(study, summary.tested[t], image), escaped(summary.tested[t]),
+                             signedNumber(delta.scheme.ratePercent, 2),
                              signedNumber(delta.scheme.quality, 3), range(delta.scheme.rateLow, delta.scheme.rateHigh, 3),
                              range(delta.scheme.qualityLow, delta.scheme.qualityHigh, 2),
                              signedNumber(delta.withJpegOpt.ratePercent, 2), signedNumber(delta.withJpegOpt.quality, 3));
@@ -116,7 +150,7 @@ QString hullTables(const RdSummary &summary)
     return html + QStringLiteral("</table>\n");
 }
 
-QString anchorTables(const RdSummary &summary)
+QString anchorTables(const RdStudy &study, const RdSummary &summary)
 {
     QString html = QStringLiteral(
         "<h2>Hybrid against every scheme</h2>\n"
@@ -147,7 +181,7 @@ QString anchorTables(const RdSummary &summary)
         html += QStringLiteral("<th>%1</th>").arg(escaped(anchor));
     html += QStringLiteral("</tr>\n");
     for (const RdImageSummary &image : summary.images) {
-        html += QStringLiteral("<tr><td class=\"name\">%1</td>").arg(escaped(image.image));
+        html += QStringLiteral("<tr><td class=\"name\">%1</td>").arg(imageCell(study, hybridScheme(), image));
         for (const RdAnchorDelta &delta : image.anchors)
             html += QStringLiteral("<td>%1</td>").arg(signedNumber(delta.psnr.ratePercent, 2));
         html += QStringLiteral("</tr>\n");
@@ -190,10 +224,11 @@ QByteArray rdReportHtml(const RdStudy &study, const RdSummary &summary, const Rd
                            "per pixel relative to the full image.</p>\n");
     const QStringList schemes = studySchemes(study);
     html += QStringLiteral("<p>Schemes: %1.</p>\n").arg(escaped(schemes.join(QStringLiteral(", "))));
+    html += fittedNote(study);
     if (!summary.tested.isEmpty())
-        html += hullTables(summary);
+        html += hullTables(study, summary);
     if (!summary.anchors.isEmpty())
-        html += anchorTables(summary);
+        html += anchorTables(study, summary);
 
     html += QStringLiteral(
         "<h2>Bj&oslash;ntegaard deltas of hybrid against plain JPEG</h2>\n"

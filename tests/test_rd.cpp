@@ -42,7 +42,28 @@ const QStringList expectedColumns{
     QStringLiteral("butteraugli_max"), QStringLiteral("file"),          QStringLiteral("header_bytes"),
     QStringLiteral("payload_bpp")};
 
-// A table of plain fields (no quoting: the tests use plain file names).
+// One CSV record's fields, quotes undone (RFC 4180, no line breaks).
+QStringList csvFields(const QByteArray &line)
+{
+    QStringList fields{QString()};
+    bool quoted = false;
+    const QString text = QString::fromUtf8(line);
+    for (int i = 0; i < text.size(); ++i) {
+        if (text[i] == QLatin1Char('"')) {
+            if (quoted && i + 1 < text.size() && text[i + 1] == QLatin1Char('"'))
+                fields.last() += text[++i];
+            else
+                quoted = !quoted;
+        } else if (text[i] == QLatin1Char(',') && !quoted) {
+            fields.append(QString());
+        } else {
+            fields.last() += text[i];
+        }
+    }
+    return fields;
+}
+
+// A table of fields.
 struct Csv
 {
     QStringList header;
@@ -61,7 +82,7 @@ Csv readCsv(const QString &fileName)
     for (int i = 0; i < lines.size(); ++i) {
         if (lines[i].isEmpty())
             continue;
-        const QStringList fields = QString::fromUtf8(lines[i]).split(QLatin1Char(','));
+        const QStringList fields = csvFields(lines[i]);
         if (i == 0)
             csv.header = fields;
         else
@@ -111,27 +132,6 @@ double referencePsnr(const QImage &reference, const QImage &test)
         }
     const double meanSquare = sum / (3.0 * reference.width() * reference.height());
     return 10.0 * std::log10(255.0 * 255.0 / meanSquare);
-}
-
-// One CSV record's fields, quotes undone (RFC 4180, no line breaks).
-QStringList csvFields(const QByteArray &line)
-{
-    QStringList fields{QString()};
-    bool quoted = false;
-    const QString text = QString::fromUtf8(line);
-    for (int i = 0; i < text.size(); ++i) {
-        if (text[i] == QLatin1Char('"')) {
-            if (quoted && i + 1 < text.size() && text[i + 1] == QLatin1Char('"'))
-                fields.last() += text[++i];
-            else
-                quoted = !quoted;
-        } else if (text[i] == QLatin1Char(',') && !quoted) {
-            fields.append(QString());
-        } else {
-            fields.last() += text[i];
-        }
-    }
-    return fields;
 }
 
 double number(const QString &text)
@@ -348,13 +348,23 @@ private slots:
                     {QStringLiteral("shard0"), {QStringLiteral("--shard"), QStringLiteral("0/2")}},
                     {QStringLiteral("shard1"), {QStringLiteral("--shard"), QStringLiteral("1/2"),
                                                 QStringLiteral("--jobs"), QStringLiteral("2")}}};
+        // The hybrid scheme with its default matched ablations, which bring
+        // jpeg-opt along: four schemes of 21 points each.
         for (const auto &run : runs) {
-            const RdRun rd(QStringList{QStringLiteral("many"), QStringLiteral("--out"), run.out} + run.options,
+            const RdRun rd(QStringList{QStringLiteral("many"), QStringLiteral("--schemes"), QStringLiteral("hybrid"),
+                                       QStringLiteral("--out"), run.out}
+                               + run.options,
                            scratch.path());
             QVERIFY2(rd.result.exitCode == 0, rd.result.err.constData());
         }
-        QCOMPARE(readCsv(scratch.filePath("shard0/points.csv")).rows.size(), 2 * 42);
-        QCOMPARE(readCsv(scratch.filePath("shard1/points.csv")).rows.size(), 2 * 42);
+        const Csv first = readCsv(scratch.filePath("shard0/points.csv"));
+        QCOMPARE(first.rows.size(), 2 * 84);
+        QStringList schemes;
+        for (int row = 0; row < 84; row += 21)
+            schemes.append(first.field(row, "scheme"));
+        QCOMPARE(schemes, QStringList({"hybrid", "jpeg-opt", "resample:down=box,up=bilinear@hybrid",
+                                       "resample:down=lanczos,up=lanczos@hybrid"}));
+        QCOMPARE(readCsv(scratch.filePath("shard1/points.csv")).rows.size(), 2 * 84);
         QCOMPARE(readCsv(scratch.filePath("shard1/points.csv")).field(0, "image"), QStringLiteral("many/b.png"));
 
         // Merged in either order.
@@ -365,7 +375,7 @@ private slots:
         QVERIFY2(messages(merge.result.err).isEmpty(), merge.result.err.constData());
 
         const QByteArray whole = pointsWithoutTimes(scratch.filePath("whole1/points.csv"));
-        QCOMPARE(whole.count('\n'), 1 + 4 * 42);
+        QCOMPARE(whole.count('\n'), 1 + 4 * 84);
         QCOMPARE(pointsWithoutTimes(scratch.filePath("whole2/points.csv")), whole);
         QCOMPARE(pointsWithoutTimes(scratch.filePath("merged/points.csv")), whole);
         for (const char *table : {"summary.csv", "skipped.csv"}) {
