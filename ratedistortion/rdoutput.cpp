@@ -80,9 +80,11 @@ bool writeStudy(const RdStudy &study, const QString &directory, QString *error)
                   {"summary.csv", RdCsv::summaryCsv(summary)},
                   {"skipped.csv", RdCsv::skippedCsv(study)},
                   {"shards.csv", RdCsv::shardsCsv(study)},
-                  {"fitted.csv", RdCsv::fittedCsv(study)}};
+                  {"fitted.csv", study.fitted.isEmpty() ? QByteArray() : RdCsv::fittedCsv(study)}};
+    // fitted.csv only when a scheme's table was fitted on measured images.
     for (const auto &table : tables)
-        if (!writeFileAtomically(out.filePath(QString::fromLatin1(table.name)), table.data, error))
+        if (!table.data.isEmpty()
+            && !writeFileAtomically(out.filePath(QString::fromLatin1(table.name)), table.data, error))
             return false;
 
     const QStringList names = plotFileNames(study);

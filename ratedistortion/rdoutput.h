@@ -8,7 +8,8 @@
 #include <QVector>
 
 // The output folder of a study: points.csv, summary.csv, skipped.csv,
-// shards.csv, fitted.csv, a plot per image (plot-NAME.png), plot-average.png and
+// shards.csv, fitted.csv (when a scheme's weights were fitted on measured
+// images), a plot per image (plot-NAME.png), plot-average.png and
 // report.html. Each file is written to a temporary file and replaces the
 // old one only when complete.
 namespace RdOutput {
