@@ -6,18 +6,17 @@
 
 namespace {
 
-// The pixels without the image's text: Qt's writer would store that (a PNG's
-// tEXt and iTXt chunks, 3 kB of XMP on one bundled photograph) as JPEG
-// comments, bytes that code no pixel.
-QImage withoutText(const QImage &image)
+// The pixels without the image's metadata: Qt's writer would store its text
+// (a PNG's tEXt and iTXt chunks, 3 kB of XMP on one bundled photograph) as
+// JPEG comments and its colour space (the 3 kB ICC profile of another) as an
+// APP2 segment, bytes that code no pixel.
+QImage pixelsOnly(const QImage &image)
 {
-    if (image.textKeys().isEmpty())
-        return image;
     QImage bare(image.constBits(), image.width(), image.height(), image.bytesPerLine(), image.format());
     bare.setColorTable(image.colorTable());
     bare.setDotsPerMeterX(image.dotsPerMeterX());
     bare.setDotsPerMeterY(image.dotsPerMeterY());
-    return bare.copy();
+    return bare; // shares the pixels of image, which outlives the write
 }
 
 } // namespace
@@ -33,7 +32,7 @@ QByteArray encodeJpeg(const QImage &image, int quality, bool optimised, QString 
         writer.setOptimizedWrite(true);
         writer.setProgressiveScanWrite(true);
     }
-    if (writer.write(withoutText(image)) && !data.isEmpty())
+    if (writer.write(pixelsOnly(image)) && !data.isEmpty())
         return data;
     *error = QStringLiteral("JPEG encoding at quality %1 failed: %2").arg(quality).arg(writer.errorString());
     return QByteArray();

@@ -11,7 +11,8 @@
 // scan (what Qt writes by default); optimised: Huffman tables optimised for
 // the image and progressive scans (QImageWriter::setOptimizedWrite and
 // setProgressiveScanWrite), the same coefficients otherwise. The image's
-// text (a PNG's text chunks) is not written: the file codes pixels only.
+// text and colour space (a PNG's text chunks, a JPEG's ICC profile) are not
+// written: the file codes pixels only.
 // Empty, with *error set, on failure.
 QByteArray encodeJpeg(const QImage &image, int quality, bool optimised, QString *error);
 
