@@ -128,8 +128,11 @@ int runRd(const QStringList &arguments)
     SubcommandParser parser(arguments, QStringLiteral(
         "Rate-distortion study of the hybrid scheme against plain JPEG and other anchors: each image with every "
         "scheme at each of its settings (JPEG and hybrid qualities 0, 5, ..., 100), with size, bits per pixel, "
-        "PSNR, SSIM, windowed SSIM, MS-SSIM, Butteraugli and times per point. Writes points.csv, summary.csv "
-        "(BD-rate and BD-PSNR of hybrid against every other scheme, on PSNR and SSIM, and crossovers), "
+        "PSNR, SSIM, windowed SSIM, MS-SSIM, Butteraugli, times and header bytes per point. Every F-transform "
+        "scheme is measured beside its matched ablations (the same node spacing and JPEG coding with "
+        "resampling in place of the F-transform) and against the hull of jpeg-opt and those. Writes points.csv, "
+        "summary.csv (BD-rate and BD-PSNR of hybrid against every other scheme, on PSNR and SSIM, crossovers, "
+        "bootstrap intervals, and each F-transform scheme against its hull), "
         "skipped.csv, shards.csv, a plot per image, plot-average.png and report.html to the output folder.\n"
         "With --merge, the arguments are output folders of shards, combined into one report."));
     parser.addPositional(QStringLiteral("IMAGE_OR_DIR"),

@@ -257,6 +257,28 @@ private:
     QVector<int> rowLines;
 };
 
+// The rows of a table with an image_index column, each made by make(table,
+// row, index).
+template <typename Row, typename Make>
+bool parseIndexedRows(const QByteArray &data, const QString &fileName, const QStringList &columns, QVector<Row> *rows,
+                      QString *error, Make make)
+{
+    Table table(data, fileName, columns);
+    if (!table.isValid()) {
+        *error = table.error();
+        return false;
+    }
+    for (int row = 0; row < table.rowCount(); ++row) {
+        qint64 index = 0;
+        if (!table.integer(row, QStringLiteral("image_index"), &index)) {
+            *error = table.error();
+            return false;
+        }
+        rows->append(make(table, row, int(index)));
+    }
+    return true;
+}
+
 } // namespace
 
 QString formatNumber(double value)
@@ -482,41 +504,17 @@ QByteArray fittedCsv(const RdStudy &study)
 
 bool parseFitted(const QByteArray &data, const QString &fileName, QVector<RdFittedImage> *fitted, QString *error)
 {
-    Table table(data, fileName, fittedColumns);
-    if (!table.isValid()) {
-        *error = table.error();
-        return false;
-    }
-    for (int row = 0; row < table.rowCount(); ++row) {
-        qint64 index = 0;
-        if (!table.integer(row, QStringLiteral("image_index"), &index)) {
-            *error = table.error();
-            return false;
-        }
-        fitted->append(RdFittedImage{table.text(row, QStringLiteral("scheme")), int(index),
-                                     table.text(row, QStringLiteral("image"))});
-    }
-    return true;
+    return parseIndexedRows(data, fileName, fittedColumns, fitted, error, [](const Table &table, int row, int index) {
+        return RdFittedImage{table.text(row, QStringLiteral("scheme")), index, table.text(row, QStringLiteral("image"))};
+    });
 }
 
 bool parseSkipped(const QByteArray &data, const QString &fileName, QVector<RdSkippedImage> *skipped, QString *error)
 {
-    Table table(data, fileName, skippedColumns);
-    if (!table.isValid()) {
-        *error = table.error();
-        return false;
-    }
-    for (int row = 0; row < table.rowCount(); ++row) {
-        qint64 index = 0;
-        if (!table.integer(row, QStringLiteral("image_index"), &index)) {
-            *error = table.error();
-            return false;
-        }
-        skipped->append(RdSkippedImage{int(index), table.text(row, QStringLiteral("image")),
-                                       table.text(row, QStringLiteral("reason")),
-                                       table.text(row, skippedSchemeColumn)});
-    }
-    return true;
+    return parseIndexedRows(data, fileName, skippedColumns, skipped, error, [](const Table &table, int row, int index) {
+        return RdSkippedImage{index, table.text(row, QStringLiteral("image")), table.text(row, QStringLiteral("reason")),
+                              table.text(row, skippedSchemeColumn)};
+    });
 }
 
 bool parseShards(const QByteArray &data, const QString &fileName, QVector<RdShard> *shards, QString *error)

@@ -93,22 +93,14 @@ bool parseRdResampleSpec(const QString &text, RdResampleSpec *spec, QString *err
 {
     RdResampleSpec parsed;
     parsed.coding.step = 2;
-    QSet<QString> seen;
-    const QStringList items = text.split(QLatin1Char(','), Qt::SkipEmptyParts);
-    if (items.isEmpty()) {
-        *error = QStringLiteral("an empty resampling spec");
+    QVector<RdSpecItem> items;
+    if (!splitRdSpec(text, QStringLiteral("resampling"), &items, error))
         return false;
-    }
-    for (const QString &rawItem : items) {
-        const QString item = rawItem.trimmed();
-        const int equals = item.indexOf(QLatin1Char('='));
-        const QString key = equals < 0 ? item : item.left(equals);
-        const QString value = equals < 0 ? QString() : item.mid(equals + 1);
-        if (seen.contains(key)) {
-            *error = QStringLiteral("'%1' is given twice in '%2'").arg(key, text);
-            return false;
-        }
-        seen.insert(key);
+    for (const RdSpecItem &parts : items) {
+        const QString &item = parts.item;
+        const QString &key = parts.key;
+        const QString &value = parts.value;
+        const int equals = parts.hasValue ? key.size() : -1;
         bool ok = equals >= 0;
         if (key == QLatin1String("down")) {
             ok = ok && downFilter(value, &parsed.down);

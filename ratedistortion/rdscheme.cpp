@@ -201,3 +201,28 @@ bool selectRdSchemes(const QStringList &names, const QList<float> &weights, QVec
     }
     return true;
 }
+
+bool splitRdSpec(const QString &spec, const QString &what, QVector<RdSpecItem> *items, QString *error)
+{
+    items->clear();
+    QSet<QString> seen;
+    for (const QString &rawItem : spec.split(QLatin1Char(','), Qt::SkipEmptyParts)) {
+        RdSpecItem item;
+        item.item = rawItem.trimmed();
+        const int equals = item.item.indexOf(QLatin1Char('='));
+        item.hasValue = equals >= 0;
+        item.key = equals < 0 ? item.item : item.item.left(equals);
+        item.value = equals < 0 ? QString() : item.item.mid(equals + 1);
+        if (seen.contains(item.key)) {
+            *error = QStringLiteral("'%1' is given twice in '%2'").arg(item.key, spec);
+            return false;
+        }
+        seen.insert(item.key);
+        items->append(item);
+    }
+    if (items->isEmpty()) {
+        *error = QStringLiteral("an empty %1 spec").arg(what);
+        return false;
+    }
+    return true;
+}

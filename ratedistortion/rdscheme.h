@@ -66,4 +66,18 @@ QVector<int> rdWebpQualities();    // 0, 5, 10, 20, ..., 90, 95, 100
 QVector<int> rdAvifQualities();    // 0, 10, ..., 50, 55, ..., 90
 QVector<int> rdJxlQualities();     // 0, 10, ..., 80, 85, 90, 95
 
+// One item of a comma-separated scheme spec (--hybrid, --resample): "key" or
+// "key=value", trimmed.
+struct RdSpecItem
+{
+    QString item;
+    QString key;
+    QString value;
+    bool hasValue = false;
+};
+
+// The items of a spec. False, with *error, for an empty spec ("an empty
+// <what> spec") or a key given twice.
+bool splitRdSpec(const QString &spec, const QString &what, QVector<RdSpecItem> *items, QString *error);
+
 #endif // RDSCHEME_H
