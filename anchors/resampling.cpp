@@ -16,7 +16,7 @@ struct Taps
     std::vector<double> weight;
 };
 
-using TapsMaker = std::function<Taps(int out, int inSize)>;
+using TapsMaker = std::function<Taps(int out, int inSize, int step)>;
 
 double lanczos3(double t)
 {
@@ -43,35 +43,78 @@ void normalise(Taps &taps)
         w /= sum;
 }
 
-Taps boxTaps(int out, int inSize)
+// Where output pixel `out` of an expansion by `step` lies in the reduced
+// image: reduced pixel i covers full pixels step i .. step i + step - 1, so
+// its centre lies at step i + (step - 1) / 2.
+double reducedPosition(int out, int step)
 {
-    return Taps{{clampIndex(2 * out, inSize), clampIndex(2 * out + 1, inSize)}, {0.5, 0.5}};
+    return (out - (step - 1) / 2.0) / step;
 }
 
-Taps bilinearTaps(int out, int inSize)
+Taps boxTaps(int out, int inSize, int step)
 {
-    const double u = out / 2.0 - 0.25;
+    Taps taps;
+    for (int k = 0; k < step; ++k) {
+        taps.index.push_back(clampIndex(step * out + k, inSize));
+        taps.weight.push_back(1.0 / step);
+    }
+    return taps;
+}
+
+Taps bilinearTaps(int out, int inSize, int step)
+{
+    const double u = reducedPosition(out, step);
     const double base = std::floor(u);
     const double f = u - base;
     const int j = int(base);
     return Taps{{clampIndex(j, inSize), clampIndex(j + 1, inSize)}, {1.0 - f, f}};
 }
 
-Taps lanczosReduceTaps(int out, int inSize)
+// Keys' cubic convolution kernel with a = -0.5 (Catmull-Rom), which
+// reproduces quadratics.
+double keysCubic(double t)
 {
-    const double centre = 2.0 * out + 0.5;
+    t = std::fabs(t);
+    if (t < 1.0)
+        return (1.5 * t - 2.5) * t * t + 1.0;
+    if (t < 2.0)
+        return ((-0.5 * t + 2.5) * t - 4.0) * t + 2.0;
+    return 0.0;
+}
+
+Taps bicubicTaps(int out, int inSize, int step)
+{
+    const double u = reducedPosition(out, step);
+    const int base = int(std::floor(u));
     Taps taps;
-    for (int j = 2 * out - 5; j <= 2 * out + 6; ++j) {
+    for (int j = base - 1; j <= base + 2; ++j) {
         taps.index.push_back(clampIndex(j, inSize));
-        taps.weight.push_back(lanczos3((j - centre) / 2.0));
+        taps.weight.push_back(keysCubic(u - j));
     }
     normalise(taps);
     return taps;
 }
 
-Taps lanczosExpandTaps(int out, int inSize)
+// Lanczos-3 widened by step: 6 step taps centred on the reduced pixel's
+// centre, step out + (step - 1) / 2 in the full image.
+Taps lanczosReduceTaps(int out, int inSize, int step)
 {
-    const double u = out / 2.0 - 0.25;
+    const double centre = step * out + (step - 1) / 2.0;
+    Taps taps;
+    for (int j = int(std::ceil(centre - 3.0 * step)); j <= int(std::floor(centre + 3.0 * step)); ++j) {
+        const double weight = lanczos3((j - centre) / step);
+        if (weight == 0.0)
+            continue;
+        taps.index.push_back(clampIndex(j, inSize));
+        taps.weight.push_back(weight);
+    }
+    normalise(taps);
+    return taps;
+}
+
+Taps lanczosExpandTaps(int out, int inSize, int step)
+{
+    const double u = reducedPosition(out, step);
     const int base = int(std::floor(u));
     Taps taps;
     for (int j = base - 2; j <= base + 3; ++j) {
@@ -83,7 +126,7 @@ Taps lanczosExpandTaps(int out, int inSize)
 }
 
 // Resamples every channel separably, rows first, then columns.
-QImage resample(const QImage &image, int outWidth, int outHeight, const TapsMaker &makeTaps)
+QImage resample(const QImage &image, int outWidth, int outHeight, int step, const TapsMaker &makeTaps)
 {
     if (image.isNull() || outWidth < 1 || outHeight < 1)
         return QImage();
@@ -92,10 +135,10 @@ QImage resample(const QImage &image, int outWidth, int outHeight, const TapsMake
     const unsigned char *samples = reinterpret_cast<const unsigned char *>(in.samples.constData());
     std::vector<Taps> columnTaps;
     for (int x = 0; x < outWidth; ++x)
-        columnTaps.push_back(makeTaps(x, in.width));
+        columnTaps.push_back(makeTaps(x, in.width, step));
     std::vector<Taps> rowTaps;
     for (int y = 0; y < outHeight; ++y)
-        rowTaps.push_back(makeTaps(y, in.height));
+        rowTaps.push_back(makeTaps(y, in.height, step));
 
     std::vector<double> rows(std::size_t(in.height) * outWidth * channels);
     for (int y = 0; y < in.height; ++y)
@@ -125,22 +168,40 @@ QImage resample(const QImage &image, int outWidth, int outHeight, const TapsMake
 
 } // namespace
 
+QImage reduceImage(const QImage &image, int step, ResampleFilter filter)
+{
+    if (step < 1 || filter == ResampleFilter::Bilinear || filter == ResampleFilter::Bicubic)
+        return QImage();
+    return resample(image, image.width() / step, image.height() / step, step,
+                    filter == ResampleFilter::Box ? boxTaps : lanczosReduceTaps);
+}
+
+QImage expandImage(const QImage &reduced, int width, int height, int step, ResampleFilter filter)
+{
+    if (step < 1 || filter == ResampleFilter::Box)
+        return QImage();
+    return resample(reduced, width, height, step,
+                    filter == ResampleFilter::Bilinear  ? bilinearTaps
+                    : filter == ResampleFilter::Bicubic ? bicubicTaps
+                                                        : lanczosExpandTaps);
+}
+
 QImage reduceBox2(const QImage &image)
 {
-    return resample(image, image.width() / 2, image.height() / 2, boxTaps);
+    return reduceImage(image, 2, ResampleFilter::Box);
 }
 
 QImage expandBilinear2(const QImage &reduced, int width, int height)
 {
-    return resample(reduced, width, height, bilinearTaps);
+    return expandImage(reduced, width, height, 2, ResampleFilter::Bilinear);
 }
 
 QImage reduceLanczos2(const QImage &image)
 {
-    return resample(image, image.width() / 2, image.height() / 2, lanczosReduceTaps);
+    return reduceImage(image, 2, ResampleFilter::Lanczos3);
 }
 
 QImage expandLanczos2(const QImage &reduced, int width, int height)
 {
-    return resample(reduced, width, height, lanczosExpandTaps);
+    return expandImage(reduced, width, height, 2, ResampleFilter::Lanczos3);
 }

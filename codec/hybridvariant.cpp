@@ -66,7 +66,7 @@ struct EncodeJob
     bool optimize = false;
     bool progressive = false;
     bool chroma444 = false;
-    const QByteArray *segment = nullptr; // the whole marker segment
+    const QByteArray *segment = nullptr; // the whole marker segment, if any
 };
 
 // libjpeg reports errors by longjmp, so this function keeps no object with a
@@ -105,9 +105,11 @@ bool runEncoder(const EncodeJob &job, unsigned char **output, unsigned long *out
         jpeg_simple_progression(&cinfo);
     jpeg_start_compress(&cinfo, TRUE);
     // Written after the JFIF header, before the tables.
-    const QByteArray &segment = *job.segment;
-    jpeg_write_marker(&cinfo, JPEG_APP0 + 9,
-                      reinterpret_cast<const JOCTET *>(segment.constData()) + 4, unsigned(segment.size() - 4));
+    if (job.segment) {
+        const QByteArray &segment = *job.segment;
+        jpeg_write_marker(&cinfo, JPEG_APP0 + 9,
+                          reinterpret_cast<const JOCTET *>(segment.constData()) + 4, unsigned(segment.size() - 4));
+    }
     const std::size_t stride = std::size_t(job.width) * std::size_t(job.channels);
     while (cinfo.next_scanline < cinfo.image_height) {
         JSAMPROW row = const_cast<JSAMPROW>(job.pixels + std::size_t(cinfo.next_scanline) * stride);
@@ -170,6 +172,56 @@ QByteArray readWholeFile(const QString &fileName, QString *error)
         return QByteArray();
     }
     return file.readAll();
+}
+
+// The image as JPEG with the variant's coding: one channel when every pixel
+// is grey, three otherwise; the segment (if any) after the JFIF header.
+QByteArray encodeWithVariantCoding(const QImage &image, int quality, const HybridVariant &variant,
+                                   const QByteArray *segment, QString *error)
+{
+    const QImage components = image.convertToFormat(QImage::Format_ARGB32);
+    const bool grey = isGrey(components);
+    const int channels = grey ? 1 : 3;
+    std::vector<unsigned char> pixels(std::size_t(components.width()) * std::size_t(components.height())
+                                      * std::size_t(channels));
+    std::size_t at = 0;
+    for (int y = 0; y < components.height(); ++y) {
+        const QRgb *row = reinterpret_cast<const QRgb *>(components.constScanLine(y));
+        for (int x = 0; x < components.width(); ++x) {
+            if (grey) {
+                pixels[at++] = static_cast<unsigned char>(qRed(row[x]));
+            } else {
+                pixels[at++] = static_cast<unsigned char>(qRed(row[x]));
+                pixels[at++] = static_cast<unsigned char>(qGreen(row[x]));
+                pixels[at++] = static_cast<unsigned char>(qBlue(row[x]));
+            }
+        }
+    }
+    EncodeJob job;
+    job.width = components.width();
+    job.height = components.height();
+    job.channels = channels;
+    job.pixels = pixels.data();
+    job.quality = quality;
+    job.optimize = variant.optimize;
+    job.progressive = variant.progressive;
+    job.chroma444 = variant.chroma444;
+    job.segment = segment;
+    unsigned char *output = nullptr;
+    unsigned long outputSize = 0;
+    char message[JMSG_LENGTH_MAX] = {};
+    const bool encoded = runEncoder(job, &output, &outputSize, message);
+    QByteArray data;
+    if (encoded && output) {
+        data = QByteArray(reinterpret_cast<const char *>(output), int(outputSize));
+        std::free(output);
+    }
+    // After a failure the buffer belongs to the destination manager, which
+    // may have replaced it; it is left alone (the checks of the callers keep
+    // the encoder from failing on its input).
+    if (!encoded || data.isEmpty())
+        return failBytes(error, QStringLiteral("the JPEG encoder failed: %1").arg(QString::fromLocal8Bit(message)));
+    return data;
 }
 
 } // namespace
@@ -342,51 +394,24 @@ QByteArray encodeHybridVariant(const QImage &source, int quality, const HybridVa
         return failBytes(error, QStringLiteral("cannot compute the component image of %1x%2 pixels")
                                     .arg(width)
                                     .arg(height));
-    const bool grey = isGrey(components);
-    const int channels = grey ? 1 : 3;
-    std::vector<unsigned char> pixels(std::size_t(components.width()) * std::size_t(components.height())
-                                      * std::size_t(channels));
-    std::size_t at = 0;
-    for (int y = 0; y < components.height(); ++y) {
-        const QRgb *row = reinterpret_cast<const QRgb *>(components.constScanLine(y));
-        for (int x = 0; x < components.width(); ++x) {
-            if (grey) {
-                pixels[at++] = static_cast<unsigned char>(qRed(row[x]));
-            } else {
-                pixels[at++] = static_cast<unsigned char>(qRed(row[x]));
-                pixels[at++] = static_cast<unsigned char>(qGreen(row[x]));
-                pixels[at++] = static_cast<unsigned char>(qBlue(row[x]));
-            }
-        }
-    }
     const QByteArray marker = serializeVariantSegment(segment);
-    EncodeJob job;
-    job.width = components.width();
-    job.height = components.height();
-    job.channels = channels;
-    job.pixels = pixels.data();
-    job.quality = quality;
-    job.optimize = variant.optimize;
-    job.progressive = variant.progressive;
-    job.chroma444 = variant.chroma444;
-    job.segment = &marker;
-    unsigned char *output = nullptr;
-    unsigned long outputSize = 0;
-    char message[JMSG_LENGTH_MAX] = {};
-    const bool encoded = runEncoder(job, &output, &outputSize, message);
-    QByteArray data;
-    if (encoded && output) {
-        data = QByteArray(reinterpret_cast<const char *>(output), int(outputSize));
-        std::free(output);
-    }
-    // After a failure the buffer belongs to the destination manager, which
-    // may have replaced it; it is left alone (the checks above keep the
-    // encoder from failing on its input).
-    if (!encoded || data.isEmpty())
-        return failBytes(error, QStringLiteral("the JPEG encoder failed: %1").arg(QString::fromLocal8Bit(message)));
+    QByteArray data = encodeWithVariantCoding(components, quality, variant, &marker, error);
+    if (data.isEmpty())
+        return QByteArray();
     if (!markHybridJpegData(data))
         return failBytes(error, QStringLiteral("the JPEG encoder wrote no JFIF header to mark"));
     return data;
+}
+
+QByteArray encodeVariantJpeg(const QImage &image, int quality, const HybridVariant &variant, QString *error)
+{
+    if (quality < 0 || quality > 100)
+        return failBytes(error, QStringLiteral("JPEG quality %1 is outside 0 to 100").arg(quality));
+    if (image.isNull() || image.width() > maxJpegDimension || image.height() > maxJpegDimension)
+        return failBytes(error, QStringLiteral("an image of %1x%2 pixels cannot be stored as JPEG")
+                                    .arg(image.width())
+                                    .arg(image.height()));
+    return encodeWithVariantCoding(image, quality, variant, nullptr, error);
 }
 
 QImage compressHybridVariant(const QImage &source, int quality, const HybridVariant &variant,

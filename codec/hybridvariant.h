@@ -41,6 +41,14 @@ QString checkHybridVariant(const HybridVariant &variant);
 QByteArray encodeHybridVariant(const QImage &source, int quality, const HybridVariant &variant,
                                const QList<float> &weights, QString *error = nullptr);
 
+// An image as JPEG with a variant's coding, as a variant file stores its
+// components but without mark and segment: libjpeg at the quality with the
+// variant's optimize, progressive and chroma settings, one channel when every
+// pixel is grey. Empty, with *error set, for a quality outside 0 to 100 or an
+// image JPEG cannot hold.
+QByteArray encodeVariantJpeg(const QImage &image, int quality, const HybridVariant &variant,
+                             QString *error = nullptr);
+
 // Encodes as above and returns the expansion of the components the bytes
 // decode to, at the source size, with the given table: what decoding the file
 // gives. *data receives the file's bytes.

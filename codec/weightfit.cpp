@@ -4,6 +4,10 @@
 #include "inversetransform.h"
 #include "variantsegment.h"
 
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+
 #include <algorithm>
 #include <cmath>
 #include <set>
@@ -146,4 +150,59 @@ WeightFitResult fitReconstructionWeights(const QList<WeightFitSample> &samples, 
     result.weights = best;
     result.fittedMse = bestMse;
     return result;
+}
+
+QString weightFitProvenanceFile(const QString &tableFile)
+{
+    return tableFile + QStringLiteral(".provenance");
+}
+
+QByteArray serializeWeightFitProvenance(const WeightFitProvenance &provenance)
+{
+    QByteArray text = "options\t" + provenance.options.toUtf8() + '\n';
+    for (const WeightFitImage &image : provenance.fitted)
+        text += "fitted\t" + image.digest.toLatin1() + '\t' + image.path.toUtf8() + '\n';
+    for (const WeightFitImage &image : provenance.heldOut)
+        text += "held-out\t" + image.digest.toLatin1() + '\t' + image.path.toUtf8() + '\n';
+    return text;
+}
+
+bool readWeightFitProvenance(const QString &tableFile, WeightFitProvenance *provenance, QString *error)
+{
+    const QString name = weightFitProvenanceFile(tableFile);
+    QFile file(name);
+    if (!file.exists())
+        return false;
+    if (!file.open(QIODevice::ReadOnly)) {
+        *error = QStringLiteral("cannot read %1: %2").arg(QDir::toNativeSeparators(name), file.errorString());
+        return false;
+    }
+    WeightFitProvenance result;
+    const QList<QByteArray> lines = file.readAll().split('\n');
+    for (int i = 0; i < lines.size(); ++i) {
+        if (lines[i].isEmpty())
+            continue;
+        const QStringList fields = QString::fromUtf8(lines[i]).split(QLatin1Char('\t'));
+        const QString kind = fields.value(0);
+        if (kind == QLatin1String("options") && fields.size() == 2) {
+            result.options = fields[1];
+        } else if ((kind == QLatin1String("fitted") || kind == QLatin1String("held-out")) && fields.size() == 3
+                   && fields[1].size() == 64) {
+            (kind == QLatin1String("fitted") ? result.fitted : result.heldOut).append({fields[1], fields[2]});
+        } else {
+            *error = QStringLiteral("%1, line %2: not a provenance record").arg(QDir::toNativeSeparators(name)).arg(i + 1);
+            return false;
+        }
+    }
+    *provenance = result;
+    return true;
+}
+
+QString fileDigest(const QString &fileName)
+{
+    QFile file(fileName);
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    if (!file.open(QIODevice::ReadOnly) || !hash.addData(&file))
+        return QString();
+    return QString::fromLatin1(hash.result().toHex());
 }

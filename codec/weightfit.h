@@ -47,4 +47,34 @@ WeightFitResult fitReconstructionWeights(const QList<WeightFitSample> &samples, 
                                          const QList<float> &start, int maxEvaluations = 1500,
                                          QString *error = nullptr, bool clamp = false);
 
+// Where a fitted table came from, kept beside it (the table's own format is
+// fixed) in the sidecar file weightFitProvenanceFile(table): one record per
+// line, fields separated by tabs, "options" and the fit's options, then
+// "fitted" or "held-out", the SHA-256 of an image file's bytes in hex and its
+// path as given.
+struct WeightFitImage
+{
+    QString digest;
+    QString path;
+};
+
+struct WeightFitProvenance
+{
+    QString options;
+    QList<WeightFitImage> fitted;
+    QList<WeightFitImage> heldOut;
+};
+
+QString weightFitProvenanceFile(const QString &tableFile);
+
+QByteArray serializeWeightFitProvenance(const WeightFitProvenance &provenance);
+
+// False when the sidecar does not exist; false, with *error naming the file
+// and line, when it cannot be read or is damaged.
+bool readWeightFitProvenance(const QString &tableFile, WeightFitProvenance *provenance, QString *error);
+
+// The SHA-256 of a file's bytes in lower-case hex; empty when it cannot be
+// read.
+QString fileDigest(const QString &fileName);
+
 #endif // WEIGHTFIT_H

@@ -49,7 +49,9 @@ int runFitWeights(const QStringList &arguments)
                        "through JPEG at the given quality), starting from the weights file. Writes the whole "
                        "table, fitted entries in place, to --out and prints the PSNR with the start and the "
                        "fitted table, on the images fitted and on the last K images of the corpus, which "
-                       "--holdout leaves out of the fit."));
+                       "--holdout leaves out of the fit. Beside the table, FILE.provenance records the options and "
+                       "the images (SHA-256 and path) fitted on and held out; ftjpeg rd reads it and marks the "
+                       "images a scheme's table was fitted on. Quote a fitted result on held-out images only."));
     parser.addPositional(QStringLiteral("CORPUS"), QStringLiteral("Images, or folders of images."),
                          QStringLiteral("CORPUS..."));
     // --optimize and --progressive are taken too, so that a variant's
@@ -121,6 +123,22 @@ int runFitWeights(const QStringList &arguments)
     for (float weight : result.weights)
         text += QByteArray::number(double(weight), 'g', 9) + '\n';
     if (!writeFileAtomically(outFile, text, &error))
+        return failure(error);
+    WeightFitProvenance provenance;
+    provenance.options = QStringLiteral("--step %1 --kernel-radius %2 --reconstruct-radius %3 --chroma %4%5 "
+                                        "--quality %6 --holdout %7 --weights %8")
+                             .arg(variant.step)
+                             .arg(variant.kernelRadius)
+                             .arg(variant.reconstructRadius)
+                             .arg(variant.chroma444 ? 444 : 420)
+                             .arg(variant.clamp ? QStringLiteral(" --clamp") : QString())
+                             .arg(quality)
+                             .arg(holdout)
+                             .arg(weightsFile);
+    for (int i = 0; i < files.size(); ++i)
+        (i < files.size() - holdout ? provenance.fitted : provenance.heldOut)
+            .append({fileDigest(files.at(i)), files.at(i)});
+    if (!writeFileAtomically(weightFitProvenanceFile(outFile), serializeWeightFitProvenance(provenance), &error))
         return failure(error);
 
     const double startPsnr = psnrFromMse(result.startMse);

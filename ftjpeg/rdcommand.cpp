@@ -11,18 +11,22 @@
 #include "rdoutput.h"
 #include "rdoutputfolder.h"
 #include "rdprogress.h"
+#include "rdresamplescheme.h"
 #include "rdrunner.h"
 #include "rdscheme.h"
 #include "rdvariantscheme.h"
 #include "rdviewer.h"
 #include "rdsummary.h"
 #include "studycodecs.h"
+#include "weightfit.h"
 #include "weightsfile.h"
 #include "workdirgenerator.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QHash>
+#include <QSet>
 #include <QRegularExpression>
 #include <QThread>
 
@@ -73,13 +77,63 @@ int finish(const RdStudy &study, const QString &outDirectory, RdOutputFolder &fo
     return ExitSuccess;
 }
 
+// The measured images each scheme's weights table was fitted on, as the
+// table's provenance sidecar records them (by the SHA-256 of the file), in
+// image order, then scheme order; says on standard error how many.
+bool markFittedImages(RdStudy *study, const QVector<RdInput> &inputs, const QVector<RdScheme> &schemes,
+                      const QVector<RdVariantSpec> &variants, const QString &studyWeightsFile, QString *error)
+{
+    error->clear();
+    QHash<QString, QSet<QString>> fittedDigests; // scheme -> digests
+    for (const RdScheme &scheme : schemes) {
+        QString table;
+        if (scheme.name == hybridScheme())
+            table = studyWeightsFile;
+        for (const RdVariantSpec &variant : variants)
+            if (variant.name == scheme.name)
+                table = variant.weightsFile.isEmpty() ? studyWeightsFile : variant.weightsFile;
+        WeightFitProvenance provenance;
+        if (table.isEmpty() || !readWeightFitProvenance(table, &provenance, error)) {
+            if (!error->isEmpty())
+                return false;
+            continue;
+        }
+        for (const WeightFitImage &image : provenance.fitted)
+            fittedDigests[scheme.name].insert(image.digest);
+    }
+    if (fittedDigests.isEmpty())
+        return true;
+    QHash<QString, int> counts;
+    for (const RdImageResult &image : study->images) {
+        QString digest;
+        for (const RdInput &input : inputs)
+            if (input.index == image.index)
+                digest = fileDigest(input.fileName);
+        for (const RdScheme &scheme : schemes)
+            if (fittedDigests.value(scheme.name).contains(digest)) {
+                study->fitted.append(RdFittedImage{scheme.name, image.index, image.image});
+                ++counts[scheme.name];
+            }
+    }
+    for (const RdScheme &scheme : schemes)
+        if (counts.value(scheme.name) > 0)
+            printError(QStringLiteral("note: the weights of %1 were fitted on %2 of the images measured (marked in "
+                                      "the report); quote fitted results on images held out of the fit")
+                           .arg(scheme.name)
+                           .arg(counts.value(scheme.name)));
+    return true;
+}
+
 int runRd(const QStringList &arguments)
 {
     SubcommandParser parser(arguments, QStringLiteral(
         "Rate-distortion study of the hybrid scheme against plain JPEG and other anchors: each image with every "
         "scheme at each of its settings (JPEG and hybrid qualities 0, 5, ..., 100), with size, bits per pixel, "
-        "PSNR, SSIM, windowed SSIM, MS-SSIM, Butteraugli and times per point. Writes points.csv, summary.csv "
-        "(BD-rate and BD-PSNR of hybrid against every other scheme, on PSNR and SSIM, and crossovers), "
+        "PSNR, SSIM, windowed SSIM, MS-SSIM, Butteraugli, times and header bytes per point. Every F-transform "
+        "scheme is measured beside its matched ablations (the same node spacing and JPEG coding with "
+        "resampling in place of the F-transform) and against the hull of jpeg-opt and those. Writes points.csv, "
+        "summary.csv (BD-rate and BD-PSNR of hybrid against every other scheme, on PSNR and SSIM, crossovers, "
+        "bootstrap intervals, and each F-transform scheme against its hull), "
         "skipped.csv, shards.csv, a plot per image, plot-average.png and report.html to the output folder; with "
         "--view also viewer.html and the decoded images in view/.\n"
         "With --merge, the arguments are output folders of shards, combined into one report."));
@@ -119,6 +173,24 @@ int runRd(const QStringList &arguments)
                                         "comma-separated step=H, kradius=N, rradius=R, weights=FILE, "
                                         "chroma=420|444, optimize, progressive, clamp."),
                          QStringLiteral("SPEC"));
+    const QCommandLineOption resampleOption =
+        parser.addOption(QStringLiteral("resample"),
+                         QStringLiteral("Add a resampling scheme named resample:SPEC (repeatable): the image reduced, "
+                                        "stored as JPEG and expanded back, pixel centres aligned; SPEC is "
+                                        "comma-separated down=box|lanczos, up=bilinear|bicubic|lanczos, step=H, "
+                                        "optimize, progressive, chroma=420|444."),
+                         QStringLiteral("SPEC"));
+    const QCommandLineOption ablationOption =
+        parser.addOption(QStringLiteral("ablation"),
+                         QStringLiteral("The matched ablations of every F-transform scheme (hybrid, each --hybrid): "
+                                        "the same node spacing and JPEG coding with the F-transform replaced by the "
+                                        "filter pairs of LIST, comma-separated down-up (box or lanczos, bilinear, "
+                                        "bicubic or lanczos), or all (default box-bilinear,lanczos-lanczos); each "
+                                        "is named resample:down=D,up=U@SCHEME. With them the study measures "
+                                        "jpeg-opt too."),
+                         QStringLiteral("LIST"));
+    const QCommandLineOption noAblationOption = parser.addOption(
+        QStringLiteral("no-ablation"), QStringLiteral("Measure no matched ablations (nor jpeg-opt unless listed)."));
     const QCommandLineOption keepOption =
         parser.addOption(QStringLiteral("keep"),
                          QStringLiteral("Keep every encoded file as DIR/<image stem>/<scheme>_<setting>."
@@ -141,9 +213,10 @@ int runRd(const QStringList &arguments)
 
     if (parser.isSet(mergeOption)) {
         if (parser.isSet(jobsOption) || parser.isSet(shardOption) || parser.isSet(weightsOption)
-            || parser.isSet(schemesOption) || parser.isSet(keepOption) || parser.isSet(hybridOption))
-            return parser.usageError(
-                QStringLiteral("--merge takes no --jobs, --shard, --weights, --schemes, --hybrid or --keep"));
+            || parser.isSet(schemesOption) || parser.isSet(keepOption) || parser.isSet(hybridOption)
+            || parser.isSet(resampleOption) || parser.isSet(ablationOption) || parser.isSet(noAblationOption))
+            return parser.usageError(QStringLiteral("--merge takes no --jobs, --shard, --weights, --schemes, "
+                                                    "--hybrid, --resample, --ablation, --no-ablation or --keep"));
         QVector<RdStudy> parts;
         RdOutputFolder folder(outDirectory);
         QString lockError;
@@ -209,13 +282,35 @@ int runRd(const QStringList &arguments)
                 return parser.usageError(QStringLiteral("--hybrid: scheme '%1' is given twice").arg(variant.name));
         variants.append(variant);
     }
+    QVector<RdResampleSpec> resamplings;
+    for (const QString &spec : parser.values(resampleOption)) {
+        RdResampleSpec resampling;
+        if (!parseRdResampleSpec(spec, &resampling, &schemeError))
+            return parser.usageError(QStringLiteral("--resample: %1").arg(schemeError));
+        for (const RdResampleSpec &other : resamplings)
+            if (rdResampleSchemeName(other) == rdResampleSchemeName(resampling))
+                return parser.usageError(QStringLiteral("--resample: scheme '%1' is given twice")
+                                             .arg(rdResampleSchemeName(resampling)));
+        resamplings.append(resampling);
+    }
+    QVector<QPair<ResampleFilter, ResampleFilter>> ablationPairs = rdDefaultAblationPairs();
+    if (parser.isSet(noAblationOption)) {
+        if (parser.isSet(ablationOption))
+            return parser.usageError(QStringLiteral("--ablation and --no-ablation exclude each other"));
+        ablationPairs.clear();
+    } else if (parser.isSet(ablationOption)
+               && !parseRdAblationPairs(parser.value(ablationOption), &ablationPairs, &schemeError)) {
+        return parser.usageError(QStringLiteral("--ablation: %1").arg(schemeError));
+    }
     if (parser.isSet(keepOption) && parser.value(keepOption).isEmpty())
         return parser.usageError(QStringLiteral("--keep needs a folder"));
 
     const QString defaultWeightsFile = QStringLiteral("weights_out.txt");
     QList<float> weights;
     QString error;
+    QString studyWeightsFile = parser.isSet(weightsOption) ? parser.value(weightsOption) : defaultWeightsFile;
     if (!parser.isSet(weightsOption) && !QFileInfo::exists(defaultWeightsFile)) {
+        studyWeightsFile.clear();
         weights = workingDirectoryWeights();
         printError(QStringLiteral("note: no %1 here; using the table 'ftjpeg workdir' writes, entry i = "
                                   "1 / (1 + (i/20)^2)")
@@ -266,6 +361,20 @@ int runRd(const QStringList &arguments)
         }
         schemes.append(rdVariantScheme(variant, table));
     }
+    for (const RdResampleSpec &resampling : resamplings)
+        schemes.append(rdResampleScheme(resampling));
+    // Every F-transform scheme beside its matched ablations, and jpeg-opt,
+    // which the hull of the JPEG-compatible anchors always holds.
+    QVector<RdResampleSpec> ablations;
+    for (const RdScheme &scheme : schemes)
+        ablations += rdMatchedAblations(scheme, ablationPairs);
+    if (!ablations.isEmpty() && !schemeNames.contains(QStringLiteral("jpeg-opt"))) {
+        QVector<RdScheme> optimised;
+        selectRdSchemes({QStringLiteral("jpeg-opt")}, weights, &optimised, &schemeError);
+        schemes += optimised;
+    }
+    for (const RdResampleSpec &ablation : ablations)
+        schemes.append(rdResampleScheme(ablation));
     RdRunner runner(inputs, schemes, jobs);
     if (parser.isSet(keepOption))
         runner.setKeepDirectory(parser.value(keepOption));
@@ -292,6 +401,8 @@ int runRd(const QStringList &arguments)
     RdStudy study = runner.run();
     progress.finish();
     study.shards.append(shard);
+    if (!markFittedImages(&study, inputs, schemes, variants, studyWeightsFile, &error))
+        return failure(error);
     if (!study.skipped.isEmpty())
         printError(QStringLiteral("%1 of %2 images were skipped").arg(study.skipped.size()).arg(inputs.size()));
     return finish(study, outDirectory, folder, parser.isSet(viewOption));

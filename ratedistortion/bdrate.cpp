@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <random>
+#include <vector>
 
 namespace {
 
@@ -208,4 +210,78 @@ double crossoverRate(const QVector<RateQualityPoint> &test, const QVector<RateQu
         previous = at;
     }
     return notANumber;
+}
+
+QVector<RateQualityPoint> rateQualityHull(const QVector<QVector<RateQualityPoint>> &curves)
+{
+    QVector<Axis> axes;
+    for (const QVector<RateQualityPoint> &curve : curves) {
+        const QVector<RateQualityPoint> frontier = efficientFrontier(curve);
+        if (frontier.size() >= 2)
+            axes.append(axis(frontier, false));
+    }
+    if (axes.isEmpty())
+        return {};
+    double low = axes.front().x.front();
+    double high = axes.front().x.back();
+    QVector<double> at;
+    for (const Axis &a : axes) {
+        low = std::min(low, a.x.front());
+        high = std::max(high, a.x.back());
+        at += a.x;
+    }
+    constexpr int steps = 512;
+    for (int i = 0; i <= steps; ++i)
+        at.append(i == steps ? high : low + (high - low) * i / steps);
+    QVector<RateQualityPoint> samples;
+    for (double x : at) {
+        double best = notANumber;
+        for (const Axis &a : axes) {
+            const double quality = pchipValue(a.x, a.y, x);
+            if (std::isfinite(quality) && !(quality <= best))
+                best = quality;
+        }
+        if (std::isfinite(best))
+            samples.append(RateQualityPoint{std::pow(10.0, x), best});
+    }
+    return efficientFrontier(samples);
+}
+
+MeanInterval bootstrapMean(const QVector<double> &values, int resamples, quint64 seed)
+{
+    QVector<double> sample;
+    for (double value : values)
+        if (std::isfinite(value))
+            sample.append(value);
+    MeanInterval result;
+    result.count = sample.size();
+    if (sample.isEmpty()) {
+        result.mean = result.low = result.high = result.minimum = result.maximum = notANumber;
+        return result;
+    }
+    const int n = sample.size();
+    double sum = 0.0;
+    for (double value : sample)
+        sum += value;
+    result.mean = sum / n;
+    result.minimum = *std::min_element(sample.begin(), sample.end());
+    result.maximum = *std::max_element(sample.begin(), sample.end());
+    std::mt19937_64 generator(seed);
+    std::vector<double> means(static_cast<std::size_t>(std::max(1, resamples)));
+    for (double &mean : means) {
+        double drawn = 0.0;
+        for (int k = 0; k < n; ++k)
+            drawn += sample[int(generator() % quint64(n))];
+        mean = drawn / n;
+    }
+    std::sort(means.begin(), means.end());
+    const auto percentile = [&means](double p) {
+        const double position = p * double(means.size() - 1);
+        const std::size_t below = static_cast<std::size_t>(std::floor(position));
+        const std::size_t above = std::min(below + 1, means.size() - 1);
+        return means[below] + (position - double(below)) * (means[above] - means[below]);
+    };
+    result.low = percentile(0.025);
+    result.high = percentile(0.975);
+    return result;
 }

@@ -61,4 +61,33 @@ double pchipValue(const QVector<double> &x, const QVector<double> &y, double at)
 // empty).
 double crossoverRate(const QVector<RateQualityPoint> &test, const QVector<RateQualityPoint> &challenger);
 
+// The upper envelope of several curves, "at each rate the best of them": each
+// curve interpolated on log10 rate through its efficient frontier as above,
+// and at each rate the highest quality any curve covering that rate reaches.
+// It is returned as points: the envelope sampled at every frontier point's
+// rate and at 512 even steps of log10 rate over the union of the curves'
+// ranges, reduced to its efficient frontier, so that bjontegaardDelta and
+// crossoverRate take it as one more curve. Curves with fewer than two
+// frontier points take no part; empty when none is left.
+QVector<RateQualityPoint> rateQualityHull(const QVector<QVector<RateQualityPoint>> &curves);
+
+// The mean of a sample with a 95 % percentile bootstrap interval: the means
+// of `resamples` draws of as many values with replacement, by a Mersenne
+// Twister (mt19937_64) of a fixed seed, so that the interval is reproducible,
+// their 2.5 and 97.5 percentiles (linear between order statistics); and the
+// smallest and largest value, the spread. Non-finite values are left out;
+// everything is NaN for an empty sample, the interval a single point for one
+// value.
+struct MeanInterval
+{
+    double mean = 0.0;
+    double low = 0.0;
+    double high = 0.0;
+    double minimum = 0.0;
+    double maximum = 0.0;
+    int count = 0;
+};
+
+MeanInterval bootstrapMean(const QVector<double> &values, int resamples = 4000, quint64 seed = 20240824);
+
 #endif // BDRATE_H

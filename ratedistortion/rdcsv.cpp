@@ -22,12 +22,14 @@ const QStringList pointsColumns{
     QStringLiteral("decode_ms")};
 // Columns added later, after the first ones; tables without them still read
 // (the values then unknown).
-const QStringList addedPointsColumns{QStringLiteral("ms_ssim"), QStringLiteral("butteraugli"),
-                                     QStringLiteral("butteraugli_max"), QStringLiteral("file")};
+const QStringList addedPointsColumns{QStringLiteral("ms_ssim"),         QStringLiteral("butteraugli"),
+                                     QStringLiteral("butteraugli_max"), QStringLiteral("file"),
+                                     QStringLiteral("header_bytes"),    QStringLiteral("payload_bpp")};
 const QStringList skippedColumns{QStringLiteral("image_index"), QStringLiteral("image"), QStringLiteral("reason")};
 const QString skippedSchemeColumn = QStringLiteral("scheme");
 const QStringList shardsColumns{QStringLiteral("shard_index"), QStringLiteral("shard_count"),
                                 QStringLiteral("input_images")};
+const QStringList fittedColumns{QStringLiteral("scheme"), QStringLiteral("image_index"), QStringLiteral("image")};
 const QStringList summaryColumns{QStringLiteral("image_index"), QStringLiteral("image"),
                                  QStringLiteral("bd_rate_percent"), QStringLiteral("bd_psnr_db"),
                                  QStringLiteral("bpp_low"),        QStringLiteral("bpp_high"),
@@ -41,6 +43,18 @@ const QStringList anchorColumns{QStringLiteral("bd_rate_percent"), QStringLitera
                                 QStringLiteral("bd_ssim_db"),      QStringLiteral("ssim_bpp_low"),
                                 QStringLiteral("ssim_bpp_high"),   QStringLiteral("ssim_db_low"),
                                 QStringLiteral("ssim_db_high"),    QStringLiteral("ssim_crossover_bpp")};
+
+// Columns added later, after all of the above: the bootstrap interval and
+// spread of a mean BD-rate (average row only), after the hybrid/JPEG columns'
+// names and each anchor's name and "_"; then for each tested scheme T the
+// columns of T against the hull of its JPEG-compatible anchors ("T_hull_")
+// and of T with jpeg-opt against it ("T_with_jpeg_opt_hull_").
+const QStringList intervalColumns{QStringLiteral("bd_rate_ci_low"), QStringLiteral("bd_rate_ci_high"),
+                                  QStringLiteral("bd_rate_min"), QStringLiteral("bd_rate_max")};
+const QStringList hullColumns = QStringList{QStringLiteral("bd_rate_percent"), QStringLiteral("bd_psnr_db"),
+                                            QStringLiteral("bpp_low"),         QStringLiteral("bpp_high"),
+                                            QStringLiteral("psnr_low"),        QStringLiteral("psnr_high")}
+                                + intervalColumns;
 
 template <typename T>
 QString shortest(T value)
@@ -243,6 +257,28 @@ private:
     QVector<int> rowLines;
 };
 
+// The rows of a table with an image_index column, each made by make(table,
+// row, index).
+template <typename Row, typename Make>
+bool parseIndexedRows(const QByteArray &data, const QString &fileName, const QStringList &columns, QVector<Row> *rows,
+                      QString *error, Make make)
+{
+    Table table(data, fileName, columns);
+    if (!table.isValid()) {
+        *error = table.error();
+        return false;
+    }
+    for (int row = 0; row < table.rowCount(); ++row) {
+        qint64 index = 0;
+        if (!table.integer(row, QStringLiteral("image_index"), &index)) {
+            *error = table.error();
+            return false;
+        }
+        rows->append(make(table, row, int(index)));
+    }
+    return true;
+}
+
 } // namespace
 
 QString formatNumber(double value)
@@ -277,7 +313,9 @@ QByteArray pointsCsv(const RdStudy &study)
                                 formatNumber(point.ssim), formatNumber(point.windowedSsim),
                                 milliseconds(point.encodeMs), milliseconds(point.decodeMs),
                                 formatNumber(point.msSsim), formatNumber(point.butteraugli),
-                                formatNumber(point.butteraugliMax), point.file});
+                                formatNumber(point.butteraugliMax), point.file,
+                                point.headerBytes < 0 ? QString() : QString::number(point.headerBytes),
+                                optionalNumber(point.payloadBpp)});
     return data;
 }
 
@@ -304,6 +342,46 @@ QByteArray shardsCsv(const RdStudy &study)
     return data;
 }
 
+namespace {
+
+QStringList intervalFields(const MeanInterval &interval)
+{
+    return {optionalNumber(interval.low), optionalNumber(interval.high), optionalNumber(interval.minimum),
+            optionalNumber(interval.maximum)};
+}
+
+QStringList deltaFields(const BdResult &delta)
+{
+    return {optionalNumber(delta.ratePercent), optionalNumber(delta.quality), optionalNumber(delta.rateLow),
+            optionalNumber(delta.rateHigh),    optionalNumber(delta.qualityLow), optionalNumber(delta.qualityHigh)};
+}
+
+// The fields added later of one image's row (empty intervals), or of the
+// average row (empty ranges).
+QStringList addedSummaryFields(const RdSummary &summary, const RdImageSummary *image)
+{
+    const QStringList noInterval{QString(), QString(), QString(), QString()};
+    QStringList fields = image ? noInterval : intervalFields(summary.rateInterval);
+    for (int a = 0; a < summary.anchors.size(); ++a)
+        fields += image ? noInterval : intervalFields(summary.anchorRateIntervals[a]);
+    for (int t = 0; t < summary.tested.size(); ++t) {
+        if (image) {
+            fields += deltaFields(image->hulls[t].scheme) + noInterval;
+            fields += deltaFields(image->hulls[t].withJpegOpt) + noInterval;
+            continue;
+        }
+        const RdHullMean &mean = summary.hullMeans[t];
+        for (const auto &pair : {qMakePair(mean.schemeRate, mean.schemePsnr),
+                                 qMakePair(mean.withJpegOptRate, mean.withJpegOptPsnr)})
+            fields += QStringList{optionalNumber(pair.first.mean), optionalNumber(pair.second), QString(), QString(),
+                                  QString(), QString()}
+                      + intervalFields(pair.first);
+    }
+    return fields;
+}
+
+} // namespace
+
 QByteArray summaryCsv(const RdSummary &summary)
 {
     QByteArray data;
@@ -311,6 +389,14 @@ QByteArray summaryCsv(const RdSummary &summary)
     for (const QString &anchor : summary.anchors)
         for (const QString &column : anchorColumns)
             header.append(anchor + QLatin1Char('_') + column);
+    header += intervalColumns;
+    for (const QString &anchor : summary.anchors)
+        for (const QString &column : intervalColumns)
+            header.append(anchor + QLatin1Char('_') + column);
+    for (const QString &tested : summary.tested)
+        for (const QString &which : {QStringLiteral("_hull_"), QStringLiteral("_with_jpeg_opt_hull_")})
+            for (const QString &column : hullColumns)
+                header.append(tested + which + column);
     appendRecord(data, header);
     for (const RdImageSummary &image : summary.images) {
         QStringList fields{QString::number(image.index),           image.image,
@@ -325,7 +411,7 @@ QByteArray summaryCsv(const RdSummary &summary)
                                   optionalNumber(delta.ssimDb.quality),     optionalNumber(delta.ssimDb.rateLow),
                                   optionalNumber(delta.ssimDb.rateHigh),    optionalNumber(delta.ssimDb.qualityLow),
                                   optionalNumber(delta.ssimDb.qualityHigh), optionalNumber(delta.crossoverSsim)};
-        appendRecord(data, fields);
+        appendRecord(data, fields + addedSummaryFields(summary, &image));
     }
     QStringList average{QString(), QStringLiteral("average"), optionalNumber(summary.meanRatePercent),
                         optionalNumber(summary.meanPsnr), QString(), QString(), QString(), QString()};
@@ -334,7 +420,7 @@ QByteArray summaryCsv(const RdSummary &summary)
                                QString(), QString(), QString(), QString(), optionalNumber(mean.crossoverPsnr),
                                optionalNumber(mean.ssimRatePercent), optionalNumber(mean.ssimDelta),
                                QString(), QString(), QString(), QString(), optionalNumber(mean.crossoverSsim)};
-    appendRecord(data, average);
+    appendRecord(data, average + addedSummaryFields(summary, nullptr));
     return data;
 }
 
@@ -372,6 +458,15 @@ bool parsePoints(const QByteArray &data, const QString &fileName, QVector<RdImag
         point.scheme = table.text(row, QStringLiteral("scheme"));
         point.quality = int(quality);
         point.file = table.text(row, QStringLiteral("file"));
+        if (!table.text(row, QStringLiteral("header_bytes")).isEmpty()
+            && !table.integer(row, QStringLiteral("header_bytes"), &point.headerBytes)) {
+            *error = table.error();
+            return false;
+        }
+        if (!table.number(row, QStringLiteral("payload_bpp"), &point.payloadBpp, true)) {
+            *error = table.error();
+            return false;
+        }
         if (point.scheme.isEmpty()) {
             table.fail(row, QStringLiteral("no scheme"));
             *error = table.error();
@@ -398,24 +493,28 @@ bool parsePoints(const QByteArray &data, const QString &fileName, QVector<RdImag
     return true;
 }
 
+QByteArray fittedCsv(const RdStudy &study)
+{
+    QByteArray data;
+    appendRecord(data, fittedColumns);
+    for (const RdFittedImage &fitted : study.fitted)
+        appendRecord(data, {fitted.scheme, QString::number(fitted.index), fitted.image});
+    return data;
+}
+
+bool parseFitted(const QByteArray &data, const QString &fileName, QVector<RdFittedImage> *fitted, QString *error)
+{
+    return parseIndexedRows(data, fileName, fittedColumns, fitted, error, [](const Table &table, int row, int index) {
+        return RdFittedImage{table.text(row, QStringLiteral("scheme")), index, table.text(row, QStringLiteral("image"))};
+    });
+}
+
 bool parseSkipped(const QByteArray &data, const QString &fileName, QVector<RdSkippedImage> *skipped, QString *error)
 {
-    Table table(data, fileName, skippedColumns);
-    if (!table.isValid()) {
-        *error = table.error();
-        return false;
-    }
-    for (int row = 0; row < table.rowCount(); ++row) {
-        qint64 index = 0;
-        if (!table.integer(row, QStringLiteral("image_index"), &index)) {
-            *error = table.error();
-            return false;
-        }
-        skipped->append(RdSkippedImage{int(index), table.text(row, QStringLiteral("image")),
-                                       table.text(row, QStringLiteral("reason")),
-                                       table.text(row, skippedSchemeColumn)});
-    }
-    return true;
+    return parseIndexedRows(data, fileName, skippedColumns, skipped, error, [](const Table &table, int row, int index) {
+        return RdSkippedImage{index, table.text(row, QStringLiteral("image")), table.text(row, QStringLiteral("reason")),
+                              table.text(row, skippedSchemeColumn)};
+    });
 }
 
 bool parseShards(const QByteArray &data, const QString &fileName, QVector<RdShard> *shards, QString *error)

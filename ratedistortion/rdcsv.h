@@ -25,6 +25,8 @@ QByteArray pointsCsv(const RdStudy &study);
 QByteArray skippedCsv(const RdStudy &study);
 QByteArray shardsCsv(const RdStudy &study);
 QByteArray summaryCsv(const RdSummary &summary);
+// fitted.csv: scheme, image_index, image of every RdFittedImage.
+QByteArray fittedCsv(const RdStudy &study);
 
 // Readers of the files written above, for merging the outputs of shards.
 // On failure *error names the file, the line and what is wrong.
@@ -32,6 +34,7 @@ bool parsePoints(const QByteArray &data, const QString &fileName, QVector<RdImag
 bool parseSkipped(const QByteArray &data, const QString &fileName, QVector<RdSkippedImage> *skipped,
                   QString *error);
 bool parseShards(const QByteArray &data, const QString &fileName, QVector<RdShard> *shards, QString *error);
+bool parseFitted(const QByteArray &data, const QString &fileName, QVector<RdFittedImage> *fitted, QString *error);
 
 // A field as written: quoted when it holds a comma, a quote or a line break.
 QString quoteField(const QString &field);

@@ -116,9 +116,12 @@ bool writeStudy(const RdStudy &study, const QString &directory, QString *error, 
     } tables[] = {{"points.csv", RdCsv::pointsCsv(study)},
                   {"summary.csv", RdCsv::summaryCsv(summary)},
                   {"skipped.csv", RdCsv::skippedCsv(study)},
-                  {"shards.csv", RdCsv::shardsCsv(study)}};
+                  {"shards.csv", RdCsv::shardsCsv(study)},
+                  {"fitted.csv", study.fitted.isEmpty() ? QByteArray() : RdCsv::fittedCsv(study)}};
+    // fitted.csv only when a scheme's table was fitted on measured images.
     for (const auto &table : tables)
-        if (!writeFileAtomically(out.filePath(QString::fromLatin1(table.name)), table.data, error))
+        if (!table.data.isEmpty()
+            && !writeFileAtomically(out.filePath(QString::fromLatin1(table.name)), table.data, error))
             return false;
 
     const QStringList names = plotFileNames(study);
@@ -175,7 +178,14 @@ bool readStudy(const QString &directory, RdStudy *study, QString *error)
     for (const RdSkippedImage &row : rows)
         (row.scheme.isEmpty() ? study->skipped : study->failures).append(row);
     const QString shards = in.filePath(QStringLiteral("shards.csv"));
-    return readFile(shards, &data, error) && RdCsv::parseShards(data, shards, &study->shards, error);
+    if (!readFile(shards, &data, error) || !RdCsv::parseShards(data, shards, &study->shards, error))
+        return false;
+    // Written since weights tables record what they were fitted on; an
+    // older folder has none.
+    const QString fitted = in.filePath(QStringLiteral("fitted.csv"));
+    if (!QFileInfo::exists(fitted))
+        return true;
+    return readFile(fitted, &data, error) && RdCsv::parseFitted(data, fitted, &study->fitted, error);
 }
 
 bool mergeStudies(const QVector<RdStudy> &parts, RdStudy *merged, QStringList *warnings, QString *error)
@@ -202,6 +212,7 @@ bool mergeStudies(const QVector<RdStudy> &parts, RdStudy *merged, QStringList *w
             result.skipped.append(skipped);
         }
         result.failures += part.failures;
+        result.fitted += part.fitted;
         result.shards += part.shards;
     }
     std::sort(result.images.begin(), result.images.end(),
@@ -210,6 +221,8 @@ bool mergeStudies(const QVector<RdStudy> &parts, RdStudy *merged, QStringList *w
               [](const RdSkippedImage &a, const RdSkippedImage &b) { return a.index < b.index; });
     std::stable_sort(result.failures.begin(), result.failures.end(),
                      [](const RdSkippedImage &a, const RdSkippedImage &b) { return a.index < b.index; });
+    std::stable_sort(result.fitted.begin(), result.fitted.end(),
+                     [](const RdFittedImage &a, const RdFittedImage &b) { return a.index < b.index; });
     std::sort(result.shards.begin(), result.shards.end(), [](const RdShard &a, const RdShard &b) {
         return a.count < b.count || (a.count == b.count && a.index < b.index);
     });

@@ -8,7 +8,8 @@
 #include <QVector>
 
 // The output folder of a study: points.csv, summary.csv, skipped.csv,
-// shards.csv, a plot per image (plot-NAME.png), plot-average.png and
+// shards.csv, fitted.csv (when a scheme's weights were fitted on measured
+// images), a plot per image (plot-NAME.png), plot-average.png and
 // report.html. Each file is written to a temporary file and replaces the
 // old one only when complete.
 namespace RdOutput {
@@ -25,7 +26,8 @@ QStringList plotFileNames(const RdStudy &study);
 // the folder already), and the report links the plots' points to it.
 bool writeStudy(const RdStudy &study, const QString &directory, QString *error, bool viewer = false);
 
-// Reads points.csv, skipped.csv and shards.csv of an output folder.
+// Reads points.csv, skipped.csv, shards.csv and (when there) fitted.csv of
+// an output folder.
 bool readStudy(const QString &directory, RdStudy *study, QString *error);
 
 // Combines the studies of shards into one, images and skipped images in

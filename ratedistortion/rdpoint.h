@@ -33,6 +33,11 @@ struct RdPoint
     double butteraugliMax = 0.0;
     // The kept encoded file, empty when files are not kept.
     QString file;
+    // The bytes of a JPEG file that are not entropy-coded data (markers,
+    // tables, segments; jpegHeaderBytes), -1 for other formats or when
+    // unknown, and the bits per pixel of the rest, NaN then.
+    qint64 headerBytes = -1;
+    double payloadBpp = 0.0;
 };
 
 // All points of one image; index is its place in the whole input list, so
@@ -67,6 +72,16 @@ struct RdShard
     int inputImages = 0;
 };
 
+// An image of the study that a scheme's weights table was fitted on (as the
+// table's provenance sidecar records it, weightfit.h): its figures for that
+// scheme are not a held-out result.
+struct RdFittedImage
+{
+    QString scheme;
+    int index = 0;
+    QString image;
+};
+
 // The results of a run or of merged runs, images in input order.
 struct RdStudy
 {
@@ -75,6 +90,7 @@ struct RdStudy
     // Schemes that failed on an image, in image order, then scheme order.
     QVector<RdSkippedImage> failures;
     QVector<RdShard> shards;
+    QVector<RdFittedImage> fitted;
 };
 
 #endif // RDPOINT_H

@@ -7,6 +7,7 @@
 #include <QFileInfo>
 
 #include <cmath>
+#include <cstring>
 
 namespace {
 
@@ -51,15 +52,16 @@ QString plotFigure(const RdReportPlot &plot)
 QString pointsTable(const RdImageResult &image)
 {
     QString html = QStringLiteral("<details><summary>Points</summary>\n<table class=\"points\"><tr><th>scheme</th>"
-                                  "<th>quality</th><th>bytes</th><th>bpp</th><th>PSNR (dB)</th><th>SSIM</th>"
+                                  "<th>quality</th><th>bytes</th><th>header bytes</th><th>bpp</th><th>PSNR (dB)</th><th>SSIM</th>"
                                   "<th>windowed SSIM</th><th>MS-SSIM</th><th>Butteraugli</th><th>Butteraugli max</th><th>encode (ms)</th>"
                                   "<th>decode (ms)</th></tr>\n");
     for (const RdPoint &point : image.points)
         html += QStringLiteral("<tr><td>%1</td><td>%2</td><td>%3</td><td>%4</td><td>%5</td><td>%6</td><td>%7</td>"
-                               "<td>%8</td><td>%9</td>")
+                               "<td>%8</td><td>%9</td><td>%10</td>")
                     .arg(escaped(point.scheme))
                     .arg(point.quality)
                     .arg(point.sizeBytes)
+                    .arg(point.headerBytes < 0 ? QStringLiteral("&ndash;") : QString::number(point.headerBytes))
                     .arg(number(point.bpp, 4), number(point.psnr, 2), number(point.ssim, 4),
                          number(point.windowedSsim, 4), number(point.msSsim, 4), number(point.butteraugli, 3))
                 + QStringLiteral("<td>%1</td><td>%2</td><td>%3</td></tr>\n")
@@ -67,7 +69,101 @@ QString pointsTable(const RdImageResult &image)
     return html + QStringLiteral("</table></details>\n");
 }
 
-QString anchorTables(const RdSummary &summary)
+QString interval(const MeanInterval &value)
+{
+    return QStringLiteral("%1 &ndash; %2").arg(signedNumber(value.low, 2), signedNumber(value.high, 2));
+}
+
+QString spread(const MeanInterval &value)
+{
+    return QStringLiteral("%1 &ndash; %2").arg(signedNumber(value.minimum, 2), signedNumber(value.maximum, 2));
+}
+
+QString range(double low, double high, int decimals)
+{
+    return QStringLiteral("%1 &ndash; %2").arg(number(low, decimals), number(high, decimals));
+}
+
+// An image's name, marked when the scheme's weights were fitted on it.
+QString imageCell(const RdStudy &study, const QString &scheme, const RdImageSummary &image)
+{
+    for (const RdFittedImage &fitted : study.fitted)
+        if (fitted.scheme == scheme && fitted.index == image.index)
+            return escaped(image.image) + QStringLiteral(" <b title=\"weights fitted on this image\">(fitted)</b>");
+    return escaped(image.image);
+}
+
+// Which measured images the schemes' weights were fitted on.
+QString fittedNote(const RdStudy &study)
+{
+    if (study.fitted.isEmpty())
+        return QString();
+    QString html = QStringLiteral(
+        "<p><b>Fitted weights.</b> The weights tables of these schemes were fitted (ftjpeg fit-weights) on images "
+        "of this study, marked (fitted) below: their figures there are not held-out results. Quote a fitted "
+        "scheme on images left out of the fit (fit-weights --holdout).</p>\n<ul>\n");
+    QStringList schemes;
+    for (const RdFittedImage &fitted : study.fitted)
+        if (!schemes.contains(fitted.scheme))
+            schemes.append(fitted.scheme);
+    for (const QString &scheme : schemes) {
+        QStringList images;
+        for (const RdFittedImage &fitted : study.fitted)
+            if (fitted.scheme == scheme)
+                images.append(escaped(fitted.image));
+        html += QStringLiteral("<li>%1: %2</li>\n").arg(escaped(scheme), images.join(QStringLiteral(", ")));
+    }
+    return html + QStringLiteral("</ul>\n");
+}
+
+// The verdict first: each F-transform scheme against the hull of the
+// JPEG-compatible anchors matched to it.
+QString hullTables(const RdStudy &study, const RdSummary &summary)
+{
+    QString html = QStringLiteral(
+        "<h2>F-transform schemes against resampling and JPEG</h2>\n"
+        "<p>Each F-transform scheme against the <em>hull of its JPEG-compatible anchors</em>: at each bit rate the "
+        "best of jpeg-opt and its matched ablations, the same pipeline (node spacing, JPEG writer and settings, grey "
+        "handling) with the F-transform reduction and expansion replaced by standard resampling. The second line "
+        "of each scheme is the hull of the scheme with jpeg-opt against the same hull: a JPEG coder free to choose "
+        "the F-transform or plain jpeg-opt at each rate against one free to choose resampling or jpeg-opt "
+        "(negative: the F-transform adds what resampling does not; positive: resampling adds more). "
+        "BD-rate on PSNR (negative: fewer bits than the hull), mean over the images with a 95&nbsp;% bootstrap "
+        "interval over the images (4000 resamples, fixed seed) and the smallest and largest per-image value; with "
+        "few images the interval is wide and says little. BD-PSNR: mean over the images.</p>\n"
+        "<table><tr><th class=\"name\">scheme</th><th class=\"name\">hull of</th><th>BD-rate (%)</th>"
+        "<th>95&nbsp;% interval</th><th>per-image range</th><th>BD-PSNR (dB)</th><th>images</th></tr>\n");
+    for (int t = 0; t < summary.tested.size(); ++t) {
+        const RdHullMean &mean = summary.hullMeans[t];
+        const QString members = summary.hullMembers[t].join(QStringLiteral(", "));
+        for (int which = 0; which < 2; ++which) {
+            const MeanInterval &rate = which == 0 ? mean.schemeRate : mean.withJpegOptRate;
+            html += QStringLiteral("<tr><td class=\"name\">%1</td><td class=\"name\">%2</td><td>%3</td><td>%4</td>"
+                                   "<td>%5</td><td>%6</td><td>%7</td></tr>\n")
+                        .arg(escaped(which == 0 ? summary.tested[t] : summary.tested[t] + QStringLiteral(" + jpeg-opt")),
+                             escaped(members), signedNumber(rate.mean, 2), interval(rate), spread(rate),
+                             signedNumber(which == 0 ? mean.schemePsnr : mean.withJpegOptPsnr, 3),
+                             QString::number(rate.count));
+        }
+    }
+    html += QStringLiteral("</table>\n<h3>Per image, against the hull</h3>\n<table><tr><th class=\"name\">image</th>"
+                           "<th class=\"name\">scheme</th><th>BD-rate (%)</th><th>BD-PSNR (dB)</th><th>bpp range</th>"
+                           "<th>PSNR range (dB)</th><th>with jpeg-opt: BD-rate (%)</th><th>BD-PSNR (dB)</th></tr>\n");
+    for (const RdImageSummary &image : summary.images)
+        for (int t = 0; t < summary.tested.size(); ++t) {
+            const RdHullDelta &delta = image.hulls[t];
+            html += QStringLiteral("<tr><td class=\"name\">%1</td><td class=\"name\">%2</td><td>%3</td><td>%4</td>"
+                                   "<td>%5</td><td>%6</td><td>%7</td><td>%8</td></tr>\n")
+                        .arg(imageCell(study, summary.tested[t], image), escaped(summary.tested[t]),
+                             signedNumber(delta.scheme.ratePercent, 2),
+                             signedNumber(delta.scheme.quality, 3), range(delta.scheme.rateLow, delta.scheme.rateHigh, 3),
+                             range(delta.scheme.qualityLow, delta.scheme.qualityHigh, 2),
+                             signedNumber(delta.withJpegOpt.ratePercent, 2), signedNumber(delta.withJpegOpt.quality, 3));
+        }
+    return html + QStringLiteral("</table>\n");
+}
+
+QString anchorTables(const RdStudy &study, const RdSummary &summary)
 {
     QString html = QStringLiteral(
         "<h2>Hybrid against every scheme</h2>\n"
@@ -79,7 +175,8 @@ QString anchorTables(const RdSummary &summary)
         "throughout; &ndash; when it never gets ahead).</p>\n"
         "<table><tr><th class=\"name\">scheme</th><th>BD-rate, PSNR (%)</th><th>BD-PSNR (dB)</th>"
         "<th>BD-rate, SSIM (%)</th><th>BD-SSIM (dB)</th><th>crossover, PSNR (bpp)</th>"
-        "<th>crossover, SSIM (bpp)</th><th>images</th></tr>\n");
+        "<th>crossover, SSIM (bpp)</th><th>images</th><th>BD-rate, PSNR: 95&nbsp;% interval</th>"
+        "<th>per-image range</th></tr>\n");
     for (int a = 0; a < summary.anchors.size(); ++a) {
         const RdAnchorMean &mean = summary.anchorMeans[a];
         html += QStringLiteral("<tr><td class=\"name\">%1</td><td>%2</td><td>%3</td><td>%4</td><td>%5</td><td>%6</td>"
@@ -88,13 +185,16 @@ QString anchorTables(const RdSummary &summary)
                          signedNumber(mean.psnrDelta, 3), signedNumber(mean.ssimRatePercent, 2),
                          signedNumber(mean.ssimDelta, 3), number(mean.crossoverPsnr, 3),
                          number(mean.crossoverSsim, 3), QString::number(mean.images));
+        html.chop(int(std::strlen("</tr>\n")));
+        html += QStringLiteral("<td>%1</td><td>%2</td></tr>\n")
+                    .arg(interval(summary.anchorRateIntervals[a]), spread(summary.anchorRateIntervals[a]));
     }
     html += QStringLiteral("</table>\n<h3>BD-rate on PSNR (%) per image</h3>\n<table><tr><th class=\"name\">image</th>");
     for (const QString &anchor : summary.anchors)
         html += QStringLiteral("<th>%1</th>").arg(escaped(anchor));
     html += QStringLiteral("</tr>\n");
     for (const RdImageSummary &image : summary.images) {
-        html += QStringLiteral("<tr><td class=\"name\">%1</td>").arg(escaped(image.image));
+        html += QStringLiteral("<tr><td class=\"name\">%1</td>").arg(imageCell(study, hybridScheme(), image));
         for (const RdAnchorDelta &delta : image.anchors)
             html += QStringLiteral("<td>%1</td>").arg(signedNumber(delta.psnr.ratePercent, 2));
         html += QStringLiteral("</tr>\n");
@@ -138,8 +238,11 @@ QByteArray rdReportHtml(const RdStudy &study, const RdSummary &summary, const Rd
     const QStringList schemes = studySchemes(study);
     html += QStringLiteral("<p>Schemes: %1.</p>\n").arg(escaped(schemes.join(QStringLiteral(", "))));
     html += viewerSection;
+    html += fittedNote(study);
+    if (!summary.tested.isEmpty())
+        html += hullTables(study, summary);
     if (!summary.anchors.isEmpty())
-        html += anchorTables(summary);
+        html += anchorTables(study, summary);
 
     html += QStringLiteral(
         "<h2>Bj&oslash;ntegaard deltas of hybrid against plain JPEG</h2>\n"

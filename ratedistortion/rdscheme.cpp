@@ -62,6 +62,8 @@ RdScheme hybridSchemeOf(const QList<float> &weights)
     scheme.decode = [weights](const QByteArray &data, const QSize &size, QString *error) {
         return decodeHybridJpeg(data, size.width(), size.height(), weights, error);
     };
+    scheme.reduction.step = 2;
+    scheme.reduction.classicCoding = true;
     return scheme;
 }
 
@@ -195,6 +197,31 @@ bool selectRdSchemes(const QStringList &names, const QList<float> &weights, QVec
     }
     if (schemes->isEmpty()) {
         *error = QStringLiteral("no scheme given; the schemes are %1").arg(known);
+        return false;
+    }
+    return true;
+}
+
+bool splitRdSpec(const QString &spec, const QString &what, QVector<RdSpecItem> *items, QString *error)
+{
+    items->clear();
+    QSet<QString> seen;
+    for (const QString &rawItem : spec.split(QLatin1Char(','), Qt::SkipEmptyParts)) {
+        RdSpecItem item;
+        item.item = rawItem.trimmed();
+        const int equals = item.item.indexOf(QLatin1Char('='));
+        item.hasValue = equals >= 0;
+        item.key = equals < 0 ? item.item : item.item.left(equals);
+        item.value = equals < 0 ? QString() : item.item.mid(equals + 1);
+        if (seen.contains(item.key)) {
+            *error = QStringLiteral("'%1' is given twice in '%2'").arg(item.key, spec);
+            return false;
+        }
+        seen.insert(item.key);
+        items->append(item);
+    }
+    if (items->isEmpty()) {
+        *error = QStringLiteral("an empty %1 spec").arg(what);
         return false;
     }
     return true;

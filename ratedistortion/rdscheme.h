@@ -11,6 +11,21 @@
 
 #include <functional>
 
+// How a scheme that reduces the image by the F-transform stores the
+// reduction: its node spacing and JPEG coding, which its matched ablations
+// (rdresamplescheme.h) take over. Step 0 for every other scheme.
+struct RdReduction
+{
+    int step = 0;
+    // The classic hybrid file's writer (Qt's, three channels, baseline
+    // 4:2:0), or else a variant file's (libjpeg with the flags below, grey
+    // images in one channel).
+    bool classicCoding = false;
+    bool optimize = false;
+    bool progressive = false;
+    bool chroma444 = false;
+};
+
 // One scheme of the study: a name (as points.csv writes it), the settings it
 // is swept over, and how it encodes an image at a setting and decodes the
 // data back to an image of the source's size. Encode and decode are called
@@ -28,6 +43,7 @@ struct RdScheme
     // The decoded image of size (the source's); null, with *error set, on
     // failure.
     std::function<QImage(const QByteArray &data, const QSize &size, QString *error)> decode;
+    RdReduction reduction;
 };
 
 // The schemes of ftjpeg rd, in their default order: jpeg, hybrid,
@@ -49,5 +65,19 @@ QVector<int> rdQualities();        // jpeg, jpeg-opt, hybrid, resample-*: 0, 5, 
 QVector<int> rdWebpQualities();    // 0, 5, 10, 20, ..., 90, 95, 100
 QVector<int> rdAvifQualities();    // 0, 10, ..., 50, 55, ..., 90
 QVector<int> rdJxlQualities();     // 0, 10, ..., 80, 85, 90, 95
+
+// One item of a comma-separated scheme spec (--hybrid, --resample): "key" or
+// "key=value", trimmed.
+struct RdSpecItem
+{
+    QString item;
+    QString key;
+    QString value;
+    bool hasValue = false;
+};
+
+// The items of a spec. False, with *error, for an empty spec ("an empty
+// <what> spec") or a key given twice.
+bool splitRdSpec(const QString &spec, const QString &what, QVector<RdSpecItem> *items, QString *error);
 
 #endif // RDSCHEME_H

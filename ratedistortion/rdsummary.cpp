@@ -1,7 +1,11 @@
 #include "rdsummary.h"
 
+#include "rdresamplescheme.h"
+
 #include <QMap>
 #include <QSet>
+
+#include <functional>
 
 #include <cmath>
 #include <limits>
@@ -43,7 +47,30 @@ struct Mean
     double value() const { return count > 0 ? sum / count : notANumber; }
 };
 
+const QString optimisedJpeg = QStringLiteral("jpeg-opt");
+
+QVector<double> valuesOf(const QVector<RdImageSummary> &images, const std::function<double(const RdImageSummary &)> &field)
+{
+    QVector<double> values;
+    for (const RdImageSummary &image : images)
+        values.append(field(image));
+    return values;
+}
+
 } // namespace
+
+RdHullDelta hullDelta(const QVector<RdPoint> &points, const QString &tested, const QStringList &members)
+{
+    QVector<QVector<RateQualityPoint>> anchors;
+    for (const QString &member : members)
+        anchors.append(rateQualityPoints(points, member));
+    const QVector<RateQualityPoint> hull = rateQualityHull(anchors);
+    const QVector<RateQualityPoint> scheme = rateQualityPoints(points, tested);
+    RdHullDelta delta;
+    delta.scheme = bjontegaardDelta(hull, scheme);
+    delta.withJpegOpt = bjontegaardDelta(hull, rateQualityHull({scheme, rateQualityPoints(points, optimisedJpeg)}));
+    return delta;
+}
 
 QStringList studySchemes(const RdStudy &study)
 {
@@ -89,6 +116,18 @@ RdSummary summarizeStudy(const RdStudy &study)
         for (const QString &scheme : schemes)
             if (scheme != hybridScheme())
                 summary.anchors.append(scheme);
+    for (const QString &scheme : schemes) {
+        const QString target = rdAblationTarget(scheme);
+        if (target.isEmpty() || !schemes.contains(target))
+            continue;
+        int t = summary.tested.indexOf(target);
+        if (t < 0) {
+            summary.tested.append(target);
+            summary.hullMembers.append(schemes.contains(optimisedJpeg) ? QStringList{optimisedJpeg} : QStringList());
+            t = summary.tested.size() - 1;
+        }
+        summary.hullMembers[t].append(scheme);
+    }
     Mean rate;
     Mean psnr;
     QVector<Mean> means(summary.anchors.size() * 4);
@@ -107,7 +146,28 @@ RdSummary summarizeStudy(const RdStudy &study)
             means[4 * a + 3].add(delta.ssimDb.quality);
             entry.anchors.append(delta);
         }
+        for (int t = 0; t < summary.tested.size(); ++t)
+            entry.hulls.append(hullDelta(image.points, summary.tested[t], summary.hullMembers[t]));
         summary.images.append(entry);
+    }
+    summary.rateInterval =
+        bootstrapMean(valuesOf(summary.images, [](const RdImageSummary &i) { return i.delta.ratePercent; }));
+    for (int a = 0; a < summary.anchors.size(); ++a)
+        summary.anchorRateIntervals.append(bootstrapMean(
+            valuesOf(summary.images, [a](const RdImageSummary &i) { return i.anchors[a].psnr.ratePercent; })));
+    for (int t = 0; t < summary.tested.size(); ++t) {
+        RdHullMean mean;
+        mean.schemeRate = bootstrapMean(
+            valuesOf(summary.images, [t](const RdImageSummary &i) { return i.hulls[t].scheme.ratePercent; }));
+        mean.withJpegOptRate = bootstrapMean(
+            valuesOf(summary.images, [t](const RdImageSummary &i) { return i.hulls[t].withJpegOpt.ratePercent; }));
+        mean.schemePsnr = bootstrapMean(valuesOf(summary.images, [t](const RdImageSummary &i) {
+                              return i.hulls[t].scheme.quality;
+                          })).mean;
+        mean.withJpegOptPsnr = bootstrapMean(valuesOf(summary.images, [t](const RdImageSummary &i) {
+                                   return i.hulls[t].withJpegOpt.quality;
+                               })).mean;
+        summary.hullMeans.append(mean);
     }
     summary.meanRatePercent = rate.value();
     summary.rateImages = rate.count;

@@ -20,6 +20,17 @@ struct RdAnchorDelta
     double crossoverSsim = 0.0;
 };
 
+// An F-transform scheme of the study against the hull of the JPEG-compatible
+// anchors (at each rate the best of jpeg-opt and the scheme's matched
+// ablations, rateQualityHull), on PSNR: the scheme itself, and the hull of
+// the scheme with jpeg-opt (what a codec free to choose either at each rate
+// reaches).
+struct RdHullDelta
+{
+    BdResult scheme;
+    BdResult withJpegOpt;
+};
+
 struct RdImageSummary
 {
     int index = 0;
@@ -29,6 +40,18 @@ struct RdImageSummary
     BdResult delta;
     // Against each anchor of RdSummary::anchors, in that order.
     QVector<RdAnchorDelta> anchors;
+    // Each scheme of RdSummary::tested against its hull, in that order.
+    QVector<RdHullDelta> hulls;
+};
+
+// The means over the images of a scheme's hull deltas, with bootstrap
+// intervals and spread of the BD-rates.
+struct RdHullMean
+{
+    MeanInterval schemeRate;
+    double schemePsnr = 0.0;
+    MeanInterval withJpegOptRate;
+    double withJpegOptPsnr = 0.0;
 };
 
 // The means over the images of one anchor's deltas (over the images where
@@ -58,7 +81,22 @@ struct RdSummary
     // appear (none without hybrid points).
     QStringList anchors;
     QVector<RdAnchorMean> anchorMeans;
+    // The bootstrap interval and spread of the mean BD-rate on PSNR, of
+    // hybrid against JPEG and against each anchor, in that order.
+    MeanInterval rateInterval;
+    QVector<MeanInterval> anchorRateIntervals;
+    // The schemes that have matched ablations in the study (rdAblationTarget),
+    // in the order they first appear, the members of each one's hull
+    // (jpeg-opt first when measured, then its ablations), and the means.
+    QStringList tested;
+    QVector<QStringList> hullMembers;
+    QVector<RdHullMean> hullMeans;
 };
+
+// The hull deltas of one tested scheme on the points of one image (or the
+// average curves): members are the hull's schemes, jpeg-opt among them when
+// measured.
+RdHullDelta hullDelta(const QVector<RdPoint> &points, const QString &tested, const QStringList &members);
 
 // The schemes of a study in the order they first appear.
 QStringList studySchemes(const RdStudy &study);

@@ -8,23 +8,15 @@
 bool parseRdVariantSpec(const QString &spec, RdVariantSpec *result, QString *error)
 {
     RdVariantSpec parsed;
-    QSet<QString> seen;
     QStringList nameParts;
-    const QStringList items = spec.split(QLatin1Char(','), Qt::SkipEmptyParts);
-    if (items.isEmpty()) {
-        *error = QStringLiteral("an empty variant spec");
+    QVector<RdSpecItem> items;
+    if (!splitRdSpec(spec, QStringLiteral("variant"), &items, error))
         return false;
-    }
-    for (const QString &rawItem : items) {
-        const QString item = rawItem.trimmed();
-        const int equals = item.indexOf(QLatin1Char('='));
-        const QString key = equals < 0 ? item : item.left(equals);
-        const QString value = equals < 0 ? QString() : item.mid(equals + 1);
-        if (seen.contains(key)) {
-            *error = QStringLiteral("'%1' is given twice in '%2'").arg(key, spec);
-            return false;
-        }
-        seen.insert(key);
+    for (const RdSpecItem &parts : items) {
+        const QString &item = parts.item;
+        const QString &key = parts.key;
+        const QString &value = parts.value;
+        const int equals = parts.hasValue ? key.size() : -1;
         auto integer = [&](int minimum, int maximum, int *target) {
             bool ok = false;
             const int number = value.toInt(&ok);
@@ -101,5 +93,9 @@ RdScheme rdVariantScheme(const RdVariantSpec &spec, const QList<float> &weights)
         }
         return image;
     };
+    scheme.reduction.step = variant.step;
+    scheme.reduction.optimize = variant.optimize;
+    scheme.reduction.progressive = variant.progressive;
+    scheme.reduction.chroma444 = variant.chroma444;
     return scheme;
 }

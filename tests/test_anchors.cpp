@@ -192,6 +192,21 @@ private slots:
             QCOMPARE(decodeImageData(optimised, &error).convertToFormat(QImage::Format_RGB32),
                      decodeImageData(plain, &error).convertToFormat(QImage::Format_RGB32));
         }
+        // The photograph carries 3 kB of XMP text, which Qt's writer would
+        // store as comments in every file; the anchors code pixels only.
+        const QImage photo = loadPhoto(QStringLiteral("chelsea.png"));
+        QVERIFY(photo.text(QStringLiteral("XML:com.adobe.xmp")).size() > 2000);
+        const QImage pixels =
+            QImage(photo.constBits(), photo.width(), photo.height(), photo.bytesPerLine(), photo.format()).copy();
+        QVERIFY(pixels.text().isEmpty());
+        QByteArray bare;
+        QBuffer buffer(&bare);
+        buffer.open(QIODevice::WriteOnly);
+        QVERIFY(pixels.save(&buffer, "jpg", 5));
+        QString error;
+        const QByteArray encoded = encodeJpeg(photo, 5, false, &error);
+        QCOMPARE(encoded.size(), bare.size());
+        QVERIFY(!encoded.contains("\xFF\xFE")); // no comment segment
     }
 
     void resamplingKeepsPixelCentresOnRamps()
@@ -229,6 +244,44 @@ private slots:
         QCOMPARE(reduceBox2(odd).size(), QSize(40, 4));
         QCOMPARE(expandBilinear2(reduceBox2(odd), 81, 9).size(), QSize(81, 9));
         QVERIFY(reduceBox2(QImage(1, 5, QImage::Format_RGB32)).isNull());
+    }
+
+    void rampsSurviveEveryStepAndFilter()
+    {
+        // Reduced pixel i lies at h i + (h - 1) / 2, where the ramp 20 + 2x
+        // is 20 + 2 h i + h - 1: box reduction and linear or cubic expansion
+        // reproduce the ramp exactly away from the edges, at any step (a
+        // half-pixel shift would be off by h - 1 or 1 everywhere). Step 1 is
+        // the identity.
+        for (int step : {1, 2, 3, 4}) {
+            const QImage source = ramp(96, 7, false, true);
+            const QImage box = reduceImage(source, step, ResampleFilter::Box);
+            QCOMPARE(box.size(), QSize(96 / step, 7 / step));
+            for (int i = 0; i < box.width(); ++i)
+                QCOMPARE(qRed(box.pixel(i, 0)), 20 + 2 * step * i + step - 1);
+            const QImage lanczos = reduceImage(source, step, ResampleFilter::Lanczos3);
+            // Its taps are symmetric about the centre and sum to 1.
+            for (int i = 3; i < lanczos.width() - 3; ++i)
+                QCOMPARE(qRed(lanczos.pixel(i, 0)), 20 + 2 * step * i + step - 1);
+            for (ResampleFilter up : {ResampleFilter::Bilinear, ResampleFilter::Bicubic, ResampleFilter::Lanczos3}) {
+                const QImage expanded = expandImage(box, 96, 7, step, up);
+                QCOMPARE(expanded.size(), source.size());
+                const int margin = up == ResampleFilter::Lanczos3 ? 4 * step : 2 * step;
+                for (int x = margin; x < 96 - margin; ++x) {
+                    const int error = std::abs(qRed(expanded.pixel(x, 3)) - (20 + 2 * x));
+                    QVERIFY2(error <= (up == ResampleFilter::Lanczos3 ? 1 : 0),
+                             qPrintable(QStringLiteral("step %1, x %2: %3").arg(step).arg(x).arg(qRed(expanded.pixel(x, 3)))));
+                    QCOMPARE(qGreen(expanded.pixel(x, 3)), 90);
+                }
+            }
+            if (step == 1)
+                QCOMPARE(expandImage(reduceImage(colour, 1, ResampleFilter::Lanczos3), colour.width(), colour.height(),
+                                     1, ResampleFilter::Bicubic),
+                         colour.convertToFormat(QImage::Format_RGB32));
+        }
+        QVERIFY(reduceImage(colour, 98, ResampleFilter::Box).isNull());
+        QVERIFY(reduceImage(colour, 2, ResampleFilter::Bicubic).isNull());
+        QVERIFY(expandImage(colour, 10, 10, 2, ResampleFilter::Box).isNull());
     }
 
     void msSsimMatchesThePlainReference()

@@ -152,6 +152,67 @@ private slots:
                  bjontegaardDelta(expected, codecLikeCurve(0.5)).ratePercent);
     }
 
+    void hullOfTwoCrossingLinesByHand()
+    {
+        // On L = log10 bpp in [0, 1]: A is 30 + 10 L, B is 32 + 4 L; they
+        // cross at L = 1/3, so the hull is B below and A above. The test
+        // curve T is 31 + 10 L.
+        const QVector<RateQualityPoint> a = curve({{1.0, 30.0}, {10.0, 40.0}});
+        const QVector<RateQualityPoint> b = curve({{1.0, 32.0}, {10.0, 36.0}});
+        const QVector<RateQualityPoint> t = curve({{1.0, 31.0}, {10.0, 41.0}});
+        const QVector<RateQualityPoint> hull = rateQualityHull({a, b});
+        QCOMPARE(hull.front().quality, 32.0);
+        QCOMPARE(hull.back().quality, 40.0);
+        // At equal rate: 36 - (the integral of B to 1/3 and of A above),
+        // 36 - 318/9 = 2/3 dB.
+        const BdResult result = bjontegaardDelta(hull, t);
+        QVERIFY2(std::fabs(result.quality - 2.0 / 3.0) < 1e-3, qPrintable(QString::number(result.quality, 'g', 10)));
+        // At equal PSNR in [32, 40]: T needs L = (Q - 31) / 10, the hull
+        // (Q - 32) / 4 up to 100/3 and (Q - 30) / 10 above; the mean
+        // difference is (4 - 2/9 - 40/9) / 8 = -1/12 decade.
+        const double expected = (std::pow(10.0, -1.0 / 12.0) - 1.0) * 100.0;
+        QVERIFY2(std::fabs(result.ratePercent - expected) < 1e-2,
+                 qPrintable(QString::number(result.ratePercent, 'g', 10)));
+        QCOMPARE(result.qualityLow, 32.0);
+        QCOMPARE(result.qualityHigh, 40.0);
+        // A curve that is below the other everywhere adds nothing.
+        const BdResult same = bjontegaardDelta(rateQualityHull({a, curve({{1.0, 20.0}, {10.0, 30.0}})}), a);
+        QVERIFY(std::fabs(same.ratePercent) < 1e-9 && std::fabs(same.quality) < 1e-9);
+        QVERIFY(rateQualityHull({curve({{1.0, 30.0}})}).isEmpty());
+    }
+
+    void bootstrapIntervalHoldsTheMeanAndShrinks()
+    {
+        const QVector<double> six{-5.0, 3.0, 10.0, -1.0, 7.0, 2.0};
+        QVector<double> many;
+        for (int copy = 0; copy < 16; ++copy)
+            many += six;
+        const MeanInterval small = bootstrapMean(six + QVector<double>{std::nan("")});
+        const MeanInterval large = bootstrapMean(many);
+        QCOMPARE(small.count, 6);
+        QCOMPARE(small.mean, 16.0 / 6.0);
+        QCOMPARE(small.minimum, -5.0);
+        QCOMPARE(small.maximum, 10.0);
+        QVERIFY(small.low < small.mean && small.mean < small.high);
+        QVERIFY(large.low < large.mean && large.mean < large.high);
+        QVERIFY(std::fabs(large.mean - small.mean) < 1e-12);
+        // Sixteen times the images: about a quarter of the width.
+        const double ratio = (large.high - large.low) / (small.high - small.low);
+        QVERIFY2(ratio > 0.2 && ratio < 0.3, qPrintable(QString::number(ratio)));
+        // Reproducible: the same draws every time.
+        const MeanInterval again = bootstrapMean(six);
+        QCOMPARE(again.low, small.low);
+        QCOMPARE(again.high, small.high);
+        // Two values: resampled means are 0, 5 or 10, so the 95 % interval
+        // spans both ends; one value: a single point.
+        const MeanInterval two = bootstrapMean({0.0, 10.0});
+        QCOMPARE(two.low, 0.0);
+        QCOMPARE(two.high, 10.0);
+        const MeanInterval one = bootstrapMean({4.0});
+        QVERIFY(one.low == 4.0 && one.high == 4.0 && one.mean == 4.0);
+        QVERIFY(std::isnan(bootstrapMean({}).mean));
+    }
+
     void interpolantNeverOvershoots()
     {
         // Flat, then rising: a monotone interpolant stays at 0 on the flat

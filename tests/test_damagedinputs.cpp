@@ -71,7 +71,7 @@ QStringList rdArguments(const QStringList &inputs, const QString &out)
 {
     return QStringList{QStringLiteral("rd")} + inputs
         + QStringList{QStringLiteral("--out"), out, QStringLiteral("--jobs"), QStringLiteral("1"),
-                      QStringLiteral("--schemes"), QStringLiteral("jpeg,hybrid")};
+                      QStringLiteral("--schemes"), QStringLiteral("jpeg,hybrid"), QStringLiteral("--no-ablation")};
 }
 
 // The window in a scratch folder with a weights table.

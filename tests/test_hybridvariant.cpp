@@ -17,6 +17,8 @@
 #include <QtEndian>
 #include <QtTest>
 
+#include <QCryptographicHash>
+
 #include <algorithm>
 #include <cmath>
 
@@ -382,6 +384,29 @@ void TestHybridVariant::fitRecoversAKnownOptimumAndNeverRaisesTheError()
     QVERIFY(!compressHybridVariant(a, 80, variant, start, &file).isNull());
     const QList<WeightFitSample> corpus{{QImage::fromData(file), a}};
     QVERIFY(reconstructionMse(corpus, 2, 3, written) < reconstructionMse(corpus, 2, 3, start));
+
+    // Beside the table, what it was fitted on; the study marks those images
+    // (found by their bytes, under any name) for the schemes using it.
+    const QList<QByteArray> provenance = readFileBytes(QStringLiteral("fit.txt.provenance")).split('\n');
+    QCOMPARE(provenance.size(), 4);
+    QVERIFY2(provenance[0].startsWith("options\t--step 2 --kernel-radius 2 --reconstruct-radius 3 --chroma 420 "
+                                      "--quality 80 --holdout 1"),
+             provenance[0].constData());
+    const QByteArray digestA = QCryptographicHash::hash(readFileBytes(QStringLiteral("a.png")),
+                                                        QCryptographicHash::Sha256).toHex();
+    QCOMPARE(provenance[1], "fitted\t" + digestA + "\ta.png");
+    QVERIFY(provenance[2].startsWith("held-out\t") && provenance[2].endsWith("\tb.png"));
+    QVERIFY(QFile::copy(QStringLiteral("a.png"), QStringLiteral("again.png")));
+    const ProcessResult study = runProcess(binPath(QStringLiteral("ftjpeg")),
+        {"rd", "again.png", "b.png", "--schemes", "jpeg", "--hybrid", "rradius=3,weights=fit.txt", "--no-ablation",
+         "--out", "out"});
+    QVERIFY2(study.exitCode == 0, study.err.constData());
+    QVERIFY2(study.err.contains("note: the weights of hybrid:rradius=3,weights=fit.txt were fitted on 1 of the images "
+                                "measured"),
+             study.err.constData());
+    QCOMPARE(readFileBytes(QStringLiteral("out/fitted.csv")),
+             QByteArray("scheme,image_index,image\n\"hybrid:rradius=3,weights=fit.txt\",0,again.png\n"));
+    QVERIFY(readFileBytes(QStringLiteral("out/report.html")).contains("<li>hybrid:rradius=3,weights=fit.txt: again.png</li>"));
 }
 
 void TestHybridVariant::studyMeasuresVariantsAsTheirFiles()
@@ -391,7 +416,8 @@ void TestHybridVariant::studyMeasuresVariantsAsTheirFiles()
     QVERIFY(writeFileBytes(QStringLiteral("table.txt"), tableText(slopedTable())));
     const QString spec = QStringLiteral("step=3,rradius=4,weights=%1,optimize,clamp").arg(scratch.filePath("table.txt"));
     const ProcessResult run = runProcess(binPath(QStringLiteral("ftjpeg")),
-        {"rd", "a.png", "--schemes", "jpeg", "--hybrid", spec, "--keep", "kept", "--out", "out", "--jobs", "2"});
+        {"rd", "a.png", "--schemes", "jpeg", "--hybrid", spec, "--keep", "kept", "--out", "out", "--jobs", "2",
+         "--no-ablation"});
     QCOMPARE(run.exitCode, 0);
     RdStudy study;
     QString error;

@@ -6,10 +6,13 @@
 
 #include "hybridjpeg.h"
 #include "imagemetrics.h"
+#include "jpegcodec.h"
 #include "rdcsv.h"
 #include "rdmeasurement.h"
 #include "rdoutput.h"
 #include "rdplot.h"
+#include "rdresamplescheme.h"
+#include "rdvariantscheme.h"
 #include "rdprogress.h"
 #include "rdscheme.h"
 #include "rdsummary.h"
@@ -37,9 +40,31 @@ const QStringList expectedColumns{
     QStringLiteral("size_bytes"),  QStringLiteral("bpp"),           QStringLiteral("psnr_db"),
     QStringLiteral("ssim"),        QStringLiteral("windowed_ssim"), QStringLiteral("encode_ms"),
     QStringLiteral("decode_ms"),   QStringLiteral("ms_ssim"),       QStringLiteral("butteraugli"),
-    QStringLiteral("butteraugli_max"), QStringLiteral("file")};
+    QStringLiteral("butteraugli_max"), QStringLiteral("file"),          QStringLiteral("header_bytes"),
+    QStringLiteral("payload_bpp")};
 
-// A table of plain fields (no quoting: the tests use plain file names).
+// One CSV record's fields, quotes undone (RFC 4180, no line breaks).
+QStringList csvFields(const QByteArray &line)
+{
+    QStringList fields{QString()};
+    bool quoted = false;
+    const QString text = QString::fromUtf8(line);
+    for (int i = 0; i < text.size(); ++i) {
+        if (text[i] == QLatin1Char('"')) {
+            if (quoted && i + 1 < text.size() && text[i + 1] == QLatin1Char('"'))
+                fields.last() += text[++i];
+            else
+                quoted = !quoted;
+        } else if (text[i] == QLatin1Char(',') && !quoted) {
+            fields.append(QString());
+        } else {
+            fields.last() += text[i];
+        }
+    }
+    return fields;
+}
+
+// A table of fields.
 struct Csv
 {
     QStringList header;
@@ -58,7 +83,7 @@ Csv readCsv(const QString &fileName)
     for (int i = 0; i < lines.size(); ++i) {
         if (lines[i].isEmpty())
             continue;
-        const QStringList fields = QString::fromUtf8(lines[i]).split(QLatin1Char(','));
+        const QStringList fields = csvFields(lines[i]);
         if (i == 0)
             csv.header = fields;
         else
@@ -127,14 +152,15 @@ QByteArray messages(const QByteArray &err)
     return kept;
 }
 
-// The two schemes the tests below are about, unless the arguments name
-// schemes or merge.
+// The two schemes the tests below are about, without matched ablations,
+// unless the arguments name schemes or merge.
 QStringList withSchemes(const QStringList &arguments)
 {
     if (arguments.isEmpty() || arguments.contains(QStringLiteral("--merge"))
         || arguments.contains(QStringLiteral("--schemes")))
         return arguments;
-    return arguments + QStringList{QStringLiteral("--schemes"), QStringLiteral("jpeg,hybrid")};
+    return arguments
+        + QStringList{QStringLiteral("--schemes"), QStringLiteral("jpeg,hybrid"), QStringLiteral("--no-ablation")};
 }
 
 class RdRun
@@ -221,11 +247,16 @@ private slots:
     {
         const QImage source(scratch.filePath(QStringLiteral("one/cat.png")));
         QVERIFY(!source.isNull());
+        // The crop keeps the photograph's XMP text, which Qt's writer would
+        // store as comments (3 kB); the study's files code pixels only.
+        QVERIFY(source.text(QStringLiteral("XML:com.adobe.xmp")).size() > 2000);
+        const QImage pixels = QImage(source.constBits(), source.width(), source.height(), source.bytesPerLine(),
+                                     source.format()).copy();
         for (int quality : {0, 35, 100}) {
             QByteArray data;
             QBuffer buffer(&data);
             buffer.open(QIODevice::WriteOnly);
-            QVERIFY(source.save(&buffer, "jpg", quality));
+            QVERIFY(pixels.save(&buffer, "jpg", quality));
             const int row = quality / 5;
             QCOMPARE(points.field(row, "size_bytes").toLongLong(), qint64(data.size()));
             const QImage decoded = QImage::fromData(data);
@@ -318,13 +349,23 @@ private slots:
                     {QStringLiteral("shard0"), {QStringLiteral("--shard"), QStringLiteral("0/2"), QStringLiteral("--view")}},
                     {QStringLiteral("shard1"), {QStringLiteral("--shard"), QStringLiteral("1/2"),
                                                 QStringLiteral("--jobs"), QStringLiteral("2")}}};
+        // The hybrid scheme with its default matched ablations, which bring
+        // jpeg-opt along: four schemes of 21 points each.
         for (const auto &run : runs) {
-            const RdRun rd(QStringList{QStringLiteral("many"), QStringLiteral("--out"), run.out} + run.options,
+            const RdRun rd(QStringList{QStringLiteral("many"), QStringLiteral("--schemes"), QStringLiteral("hybrid"),
+                                       QStringLiteral("--out"), run.out}
+                               + run.options,
                            scratch.path());
             QVERIFY2(rd.result.exitCode == 0, rd.result.err.constData());
         }
-        QCOMPARE(readCsv(scratch.filePath("shard0/points.csv")).rows.size(), 2 * 42);
-        QCOMPARE(readCsv(scratch.filePath("shard1/points.csv")).rows.size(), 2 * 42);
+        const Csv first = readCsv(scratch.filePath("shard0/points.csv"));
+        QCOMPARE(first.rows.size(), 2 * 84);
+        QStringList schemes;
+        for (int row = 0; row < 84; row += 21)
+            schemes.append(first.field(row, "scheme"));
+        QCOMPARE(schemes, QStringList({"hybrid", "jpeg-opt", "resample:down=box,up=bilinear@hybrid",
+                                       "resample:down=lanczos,up=lanczos@hybrid"}));
+        QCOMPARE(readCsv(scratch.filePath("shard1/points.csv")).rows.size(), 2 * 84);
         QCOMPARE(readCsv(scratch.filePath("shard1/points.csv")).field(0, "image"), QStringLiteral("many/b.png"));
 
         // Merged in either order.
@@ -335,7 +376,7 @@ private slots:
         QVERIFY2(messages(merge.result.err).isEmpty(), merge.result.err.constData());
 
         const QByteArray whole = pointsWithoutTimes(scratch.filePath("whole1/points.csv"));
-        QCOMPARE(whole.count('\n'), 1 + 4 * 42);
+        QCOMPARE(whole.count('\n'), 1 + 4 * 84);
         QCOMPARE(pointsWithoutTimes(scratch.filePath("whole2/points.csv")), whole);
         QCOMPARE(pointsWithoutTimes(scratch.filePath("merged/points.csv")), whole);
         for (const char *table : {"summary.csv", "skipped.csv"}) {
@@ -360,7 +401,7 @@ private slots:
                      && viewMerge.result.err.contains("many/b.png, many/d.bmp"),
                  viewMerge.result.err.constData());
         const QStringList decoded = QDir(scratch.filePath("whole1/view/c")).entryList(QDir::Files);
-        QCOMPARE(decoded.size(), 1 + 42);
+        QCOMPARE(decoded.size(), 1 + 84);
         for (const QString &file : decoded)
             QCOMPARE(readFileBytes(scratch.filePath("merged-view/view/c/" + file)),
                      readFileBytes(scratch.filePath("whole1/view/c/" + file)));
@@ -453,7 +494,7 @@ private slots:
     {
         // Under script(1) standard error is a terminal: the bar is redrawn in
         // place and ends with the total time; standard output stays clean.
-        const QString command = QStringLiteral("'%1' rd one/cat.png --out out-tty --jobs 1 --schemes jpeg,hybrid 2>&1 >tty-out.txt")
+        const QString command = QStringLiteral("'%1' rd one/cat.png --out out-tty --jobs 1 --schemes jpeg,hybrid --no-ablation 2>&1 >tty-out.txt")
                                     .arg(binPath(QStringLiteral("ftjpeg")));
         const ProcessResult run = runProcess(QStringLiteral("script"),
                                              {QStringLiteral("-qec"), command, QStringLiteral("/dev/null")},
@@ -627,7 +668,7 @@ private slots:
         const RdRun run({QStringLiteral("all"), QStringLiteral("--out"), QStringLiteral("out-all"),
                          QStringLiteral("--keep"), QStringLiteral("kept"), QStringLiteral("--weights"),
                          QStringLiteral("short.txt"), QStringLiteral("--schemes"),
-                         rdStandardSchemeNames().join(QLatin1Char(','))},
+                         rdStandardSchemeNames().join(QLatin1Char(',')), QStringLiteral("--no-ablation")},
                         scratch.path());
         QVERIFY2(run.result.exitCode == 0, run.result.err.constData());
         QVERIFY2(run.result.err.contains("ftjpeg: hybrid failed on all/photo.png: hybrid at 0: ")
@@ -685,6 +726,92 @@ private slots:
         QCOMPARE(again.field(20, "image"), QStringLiteral("all/photo.png"));
     }
 
+    void matchedAblationsCodeAsTheirSchemes()
+    {
+        const QImage colour = loadPhoto(QStringLiteral("chelsea.png")).copy(180, 90, 64, 48);
+        const QImage grey = loadPhoto(QStringLiteral("camera.png")).copy(200, 150, 61, 40);
+        QList<float> weights;
+        for (int i = 0; i < workingDirectoryWeightCount; ++i)
+            weights.append(workingDirectoryWeight(i));
+        QString error;
+
+        // Step 1 with box reduction and bilinear expansion is the identity:
+        // the resampling then codes as jpeg-opt, point for point.
+        RdResampleSpec identity;
+        QVERIFY(parseRdResampleSpec(QStringLiteral("step=1,optimize,progressive"), &identity, &error));
+        const RdScheme same = rdResampleScheme(identity);
+        QCOMPARE(same.name, QStringLiteral("resample:down=box,up=bilinear,step=1,optimize,progressive"));
+        QVector<RdScheme> optimised;
+        QVERIFY(selectRdSchemes({QStringLiteral("jpeg-opt")}, weights, &optimised, &error));
+        for (int quality : rdQualities()) {
+            const QByteArray a = optimised[0].encode(colour, quality, &error);
+            const QByteArray b = same.encode(colour, quality, &error);
+            QCOMPARE(b.size(), a.size());
+            QCOMPARE(jpegHeaderBytes(b), jpegHeaderBytes(a));
+            QCOMPARE(same.decode(b, colour.size(), &error), optimised[0].decode(a, colour.size(), &error));
+        }
+
+        // The ablations of an F-transform scheme store their reduction with
+        // its writer: the same markers, tables and frame (grey components in
+        // three channels for the classic file, one for a variant), less the
+        // mark at byte 12 and the variant segment, whose bytes are the
+        // difference in header bytes.
+        RdVariantSpec variantSpec;
+        QVERIFY(parseRdVariantSpec(QStringLiteral("step=3,rradius=2,chroma=444"), &variantSpec, &error));
+        const QVector<RdScheme> tested{rdStandardSchemes(weights)[1], rdVariantScheme(variantSpec, weights)};
+        for (const RdScheme &scheme : tested) {
+            const QVector<RdResampleSpec> ablations = rdMatchedAblations(scheme, rdDefaultAblationPairs());
+            QCOMPARE(ablations.size(), 2);
+            QCOMPARE(rdResampleSchemeName(ablations[1]), QStringLiteral("resample:down=lanczos,up=lanczos@") + scheme.name);
+            QCOMPARE(rdAblationTarget(rdResampleSchemeName(ablations[1])), scheme.name);
+            for (const QImage &source : {colour, grey}) {
+                const QByteArray file = scheme.encode(source, 40, &error);
+                for (const RdResampleSpec &spec : ablations) {
+                    const RdScheme ablation = rdResampleScheme(spec);
+                    const QByteArray reduced = ablation.encode(source, 40, &error);
+                    QVERIFY2(!reduced.isEmpty(), qPrintable(error));
+                    const int segment = scheme.name == hybridScheme() ? 0 : 39 + 8 * 3;
+                    QCOMPARE(jpegHeaderBytes(file) - jpegHeaderBytes(reduced), qint64(segment));
+                    const int tables = int(reduced.indexOf("\xFF\xDA"));
+                    QByteArray expected = reduced.left(tables);
+                    expected[12] = 0x04;
+                    QCOMPARE(file.left(20) + file.mid(20 + segment, tables - 20), expected);
+                    const QImage decoded = ablation.decode(reduced, source.size(), &error);
+                    QCOMPARE(decoded.size(), source.size());
+                    QVERIFY(psnr(source, decoded) > 20.0);
+                }
+            }
+        }
+        // Optimised tables and progressive scans carry over too.
+        QVERIFY(parseRdVariantSpec(QStringLiteral("optimize,progressive"), &variantSpec, &error));
+        const RdScheme progressive = rdResampleScheme(
+            rdMatchedAblations(rdVariantScheme(variantSpec, weights), rdDefaultAblationPairs())[0]);
+        QCOMPARE(progressive.encode(colour, 40, &error).size(),
+                 encodeJpeg(reduceImage(colour, 2, ResampleFilter::Box), 40, true, &error).size());
+        // No ablations of a scheme without an F-transform reduction.
+        QVERIFY(rdMatchedAblations(optimised[0], rdDefaultAblationPairs()).isEmpty());
+        QCOMPARE(rdAblationTarget(QStringLiteral("resample-box")), QString());
+
+        // Header bytes: everything but the entropy-coded data, counted by
+        // hand on a file made of one empty scan.
+        const QByteArray handMade = QByteArray::fromHex("FFD8" "FFDA000C03010002110311003F00" "12FF00FFD034" "FFD9");
+        QCOMPARE(jpegHeaderBytes(handMade), qint64(handMade.size() - 4));
+        for (const QByteArray &bad : {QByteArray("not a jpeg"), QByteArray::fromHex("FFD8FFDB0001"),
+                                      QByteArray::fromHex("FFD8FFDB00FF00")})
+            QCOMPARE(jpegHeaderBytes(bad), qint64(-1));
+
+        // Bad specs name the key.
+        for (const char *bad : {"down=bicubic", "up=box", "step=0", "step=x", "optimize=1", "chroma=422", "step=2,step=3",
+                                "sharpen"}) {
+            RdResampleSpec spec;
+            QVERIFY2(!parseRdResampleSpec(QString::fromLatin1(bad), &spec, &error), bad);
+        }
+        QVector<QPair<ResampleFilter, ResampleFilter>> pairs;
+        QVERIFY(parseRdAblationPairs(QStringLiteral("all"), &pairs, &error) && pairs.size() == 6);
+        for (const char *bad : {"box", "bilinear-box", "box-bilinear,box-bilinear", ""})
+            QVERIFY2(!parseRdAblationPairs(QString::fromLatin1(bad), &pairs, &error), bad);
+    }
+
     void summaryRowByHand()
     {
         // Lines in log10 rate L, at 1, 2, 4 and 8 bpp: hybrid PSNR 30 + 10 L,
@@ -734,6 +861,55 @@ private slots:
         QVERIFY(std::fabs(value("psnr_high") - (30.0 + 10.0 * top)) < 1e-12);
         // No plain JPEG points: its deltas are empty.
         QCOMPARE(fields[2], QString());
+    }
+
+    void hullVerdictFromTheNames()
+    {
+        // The lines of the hand-made hull (test_bdrate): jpeg-opt 30 + 10 L,
+        // the ablation matched to hybrid 32 + 4 L, hybrid 31 + 10 L; an
+        // ablation matched to a scheme the study lacks is left out.
+        RdStudy study;
+        RdImageResult image;
+        image.image = QStringLiteral("lines.png");
+        const QStringList schemes{hybridScheme(), QStringLiteral("jpeg-opt"),
+                                  QStringLiteral("resample:down=box,up=bilinear@hybrid"),
+                                  QStringLiteral("resample:down=box,up=bilinear@hybrid:step=3")};
+        const double base[] = {31.0, 30.0, 32.0, 50.0};
+        const double slope[] = {10.0, 10.0, 4.0, 0.0};
+        for (int s = 0; s < schemes.size(); ++s)
+            for (int k = 0; k < 2; ++k) {
+                RdPoint point;
+                point.scheme = schemes[s];
+                point.quality = k;
+                point.bpp = k == 0 ? 1.0 : 10.0;
+                point.psnr = base[s] + slope[s] * k;
+                point.windowedSsim = 0.9;
+                image.points.append(point);
+            }
+        study.images = {image, image};
+        study.images[1].index = 1;
+        const RdSummary summary = summarizeStudy(study);
+        QCOMPARE(summary.tested, QStringList{hybridScheme()});
+        QCOMPARE(summary.hullMembers[0], QStringList({"jpeg-opt", "resample:down=box,up=bilinear@hybrid"}));
+        const QList<QByteArray> lines = RdCsv::summaryCsv(summary).split('\n');
+        const QStringList header = csvFields(lines[0]);
+        const auto field = [&](int line, const QString &column) {
+            return number(csvFields(lines[line]).value(header.indexOf(column)));
+        };
+        const double expected = (std::pow(10.0, -1.0 / 12.0) - 1.0) * 100.0;
+        for (int line : {1, 2, 3}) {
+            QVERIFY(std::fabs(field(line, QStringLiteral("hybrid_hull_bd_rate_percent")) - expected) < 1e-2);
+            // hybrid is above jpeg-opt everywhere: with it, the same hull.
+            QVERIFY(std::fabs(field(line, QStringLiteral("hybrid_with_jpeg_opt_hull_bd_psnr_db")) - 2.0 / 3.0) < 1e-3);
+        }
+        // Two equal images: the interval is the value itself.
+        QCOMPARE(field(3, QStringLiteral("hybrid_hull_bd_rate_ci_low")), field(3, QStringLiteral("hybrid_hull_bd_rate_percent")));
+        QCOMPARE(field(3, QStringLiteral("hybrid_hull_bd_rate_max")), field(1, QStringLiteral("hybrid_hull_bd_rate_percent")));
+        QVERIFY(std::isnan(field(1, QStringLiteral("hybrid_hull_bd_rate_ci_low"))));
+        // The existing columns come first, unchanged.
+        QCOMPARE(header.mid(0, 3), QStringList({"image_index", "image", "bd_rate_percent"}));
+        QVERIFY(header.indexOf(QStringLiteral("hybrid_hull_bd_rate_percent"))
+                > header.indexOf(QStringLiteral("resample:down=box,up=bilinear@hybrid_ssim_crossover_bpp")));
     }
 
     void csvReadsBackWhatItWrites()
