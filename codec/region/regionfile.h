@@ -1,0 +1,28 @@
+#ifndef REGIONFILE_H
+#define REGIONFILE_H
+
+#include "regionimage.h"
+
+#include <QByteArray>
+
+// The compressed block file: a 49-byte header (magic "FTREGION", version 1,
+// sizes, quantiser steps, the parameters it was made with) and the partition
+// and quantised components coded by an adaptive binary arithmetic coder
+// (binaryrangecoder.h) with context modelling. The README's table gives the
+// layout.
+
+constexpr int regionFileHeaderSize = 49;
+
+// True when data starts with the block file's magic bytes.
+bool isRegionFile(const QByteArray &start);
+
+// The bytes of a block file for a checked image (checkRegionPartition).
+QByteArray writeRegionFile(const RegionImage &image);
+
+// Reads a block file. Every header field is checked before anything is
+// allocated, images beyond maxPixels are refused from the header, and damaged
+// block data are refused; false with *error naming the fault (without the
+// file's name), e.g. "its header gives a chroma step of nan".
+bool readRegionFile(const QByteArray &data, RegionImage *image, QString *error, qint64 maxPixels);
+
+#endif // REGIONFILE_H
