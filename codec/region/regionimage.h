@@ -43,8 +43,8 @@ struct RegionParameters
 
 // The quadtree roots are squares of this side, in raster order.
 constexpr int regionRootSide = 64;
-constexpr float lumaStepPerMaxDiff = 1.5f;
-constexpr float chromaStepFactor = 2.0f;
+constexpr float lumaStepPerMaxDiff = 1.0f;
+constexpr float chromaStepFactor = 1.0f;
 
 // One leaf of the partition: a square of nominal side `side` (a power of
 // two) at (x, y), clipped to width x height at the image border. Its luma
