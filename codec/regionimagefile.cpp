@@ -41,6 +41,9 @@ QImage expandRegionQImage(const RegionImage &blocks, QString *error)
 
 bool isRegionBlockFile(const QString &fileName)
 {
+    // Never opened unless regular: a FIFO would wait for a writer.
+    if (!isRegularFile(fileName, nullptr))
+        return false;
     QFile file(fileName);
     if (!file.open(QIODevice::ReadOnly))
         return false;

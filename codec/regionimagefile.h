@@ -16,7 +16,8 @@ bool encodeRegionQImage(const QImage &image, const RegionParameters &parameters,
 // there is not memory enough for it.
 QImage expandRegionQImage(const RegionImage &blocks, QString *error);
 
-// Whether the file starts as a compressed or text block file.
+// Whether the file is a regular file that starts as a compressed or text
+// block file.
 bool isRegionBlockFile(const QString &fileName);
 
 // Reads a compressed or a text block file, telling them apart by their first

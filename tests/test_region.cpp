@@ -1,6 +1,8 @@
 // The region codec: partition, expansion against a per-pixel reference,
 // the two block files, damaged files and the component-grid distance.
 
+#include "commandsupport.h"
+#include "mainwindow.h"
 #include "testsupport.h"
 
 #include "imagemetrics.h"
@@ -88,6 +90,7 @@ private slots:
     void damagedFilesAreRefused();
     void gridDistance();
     void commandLine();
+    void windowOpensBlockFiles();
 };
 
 void TestRegion::flatImageIsOneBlockPerRoot()
@@ -308,6 +311,39 @@ void TestRegion::commandLine()
     QVERIFY(lines.at(0).startsWith("name,min_area,max_diff,back_rejoin,edge,sim,bpp,psnr_db,ssim"));
     QVERIFY(lines.at(1).startsWith("in.png,4,2,1,0,0,"));
     QVERIFY(lines.at(1).split(',').at(6).toDouble() > lines.at(2).split(',').at(6).toDouble());
+}
+
+void TestRegion::windowOpensBlockFiles()
+{
+    using namespace commandtest;
+    ScratchDir scratch;
+    const RegionImage blocks = encode(loadPhoto(QStringLiteral("camera.png")).copy(0, 0, 90, 70), RegionParameters());
+    QString error;
+    const QImage expected = expandRegionQImage(blocks, &error);
+    // Recognised by content, whatever the name: a .jpg name stays out of the hybrid test.
+    QVERIFY(writeFileBytes(QStringLiteral("blocks.jpg"), writeRegionFile(blocks)));
+    QVERIFY(writeFileBytes(QStringLiteral("blocks.txt"), writeRegionText(blocks)));
+    QVERIFY(writeFileBytes(QStringLiteral("cut.ftr"), writeRegionFile(blocks).left(regionFileHeaderSize + 3)));
+    MainWindow window;
+    FakeChooser chooser;
+    for (const char *name : {"blocks.jpg", "blocks.txt"}) {
+        const int before = consoleLines(window).size();
+        clickOpen(window, chooser, scratch.filePath(QLatin1String(name)));
+        QCOMPARE(normalizedConsole(window).mid(before),
+                 (QStringList{QStringLiteral("<time> - File opened."), QStringLiteral("<time> - It is a region block file.")}));
+        QVERIFY(window.isImageOpened());
+        QCOMPARE(rgbDifference(window.openedImage(), expected), QString());
+        QCOMPARE(rgbDifference(paneImage(window, "image_original"), expected), QString());
+    }
+    const int before = consoleLines(window).size();
+    clickOpen(window, chooser, scratch.filePath(QStringLiteral("cut.ftr")));
+    const QStringList lines = normalizedConsole(window).mid(before);
+    QCOMPARE(lines.size(), 2);
+    QCOMPARE(lines.at(0), QStringLiteral("<time> - File open failed."));
+    QVERIFY2(lines.at(1).endsWith(QStringLiteral("cut.ftr: its header gives %1 bytes of block data, but the file holds 3; "
+                                                        "the file is damaged or truncated.")
+                                             .arg(writeRegionFile(blocks).size() - regionFileHeaderSize)), qPrintable(lines.at(1)));
+    QVERIFY(!window.isImageOpened());
 }
 
 QTEST_MAIN(TestRegion)
