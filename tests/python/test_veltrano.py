@@ -351,3 +351,21 @@ def test_example_script(tmp_path):
     assert all("BD-rate" in line and "%" in line for line in lines)
     plot = Image.open(tmp_path / "curves.png")
     assert plot.format == "PNG" and plot.width > 300
+
+
+def test_grid_distance_against_numpy():
+    rng = np.random.default_rng(7)
+    fine = rng.uniform(0, 255, size=(5, 7)).astype(np.float32)  # spacing 1 over 7 x 5
+    coarse = rng.uniform(0, 255, size=(3, 4)).astype(np.float32)  # spacing 2 over 7 x 5: nodes 0, 2, 4, 6
+    # At spacing 2 the raised-cosine weights at half a spacing are 1/2 each:
+    # the expansion at the fine nodes is the midpoint interpolation.
+    up = np.zeros((5, 7), dtype=np.float64)
+    up[::2, ::2] = coarse
+    up[::2, 1::2] = 0.5 * (coarse[:, :-1] + coarse[:, 1:])
+    up[1::2, :] = 0.5 * (up[0:-1:2, :] + up[2::2, :])
+    expected = math.sqrt(np.mean((fine.astype(np.float64) - up) ** 2))
+    assert veltrano.grid_distance(fine, 1, coarse, 2, (7, 5)) == pytest.approx(expected, rel=1e-6)
+    assert veltrano.grid_distance(coarse, 2, fine, 1, (7, 5)) == veltrano.grid_distance(fine, 1, coarse, 2, (7, 5))
+    assert veltrano.grid_distance(fine, 1, fine, 1, (7, 5)) == 0.0
+    with pytest.raises(ValueError, match="2-D array of 3 rows and 4 columns"):
+        veltrano.grid_distance(fine, 1, fine, 2, (7, 5))
