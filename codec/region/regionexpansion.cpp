@@ -21,6 +21,14 @@ const float *RegionKernels::table(int spacing) const
 void expandRegionGrid(const RegionKernels &kernels, const int32_t *grid, int nodesX, int nodesY, int spacing,
                       float step, int width, int height, float *out, std::vector<float> &scratch)
 {
+    if (spacing == 1) {
+        // Every pixel is its node: A[0] = 1 times it plus A[1] = 0 times the
+        // next, exactly the node's value (up to the sign of a zero, which no
+        // later step can tell).
+        for (int i = 0; i < width * height; ++i)
+            out[i] = float(grid[i]) * step;
+        return;
+    }
     const float *weight = kernels.table(spacing);
     // Node values with the last column and row repeated once, then the
     // expansion along x of every node row.
@@ -39,11 +47,6 @@ void expandRegionGrid(const RegionKernels &kernels, const int32_t *grid, int nod
     for (int j = 0; j < paddedY; ++j) {
         const float *node = nodes + size_t(j) * paddedX;
         float *row = rows + size_t(j) * width;
-        if (spacing == 1) {
-            for (int x = 0; x < width; ++x)
-                row[x] = weight[0] * node[x] + weight[1] * node[x + 1];
-            continue;
-        }
         for (int x0 = 0, i = 0; x0 < width; x0 += spacing, ++i) {
             const int end = qMin(width - x0, spacing);
             const float left = node[i];
