@@ -304,6 +304,17 @@ void TestRegion::commandLine()
     QVERIFY2(run.err.startsWith("ftjpeg: cannot decode bad.ftr: its header gives"), run.err.constData());
     QCOMPARE(readFileBytes(QStringLiteral("b.png")), QByteArray("kept"));
 
+    // The tool's distance: 0 for one image against itself, symmetric across spacings.
+    QVERIFY(photo.copy(0, 0, 60, 90).save(QStringLiteral("half.png")));
+    QCOMPARE(runProcess(ftjpeg, {"region", "sim", "in.png", "in.png", "--step-a", "4", "--step-b", "4"}).out, QByteArray("0\n"));
+    const QByteArray ab = runProcess(ftjpeg, {"region", "sim", "in.png", "a.png", "--step-a", "1", "--step-b", "8"}).out;
+    QCOMPARE(runProcess(ftjpeg, {"region", "sim", "a.png", "in.png", "--step-a", "8", "--step-b", "1"}).out, ab);
+    QVERIFY(ab.trimmed().toDouble() > 1.0);
+    run = runProcess(ftjpeg, {"region", "sim", "in.png", "half.png"});
+    QCOMPARE(run.exitCode, 1);
+    QVERIFY(run.err.contains("the images are 120x90 and 60x90 pixels"));
+    QCOMPARE(runProcess(ftjpeg, {"region", "sim", "in.png", "a.png", "--step-a", "3"}).exitCode, 2);
+
     run = runProcess(ftjpeg, {"region", "study", "in.png", "--max-diff", "2,8", "--min-area", "4"});
     QCOMPARE(run.exitCode, 0);
     const QList<QByteArray> lines = run.out.trimmed().split('\n');
