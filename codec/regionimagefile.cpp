@@ -24,7 +24,10 @@ bool encodeRegionQImage(const QImage &image, const RegionParameters &parameters,
                              source.width(), source.height(), parameters, blocks, error);
 }
 
-QImage expandRegionQImage(const RegionImage &blocks, QString *error)
+namespace {
+
+// An image of the block file's size, when it fits in the memory left.
+QImage allocateRegionQImage(const RegionImage &blocks, QString *error)
 {
     const QString what = QStringLiteral("decoding an image of %1x%2 pixels").arg(blocks.width).arg(blocks.height);
     if (!fitsInMemory(qint64(blocks.width) * blocks.height * 4, what, error))
@@ -35,7 +38,39 @@ QImage expandRegionQImage(const RegionImage &blocks, QString *error)
             *error = notEnoughMemoryMessage(what);
         return QImage();
     }
-    expandRegionImage(blocks, reinterpret_cast<uint32_t *>(image.bits()), image.bytesPerLine() / 4);
+    return image;
+}
+
+// The bytes of a regular file, with the file's name in every message.
+bool readWholeFile(const QString &fileName, QByteArray *data, QString *error)
+{
+    const QString name = QDir::toNativeSeparators(fileName);
+    if (!isRegularFile(fileName, error))
+        return false;
+    QFile file(fileName);
+    if (!file.open(QIODevice::ReadOnly)) {
+        if (error)
+            *error = QStringLiteral("cannot read %1: %2").arg(name, file.errorString());
+        return false;
+    }
+    if (!fitsInMemory(file.size(), QStringLiteral("reading %1").arg(name), error))
+        return false;
+    *data = file.readAll();
+    if (file.error() != QFileDevice::NoError) {
+        if (error)
+            *error = QStringLiteral("cannot read %1: %2").arg(name, file.errorString());
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+QImage expandRegionQImage(const RegionImage &blocks, QString *error)
+{
+    QImage image = allocateRegionQImage(blocks, error);
+    if (!image.isNull())
+        expandRegionImage(blocks, reinterpret_cast<uint32_t *>(image.bits()), image.bytesPerLine() / 4);
     return image;
 }
 
@@ -55,27 +90,9 @@ bool readRegionBlockFile(const QString &fileName, RegionImage *blocks, QString *
 {
     const QString name = QDir::toNativeSeparators(fileName);
     QString reason;
-    if (!isRegularFile(fileName, &reason)) {
-        if (error)
-            *error = reason;
+    QByteArray data;
+    if (!readWholeFile(fileName, &data, error))
         return false;
-    }
-    QFile file(fileName);
-    if (!file.open(QIODevice::ReadOnly)) {
-        if (error)
-            *error = QStringLiteral("cannot read %1: %2").arg(name, file.errorString());
-        return false;
-    }
-    // A compressed file is checked from its header before its data are
-    // decoded, so reading it whole costs only its size.
-    if (!fitsInMemory(file.size(), QStringLiteral("reading %1").arg(name), error))
-        return false;
-    const QByteArray data = file.readAll();
-    if (file.error() != QFileDevice::NoError) {
-        if (error)
-            *error = QStringLiteral("cannot read %1: %2").arg(name, file.errorString());
-        return false;
-    }
     const bool ok = isRegionTextFile(data) ? readRegionText(data, blocks, &reason, maxDecodedPixels)
                                            : readRegionFile(data, blocks, &reason, maxDecodedPixels);
     if (!ok && error)
@@ -85,8 +102,34 @@ bool readRegionBlockFile(const QString &fileName, RegionImage *blocks, QString *
 
 QImage decodeRegionBlockFile(const QString &fileName, QString *error)
 {
-    RegionImage blocks;
-    if (!readRegionBlockFile(fileName, &blocks, error))
+    QByteArray data;
+    if (!readWholeFile(fileName, &data, error))
         return QImage();
-    return expandRegionQImage(blocks, error);
+    if (isRegionTextFile(data)) {
+        RegionImage blocks;
+        QString reason;
+        if (!readRegionText(data, &blocks, &reason, maxDecodedPixels)) {
+            if (error)
+                *error = QStringLiteral("cannot decode %1: %2").arg(QDir::toNativeSeparators(fileName), reason);
+            return QImage();
+        }
+        return expandRegionQImage(blocks, error);
+    }
+    // A compressed file is expanded one row of roots at a time, as it is
+    // decoded, so only that row's components are held.
+    QImage image;
+    auto begin = [&](const RegionImage &header, QString *reason) {
+        image = allocateRegionQImage(header, reason);
+        return !image.isNull();
+    };
+    auto rowDone = [&](const RegionImage &rows, int first) {
+        expandRegionBlocks(rows, first, reinterpret_cast<uint32_t *>(image.bits()), image.bytesPerLine() / 4);
+    };
+    QString reason;
+    if (!decodeRegionFile(data, maxDecodedPixels, &reason, begin, rowDone)) {
+        if (error)
+            *error = QStringLiteral("cannot decode %1: %2").arg(QDir::toNativeSeparators(fileName), reason);
+        return QImage();
+    }
+    return image;
 }

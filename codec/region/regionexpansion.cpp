@@ -87,11 +87,16 @@ void convertRegionColours(const float *luma, const float *cb, const float *cr, i
 
 void expandRegionImage(const RegionImage &image, uint32_t *pixels, qint64 stride)
 {
-    const RegionKernels kernels;
-    std::vector<float> scratch;
-    std::vector<float> planes;
-    std::vector<uint32_t> row;
-    for (const RegionBlock &block : image.blocks) {
+    expandRegionBlocks(image, 0, pixels, stride);
+}
+
+void expandRegionBlocks(const RegionImage &image, int first, uint32_t *pixels, qint64 stride)
+{
+    static const RegionKernels kernels;
+    thread_local std::vector<float> scratch;
+    thread_local std::vector<float> planes;
+    for (int index = first; index < image.blocks.size(); ++index) {
+        const RegionBlock &block = image.blocks.at(index);
         const int count = block.width * block.height;
         planes.resize(size_t(count) * 3);
         float *luma = planes.data();

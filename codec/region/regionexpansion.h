@@ -40,4 +40,7 @@ void convertRegionColours(const float *luma, const float *cb, const float *cr, i
 // from one row to the next).
 void expandRegionImage(const RegionImage &image, uint32_t *pixels, qint64 stride);
 
+// The same for the blocks from index `first` on only.
+void expandRegionBlocks(const RegionImage &image, int first, uint32_t *pixels, qint64 stride);
+
 #endif // REGIONEXPANSION_H

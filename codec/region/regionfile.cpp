@@ -7,6 +7,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <functional>
 
 namespace {
 
@@ -141,9 +142,14 @@ bool codeGrid(Coder &coder, RegionModel &model, int32_t *values, int nodesX, int
 }
 
 // Codes the partition and components of `image`: reads them when encoding,
-// fills them in (blocks, components) when decoding. False with *fault.
+// fills them in (blocks, components) when decoding. When decoding with a
+// rowDone, that is called after each row of roots with the blocks decoded
+// since the last call (from index `first` of image.blocks), and the blocks
+// before the last one are then dropped, so that memory holds one row of
+// roots. False with *fault.
 template <class Coder>
-bool codeBlocks(Coder &coder, RegionImage &image, QString *fault)
+bool codeBlocks(Coder &coder, RegionImage &image, QString *fault,
+                const std::function<void(const RegionImage &, int first)> &rowDone = {})
 {
     RegionModel model;
     int index = 0;
@@ -177,7 +183,8 @@ bool codeBlocks(Coder &coder, RegionImage &image, QString *fault)
         } else {
             block = image.blocks.at(index);
         }
-        const RegionBlock *previous = index > 0 ? &image.blocks.at(index - 1) : nullptr;
+        const RegionBlock *previous = Coder::decoding ? (image.blocks.isEmpty() ? nullptr : &image.blocks.last())
+                                                      : (index > 0 ? &image.blocks.at(index - 1) : nullptr);
         const bool sameShape = previous && previous->side == side && previous->width == width
             && previous->height == height;
         if (sameShape) {
@@ -228,8 +235,25 @@ bool codeBlocks(Coder &coder, RegionImage &image, QString *fault)
         ++index;
         return 0;
     };
-    if (!walkRegionQuadtree(image.width, image.height, image.rootSide, image.minSide, visit))
-        return false;
+    for (int y = 0; y < image.height; y += image.rootSide) {
+        for (int x = 0; x < image.width; x += image.rootSide)
+            if (!walkRegionQuadtreeNode(image.width, image.height, image.minSide, x, y, image.rootSide, visit))
+                return false;
+        if (Coder::decoding && rowDone) {
+            // The first block was handed over with the row before; it stays
+            // only as the previous leaf of the next.
+            const int first = y == 0 ? 0 : 1;
+            rowDone(image, first);
+            const RegionBlock last = image.blocks.last();
+            const qint64 count = regionBlockComponentCount(last);
+            std::copy(image.components.begin() + last.offset, image.components.begin() + last.offset + count,
+                      image.components.begin());
+            image.components.resize(size_t(count));
+            image.blocks.clear();
+            image.blocks.append(last);
+            image.blocks.last().offset = 0;
+        }
+    }
     if (coder.bits(endCheck, 32) != endCheck || coder.failed()) {
         *fault = QStringLiteral("its block data are damaged (their end check fails)");
         return false;
@@ -293,7 +317,9 @@ QByteArray writeRegionFile(const RegionImage &image)
     return bytes;
 }
 
-bool readRegionFile(const QByteArray &data, RegionImage *image, QString *error, qint64 maxPixels)
+bool decodeRegionFile(const QByteArray &data, qint64 maxPixels, QString *error,
+                      const std::function<bool(const RegionImage &header, QString *error)> &begin,
+                      const std::function<void(const RegionImage &rows, int first)> &rowDone)
 {
     auto refuse = [error](const QString &fault) {
         if (error)
@@ -353,9 +379,34 @@ bool readRegionFile(const QByteArray &data, RegionImage *image, QString *error, 
         return refuse(QStringLiteral("its header gives %1 bytes of block data, but the file holds %2; the file is "
                                      "damaged or truncated")
                           .arg(payloadSize).arg(data.size() - regionFileHeaderSize));
+    if (begin && !begin(result, error))
+        return false;
     DecodingCoder coder{BinaryRangeDecoder(p + regionFileHeaderSize, payloadSize)};
-    if (!codeBlocks(coder, result, &fault))
+    if (!codeBlocks(coder, result, &fault, rowDone))
         return refuse(fault);
+    return true;
+}
+
+bool readRegionFile(const QByteArray &data, RegionImage *image, QString *error, qint64 maxPixels)
+{
+    RegionImage result;
+    auto begin = [&](const RegionImage &header, QString *) {
+        result = header;
+        return true;
+    };
+    // Rows are gathered into one image, the last block of each row once.
+    auto rowDone = [&](const RegionImage &rows, int from) {
+        for (int k = from; k < rows.blocks.size(); ++k) {
+            RegionBlock block = rows.blocks.at(k);
+            const qint64 count = regionBlockComponentCount(block);
+            const auto start = rows.components.begin() + block.offset;
+            block.offset = qint64(result.components.size());
+            result.components.insert(result.components.end(), start, start + count);
+            result.blocks.append(block);
+        }
+    };
+    if (!decodeRegionFile(data, maxPixels, error, begin, rowDone))
+        return false;
     *image = std::move(result);
     return true;
 }
