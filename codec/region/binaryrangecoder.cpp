@@ -1,10 +1,8 @@
 #include "binaryrangecoder.h"
 
-namespace {
-constexpr int probabilityBits = 12;
-constexpr int adaptationShift = 4;
-constexpr uint32_t topValue = 1u << 24;
-} // namespace
+using binaryrangecoder::adaptationShift;
+using binaryrangecoder::probabilityBits;
+using binaryrangecoder::topValue;
 
 void BinaryRangeEncoder::shiftLow()
 {
@@ -63,52 +61,4 @@ BinaryRangeDecoder::BinaryRangeDecoder(const uint8_t *data, qint64 size) : m_dat
 {
     for (int i = 0; i < 4; ++i)
         m_code = (m_code << 8) | nextByte();
-}
-
-uint8_t BinaryRangeDecoder::nextByte()
-{
-    if (m_position < m_size)
-        return m_data[m_position++];
-    ++m_overrun;
-    return 0;
-}
-
-int BinaryRangeDecoder::decode(BinaryContext &context)
-{
-    const uint32_t bound = (m_range >> probabilityBits) * context.probabilityOfZero;
-    int bit;
-    if (m_code < bound) {
-        m_range = bound;
-        context.probabilityOfZero += ((1u << probabilityBits) - context.probabilityOfZero) >> adaptationShift;
-        bit = 0;
-    } else {
-        m_code -= bound;
-        m_range -= bound;
-        context.probabilityOfZero -= context.probabilityOfZero >> adaptationShift;
-        bit = 1;
-    }
-    while (m_range < topValue) {
-        m_range <<= 8;
-        m_code = (m_code << 8) | nextByte();
-    }
-    return bit;
-}
-
-uint32_t BinaryRangeDecoder::decodeEquiprobable(int bitCount)
-{
-    uint32_t value = 0;
-    for (int i = 0; i < bitCount; ++i) {
-        m_range >>= 1;
-        int bit = 0;
-        if (m_code >= m_range) {
-            m_code -= m_range;
-            bit = 1;
-        }
-        value = (value << 1) | uint32_t(bit);
-        while (m_range < topValue) {
-            m_range <<= 8;
-            m_code = (m_code << 8) | nextByte();
-        }
-    }
-    return value;
 }

@@ -11,6 +11,12 @@
 // the model. Encoder and decoder run the same integer arithmetic, so what one
 // writes the other reads on any machine.
 
+namespace binaryrangecoder {
+constexpr int probabilityBits = 12;
+constexpr int adaptationShift = 4;
+constexpr uint32_t topValue = 1u << 24;
+} // namespace binaryrangecoder
+
 struct BinaryContext
 {
     uint16_t probabilityOfZero = 2048;
@@ -56,5 +62,54 @@ private:
     uint32_t m_range = 0xFFFFFFFFu;
     uint32_t m_code = 0;
 };
+
+// The decoder's steps are inline: they run once per coded bit.
+inline uint8_t BinaryRangeDecoder::nextByte()
+{
+    if (m_position < m_size)
+        return m_data[m_position++];
+    ++m_overrun;
+    return 0;
+}
+
+inline int BinaryRangeDecoder::decode(BinaryContext &context)
+{
+    const uint32_t bound = (m_range >> binaryrangecoder::probabilityBits) * context.probabilityOfZero;
+    int bit;
+    if (m_code < bound) {
+        m_range = bound;
+        context.probabilityOfZero += ((1u << binaryrangecoder::probabilityBits) - context.probabilityOfZero) >> binaryrangecoder::adaptationShift;
+        bit = 0;
+    } else {
+        m_code -= bound;
+        m_range -= bound;
+        context.probabilityOfZero -= context.probabilityOfZero >> binaryrangecoder::adaptationShift;
+        bit = 1;
+    }
+    while (m_range < binaryrangecoder::topValue) {
+        m_range <<= 8;
+        m_code = (m_code << 8) | nextByte();
+    }
+    return bit;
+}
+
+inline uint32_t BinaryRangeDecoder::decodeEquiprobable(int bitCount)
+{
+    uint32_t value = 0;
+    for (int i = 0; i < bitCount; ++i) {
+        m_range >>= 1;
+        int bit = 0;
+        if (m_code >= m_range) {
+            m_code -= m_range;
+            bit = 1;
+        }
+        value = (value << 1) | uint32_t(bit);
+        while (m_range < binaryrangecoder::topValue) {
+            m_range <<= 8;
+            m_code = (m_code << 8) | nextByte();
+        }
+    }
+    return value;
+}
 
 #endif // BINARYRANGECODER_H
