@@ -14,6 +14,8 @@
 #include "msssim.h"
 #include "rdpoint.h"
 #include "region/gridsimilarity.h"
+#include "region/regionfile.h"
+#include "regionimagefile.h"
 #include "rdrunner.h"
 #include "rdscheme.h"
 #include "studycodecs.h"
@@ -727,6 +729,50 @@ double gridDistance(const py::handle &aObject, int spacingA, const py::handle &b
     return componentGridDistance(grids[0].data(), spacingA, grids[1].data(), spacingB, size.first, size.second);
 }
 
+// ftjpeg region compress on an array: the bytes of the compressed block file.
+py::bytes regionCompress(const py::handle &imageObject, int minArea, float maxDiff, int backRejoin, float edge,
+                         float sim)
+{
+    RegionParameters parameters;
+    parameters.minArea = minArea;
+    parameters.maxDiff = maxDiff;
+    parameters.backRejoin = backRejoin;
+    parameters.edge = edge;
+    parameters.sim = sim;
+    QString error;
+    if (!checkRegionParameters(parameters, &error))
+        valueError(error);
+    const ImageArgument source = imageArgument(imageObject, "image");
+    QByteArray data;
+    {
+        py::gil_scoped_release release;
+        RegionImage blocks;
+        if (encodeRegionQImage(source.image, parameters, &blocks, &error))
+            data = writeRegionFile(blocks);
+    }
+    if (data.isEmpty())
+        valueError(error);
+    return py::bytes(data.constData(), std::size_t(data.size()));
+}
+
+// ftjpeg region decompress of the bytes of a compressed block file.
+py::array regionDecompress(const py::bytes &bytes)
+{
+    const std::string held = bytes;
+    const QByteArray data = QByteArray::fromRawData(held.data(), int(qMin<std::size_t>(held.size(), INT_MAX)));
+    QImage image;
+    QString error;
+    {
+        py::gil_scoped_release release;
+        RegionImage blocks;
+        if (readRegionFile(data, &blocks, &error, maxDecodedPixels))
+            image = expandRegionQImage(blocks, &error);
+    }
+    if (image.isNull())
+        valueError(QStringLiteral("the data cannot be decoded: %1").arg(error));
+    return imageArray(std::move(image));
+}
+
 } // namespace
 
 PYBIND11_MODULE(veltrano, m)
@@ -900,6 +946,19 @@ arrays of ceil((extent - 1) / spacing) + 1 nodes per axis (rows, columns),
 each expanded by its raised-cosine basis at the nodes of the common grid of
 spacing gcd(spacing_a, spacing_b); the root mean square of the differences
 there. 0 for identical grids, symmetric, in the grids' units.)");
+
+    m.def("region_compress", &regionCompress, py::arg("image"), py::arg("min_area") = 4, py::arg("max_diff") = 2.0f,
+          py::arg("back_rejoin") = 1, py::arg("edge") = 0.0f, py::arg("sim") = 0.0f,
+          R"(region_compress(image, min_area=4, max_diff=2.0, back_rejoin=1, edge=0.0, sim=0.0) -> bytes
+
+The compressed block file of the region codec, as `ftjpeg region compress`
+writes it with the same parameters (see the README's "The region codec").)");
+
+    m.def("region_decompress", &regionDecompress, py::arg("data"),
+          R"(region_decompress(data) -> numpy.ndarray
+
+The image of a compressed block file, as `ftjpeg region decompress` decodes
+it; ValueError naming the fault for damaged data.)");
 
     m.def("rd", &rd, py::arg("images"), py::arg("schemes") = py::none(), py::arg("jobs") = py::none(),
           py::arg("weights") = py::none(),

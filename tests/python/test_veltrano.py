@@ -369,3 +369,17 @@ def test_grid_distance_against_numpy():
     assert veltrano.grid_distance(fine, 1, fine, 1, (7, 5)) == 0.0
     with pytest.raises(ValueError, match="2-D array of 3 rows and 4 columns"):
         veltrano.grid_distance(fine, 1, fine, 2, (7, 5))
+
+
+def test_region_codec_as_ftjpeg_region(tmp_path):
+    image = photo("chelsea.png")[40:150, 60:233]
+    Image.fromarray(image).save(tmp_path / "in.png")
+    assert ftjpeg("region", "compress", tmp_path / "in.png", tmp_path / "a.ftr", "--max-diff", "3", "--sim", "1",
+                  "--decoded", tmp_path / "a.png").returncode == 0
+    data = veltrano.region_compress(image, max_diff=3, sim=1)
+    assert data == (tmp_path / "a.ftr").read_bytes()
+    np.testing.assert_array_equal(veltrano.region_decompress(data), load(tmp_path / "a.png"))
+    with pytest.raises(ValueError, match="the data cannot be decoded: its header gives"):
+        veltrano.region_decompress(data[:60])
+    with pytest.raises(ValueError, match="max diff must be from 0.1"):
+        veltrano.region_compress(image, max_diff=0)
