@@ -8,6 +8,7 @@
 #include "hybridjpeg.h"
 #include "imagefile.h"
 #include "memorybudget.h"
+#include "regionimagefile.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -73,6 +74,23 @@ void openReadableImage(const CommandContext &context, const QString &fileName)
     QImage loaded;
     QString reason;
     QString damage;
+    // A region block file is decoded on opening, whatever its name.
+    if (isRegionBlockFile(fileName)) {
+        loaded = decodeRegionBlockFile(fileName, &reason);
+        if (loaded.isNull()) {
+            markOpenFailed(context);
+            appendFailureLine(context.console, reason);
+            return;
+        }
+        *context.currentImage = loaded;
+        appendStatusLine(context.console, QStringLiteral(" - File opened."));
+        *context.imageOpened = true;
+        appendStatusLine(context.console, QStringLiteral(" - It is a region block file."));
+        context.originalPane->setPixmap(QPixmap::fromImage(*context.currentImage));
+        context.jpegPane->clear();
+        context.hybridPane->clear();
+        return;
+    }
     if (!readImageFile(fileName, loaded, &reason, maxDecodedPixels, &damage)) {
         // The same reason ftjpeg gives, as a further line.
         markOpenFailed(context);

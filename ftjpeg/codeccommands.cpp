@@ -9,6 +9,7 @@
 
 #include "cli.h"
 #include "inmemorycodec.h"
+#include "outputfiles.h"
 #include "quietimageplugins.h"
 #include "subcommand.h"
 #include "subcommandparser.h"
@@ -30,33 +31,6 @@
 
 #include <sys/stat.h>
 #include <cstdio>
-
-namespace {
-
-// Whether a streamed operation settled the command, with *status its exit
-// status (a failure reported); false when it left the work to the in-memory
-// path.
-bool streamSettled(StreamOutcome outcome, const QString &error, int *status)
-{
-    switch (outcome) {
-    case StreamOutcome::Done:
-        *status = ExitSuccess;
-        return true;
-    case StreamOutcome::Failed:
-        *status = failure(error);
-        return true;
-    case StreamOutcome::NotStreamed:
-        break;
-    }
-    return false;
-}
-
-// Node spacings and radii beyond this are refused as usage errors: they make
-// no sense for any image that can be read, and a kernel of that many
-// coefficients would not fit in memory.
-constexpr int maxGeometry = maxTransformStep;
-
-const char defaultWeightsFile[] = "weights_out.txt";
 
 // The image format of an output file, from its suffix; empty when the
 // suffix names no format ftjpeg writes.
@@ -108,6 +82,34 @@ bool outputIsNoInput(const SubcommandParser &parser, const QString &output, cons
     }
     return true;
 }
+
+namespace {
+
+// Whether a streamed operation settled the command, with *status its exit
+// status (a failure reported); false when it left the work to the in-memory
+// path.
+bool streamSettled(StreamOutcome outcome, const QString &error, int *status)
+{
+    switch (outcome) {
+    case StreamOutcome::Done:
+        *status = ExitSuccess;
+        return true;
+    case StreamOutcome::Failed:
+        *status = failure(error);
+        return true;
+    case StreamOutcome::NotStreamed:
+        break;
+    }
+    return false;
+}
+
+// Node spacings and radii beyond this are refused as usage errors: they make
+// no sense for any image that can be read, and a kernel of that many
+// coefficients would not fit in memory.
+constexpr int maxGeometry = maxTransformStep;
+
+const char defaultWeightsFile[] = "weights_out.txt";
+
 
 // The weights table of a file, quietly: the caller reports a failure.
 bool readWeights(const QString &fileName, QList<float> &weights, QString *error)

@@ -1,8 +1,8 @@
 // Writes the seed corpus of the fuzz targets from real files:
 //   makecorpus SOURCE_DIR OUTPUT_DIR
 // SOURCE_DIR is the project's source folder (data/photos and tests/data are
-// read from it); OUTPUT_DIR receives fuzz_hybrid/, fuzz_weights/ and
-// fuzz_transforms/. Run through fuzz/make-corpus.sh.
+// read from it); OUTPUT_DIR receives fuzz_hybrid/, fuzz_weights/,
+// fuzz_transforms/ and fuzz_region/. Run through fuzz/make-corpus.sh.
 
 #include "hybridjpeg.h"
 
@@ -18,6 +18,10 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+
+#include "regionimagefile.h"
+#include "region/regionfile.h"
+#include "region/regiontext.h"
 
 namespace {
 
@@ -199,6 +203,33 @@ void transformSeeds(const QString &source)
     }
 }
 
+// Block files of crops of the photographs at a few settings, compressed and
+// as text, and one cut short.
+void regionSeeds(const QString &source)
+{
+    const QImage photo = load(source + QStringLiteral("/data/photos/chelsea.png"));
+    int index = 0;
+    for (const float maxDiff : {1.0f, 4.0f, 16.0f}) {
+        RegionParameters parameters;
+        parameters.maxDiff = maxDiff;
+        parameters.minArea = maxDiff > 8 ? 64 : 1;
+        parameters.sim = maxDiff > 8 ? 4.0f : 0.0f;
+        RegionImage blocks;
+        QString error;
+        if (!encodeRegionQImage(photo.copy(100 + 20 * index, 60, 70 + index, 45), parameters, &blocks, &error)) {
+            std::fprintf(stderr, "makecorpus: region compression failed: %s\n", qPrintable(error));
+            std::exit(1);
+        }
+        const QByteArray data = writeRegionFile(blocks);
+        put(QStringLiteral("fuzz_region"), QStringLiteral("blocks%1.ftr").arg(index), data);
+        if (index == 1) {
+            put(QStringLiteral("fuzz_region"), QStringLiteral("blocks%1.txt").arg(index), writeRegionText(blocks));
+            put(QStringLiteral("fuzz_region"), QStringLiteral("cut%1.ftr").arg(index), data.left(data.size() / 2));
+        }
+        ++index;
+    }
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -213,5 +244,6 @@ int main(int argc, char **argv)
     hybridSeeds(source);
     weightsSeeds();
     transformSeeds(source);
+    regionSeeds(source);
     return 0;
 }

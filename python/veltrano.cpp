@@ -13,6 +13,9 @@
 #include "kernel.h"
 #include "msssim.h"
 #include "rdpoint.h"
+#include "region/gridsimilarity.h"
+#include "region/regionfile.h"
+#include "regionimagefile.h"
 #include "rdrunner.h"
 #include "rdscheme.h"
 #include "studycodecs.h"
@@ -701,6 +704,75 @@ void quietMessageHandler(QtMsgType type, const QMessageLogContext &context, cons
         std::fprintf(stderr, "%s\n", qPrintable(message));
 }
 
+// componentGridDistance of two float grids over one extent.
+double gridDistance(const py::handle &aObject, int spacingA, const py::handle &bObject, int spacingB,
+                    const py::handle &sizeObject)
+{
+    const auto size = py::cast<std::pair<int, int>>(sizeObject);
+    if (size.first < 1 || size.second < 1)
+        valueError(QStringLiteral("size must be at least (1, 1), not (%1, %2)").arg(size.first).arg(size.second));
+    py::array_t<float, py::array::c_style | py::array::forcecast> grids[2] = {
+        py::array_t<float, py::array::c_style | py::array::forcecast>::ensure(aObject),
+        py::array_t<float, py::array::c_style | py::array::forcecast>::ensure(bObject)};
+    const int spacings[2] = {spacingA, spacingB};
+    for (int k = 0; k < 2; ++k) {
+        const int s = spacings[k];
+        if (s < 1 || s > 1024 || (s & (s - 1)))
+            valueError(QStringLiteral("a spacing must be a power of two from 1 to 1024, not %1").arg(s));
+        const py::ssize_t rows = regionNodeCount(size.second, s), columns = regionNodeCount(size.first, s);
+        if (!grids[k] || grids[k].ndim() != 2 || grids[k].shape(0) != rows || grids[k].shape(1) != columns)
+            valueError(QStringLiteral("grid %1 must be a 2-D array of %2 rows and %3 columns for spacing %4 over %5x%6")
+                           .arg(QLatin1Char(k == 0 ? 'a' : 'b')).arg(rows).arg(columns).arg(s)
+                           .arg(size.first).arg(size.second));
+    }
+    py::gil_scoped_release release;
+    return componentGridDistance(grids[0].data(), spacingA, grids[1].data(), spacingB, size.first, size.second);
+}
+
+// ftjpeg region compress on an array: the bytes of the compressed block file.
+py::bytes regionCompress(const py::handle &imageObject, int minArea, float maxDiff, int backRejoin, float edge,
+                         float sim)
+{
+    RegionParameters parameters;
+    parameters.minArea = minArea;
+    parameters.maxDiff = maxDiff;
+    parameters.backRejoin = backRejoin;
+    parameters.edge = edge;
+    parameters.sim = sim;
+    QString error;
+    if (!checkRegionParameters(parameters, &error))
+        valueError(error);
+    const ImageArgument source = imageArgument(imageObject, "image");
+    QByteArray data;
+    {
+        py::gil_scoped_release release;
+        RegionImage blocks;
+        if (encodeRegionQImage(source.image, parameters, &blocks, &error))
+            data = writeRegionFile(blocks);
+    }
+    if (data.isEmpty())
+        valueError(error);
+    return py::bytes(data.constData(), std::size_t(data.size()));
+}
+
+// ftjpeg region decompress of the bytes of a compressed block file.
+py::array regionDecompress(const py::bytes &bytes)
+{
+    const std::string held = bytes;
+    const QByteArray data = QByteArray::fromRawData(held.data(), int(qMin<std::size_t>(held.size(), INT_MAX)));
+    QImage image;
+    QString error;
+    {
+        py::gil_scoped_release release;
+        RegionImage blocks;
+        if (readRegionFile(data, &blocks, &error, maxDecodedPixels))
+            image = expandRegionQImage(blocks, &error);
+    }
+    if (image.isNull())
+        valueError(QStringLiteral("the data cannot be decoded: %1").arg(error));
+    return imageArray(std::move(image));
+}
+
 } // namespace
 
 PYBIND11_MODULE(veltrano, m)
@@ -863,6 +935,30 @@ integration over the common quality range. NaN when it cannot be computed.)");
 
 Bjontegaard quality difference of curve b against curve a (dB for PSNR)
 over the common rate range, as in the study's summary.csv.)");
+
+    m.def("grid_distance", &gridDistance, py::arg("a"), py::arg("spacing_a"), py::arg("b"), py::arg("spacing_b"),
+          py::arg("size"),
+          R"(grid_distance(a, spacing_a, b, spacing_b, size) -> float
+
+The component-grid distance of the region codec (ftjpeg region sim): two
+F-transform component grids over one extent size = (width, height), 2-D
+arrays of ceil((extent - 1) / spacing) + 1 nodes per axis (rows, columns),
+each expanded by its raised-cosine basis at the nodes of the common grid of
+spacing gcd(spacing_a, spacing_b); the root mean square of the differences
+there. 0 for identical grids, symmetric, in the grids' units.)");
+
+    m.def("region_compress", &regionCompress, py::arg("image"), py::arg("min_area") = 4, py::arg("max_diff") = 2.0f,
+          py::arg("back_rejoin") = 1, py::arg("edge") = 0.0f, py::arg("sim") = 0.0f,
+          R"(region_compress(image, min_area=4, max_diff=2.0, back_rejoin=1, edge=0.0, sim=0.0) -> bytes
+
+The compressed block file of the region codec, as `ftjpeg region compress`
+writes it with the same parameters (see the README's "The region codec").)");
+
+    m.def("region_decompress", &regionDecompress, py::arg("data"),
+          R"(region_decompress(data) -> numpy.ndarray
+
+The image of a compressed block file, as `ftjpeg region decompress` decodes
+it; ValueError naming the fault for damaged data.)");
 
     m.def("rd", &rd, py::arg("images"), py::arg("schemes") = py::none(), py::arg("jobs") = py::none(),
           py::arg("weights") = py::none(),

@@ -2,6 +2,7 @@
 
 #include "avifcodec.h"
 #include "hybridjpeg.h"
+#include "rdregionscheme.h"
 #include "jpegcodec.h"
 #include "jxlcodec.h"
 #include "resampling.h"
@@ -177,8 +178,9 @@ QStringList rdStandardSchemeNames()
 bool selectRdSchemes(const QStringList &names, const QList<float> &weights, QVector<RdScheme> *schemes,
                      QString *error)
 {
-    const QVector<RdScheme> standard = rdStandardSchemes(weights);
-    const QString known = rdStandardSchemeNames().join(QStringLiteral(", "));
+    // Schemes outside the default list are found by name too.
+    const QVector<RdScheme> standard = rdStandardSchemes(weights) << rdRegionScheme();
+    const QString known = rdStandardSchemeNames().join(QStringLiteral(", ")) + QStringLiteral(" (and region)");
     QSet<QString> seen;
     schemes->clear();
     for (const QString &name : names) {

@@ -56,7 +56,7 @@ QStringList rdStandardSchemeNames();
 
 // The standard schemes of the names, in the order given. False, with *error
 // naming the known schemes, for an unknown name, a name given twice, or no
-// name at all.
+// name at all. region (rdregionscheme.h) is found by name, not in the defaults.
 bool selectRdSchemes(const QStringList &names, const QList<float> &weights, QVector<RdScheme> *schemes,
                      QString *error);
 

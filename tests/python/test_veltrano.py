@@ -351,3 +351,35 @@ def test_example_script(tmp_path):
     assert all("BD-rate" in line and "%" in line for line in lines)
     plot = Image.open(tmp_path / "curves.png")
     assert plot.format == "PNG" and plot.width > 300
+
+
+def test_grid_distance_against_numpy():
+    rng = np.random.default_rng(7)
+    fine = rng.uniform(0, 255, size=(5, 7)).astype(np.float32)  # spacing 1 over 7 x 5
+    coarse = rng.uniform(0, 255, size=(3, 4)).astype(np.float32)  # spacing 2 over 7 x 5: nodes 0, 2, 4, 6
+    # At spacing 2 the raised-cosine weights at half a spacing are 1/2 each:
+    # the expansion at the fine nodes is the midpoint interpolation.
+    up = np.zeros((5, 7), dtype=np.float64)
+    up[::2, ::2] = coarse
+    up[::2, 1::2] = 0.5 * (coarse[:, :-1] + coarse[:, 1:])
+    up[1::2, :] = 0.5 * (up[0:-1:2, :] + up[2::2, :])
+    expected = math.sqrt(np.mean((fine.astype(np.float64) - up) ** 2))
+    assert veltrano.grid_distance(fine, 1, coarse, 2, (7, 5)) == pytest.approx(expected, rel=1e-6)
+    assert veltrano.grid_distance(coarse, 2, fine, 1, (7, 5)) == veltrano.grid_distance(fine, 1, coarse, 2, (7, 5))
+    assert veltrano.grid_distance(fine, 1, fine, 1, (7, 5)) == 0.0
+    with pytest.raises(ValueError, match="2-D array of 3 rows and 4 columns"):
+        veltrano.grid_distance(fine, 1, fine, 2, (7, 5))
+
+
+def test_region_codec_as_ftjpeg_region(tmp_path):
+    image = photo("chelsea.png")[40:150, 60:233]
+    Image.fromarray(image).save(tmp_path / "in.png")
+    assert ftjpeg("region", "compress", tmp_path / "in.png", tmp_path / "a.ftr", "--max-diff", "3", "--sim", "1",
+                  "--decoded", tmp_path / "a.png").returncode == 0
+    data = veltrano.region_compress(image, max_diff=3, sim=1)
+    assert data == (tmp_path / "a.ftr").read_bytes()
+    np.testing.assert_array_equal(veltrano.region_decompress(data), load(tmp_path / "a.png"))
+    with pytest.raises(ValueError, match="the data cannot be decoded: its header gives"):
+        veltrano.region_decompress(data[:60])
+    with pytest.raises(ValueError, match="max diff must be from 0.1"):
+        veltrano.region_compress(image, max_diff=0)

@@ -76,7 +76,7 @@ def run_study(folder):
     for name, photo, box in crops:
         Image.open(os.path.join(photos, photo)).crop(box).save(os.path.join(folder, name))
     command = [os.path.join(BIN, "ftjpeg"), "rd", "cat.png", "camera man.png", "--schemes", "jpeg,hybrid",
-               "--hybrid", "step=2,optimize", "--view", "--out", "rd", "--jobs", "2"]
+               "--hybrid", "step=2,optimize", "--no-ablation", "--view", "--out", "rd", "--jobs", "2"]
     result = subprocess.run(command, cwd=folder, capture_output=True, text=True)
     check(result.returncode == 0, f"ftjpeg rd --view failed: {result.stderr}")
 

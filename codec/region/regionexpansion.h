@@ -1,0 +1,46 @@
+#ifndef REGIONEXPANSION_H
+#define REGIONEXPANSION_H
+
+#include "regionimage.h"
+
+#include <cstdint>
+#include <vector>
+
+// The raised-cosine basis at every node spacing a block can have (powers of
+// two up to 1024): table(s)[d] = A(d / s) of makeRaisedCosineKernel(s), for
+// d = 0 .. s; A(1) = 0.
+class RegionKernels
+{
+public:
+    RegionKernels();
+    const float *table(int spacing) const;
+
+private:
+    std::vector<float> m_tables[11];
+};
+
+// Inverse F-transform of one quantised grid of nodesX x nodesY nodes at the
+// given spacing over a width x height extent, into out (width x height,
+// row by row). A node value is float(index) * step. A pixel at dx, dy past
+// nodes (i, j) (i = x / s, dx = x - i s) is
+//     A[dy] * (A[dx] * g(i, j) + A[s - dx] * g(i + 1, j))
+//   + A[s - dy] * (A[dx] * g(i, j + 1) + A[s - dx] * g(i + 1, j + 1)),
+// in single precision, in that order, where a node past the last one reads
+// as the last one (its weight is then 0).
+void expandRegionGrid(const RegionKernels &kernels, const int32_t *grid, int nodesX, int nodesY, int spacing,
+                      float step, int width, int height, float *out, std::vector<float> &scratch);
+
+// Converts a block's Y, Cb, Cr (BT.601, full range, chroma about 128) to
+// opaque 0xFFRRGGBB pixels, rounded to the nearest and clamped to 0 .. 255:
+// R = Y + 1.402 (Cr - 128), G = Y - 0.344136 (Cb - 128) - 0.714136 (Cr - 128),
+// B = Y + 1.772 (Cb - 128), in single precision, in that order.
+void convertRegionColours(const float *luma, const float *cb, const float *cr, int count, uint32_t *pixels);
+
+// Decodes a whole block file into pixels (width x height, `stride` pixels
+// from one row to the next).
+void expandRegionImage(const RegionImage &image, uint32_t *pixels, qint64 stride);
+
+// The same for the blocks from index `first` on only.
+void expandRegionBlocks(const RegionImage &image, int first, uint32_t *pixels, qint64 stride);
+
+#endif // REGIONEXPANSION_H

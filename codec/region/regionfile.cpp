@@ -1,0 +1,412 @@
+#include "regionfile.h"
+
+#include "binaryrangecoder.h"
+#include "quadtreewalk.h"
+
+#include <QtEndian>
+
+#include <cmath>
+#include <cstring>
+#include <functional>
+
+namespace {
+
+const char magic[8] = {'F', 'T', 'R', 'E', 'G', 'I', 'O', 'N'};
+constexpr int version = 1;
+constexpr uint32_t endCheck = 0x5AC3E817u;
+constexpr int maxPrefix = 21;
+constexpr int residualClasses = 2 * 4 * 5;
+
+// The contexts of the block data.
+struct RegionModel
+{
+    BinaryContext split[12];
+    BinaryContext copy;
+    BinaryContext spacing[11][11];
+    struct Residual
+    {
+        BinaryContext zero;
+        BinaryContext sign;
+        BinaryContext prefix[maxPrefix + 1];
+    } residual[residualClasses];
+};
+
+// The coder as the encoder sees it: codes the value it is given.
+struct EncodingCoder
+{
+    BinaryRangeEncoder encoder;
+    static constexpr bool decoding = false;
+    int bit(BinaryContext &context, int value)
+    {
+        encoder.encode(context, value);
+        return value;
+    }
+    uint32_t bits(uint32_t value, int count)
+    {
+        encoder.encodeEquiprobable(value, count);
+        return value;
+    }
+    bool failed() const { return false; }
+};
+
+// ... and as the decoder sees it: ignores the value and returns what it reads.
+struct DecodingCoder
+{
+    BinaryRangeDecoder decoder;
+    static constexpr bool decoding = true;
+    int bit(BinaryContext &context, int) { return decoder.decode(context); }
+    uint32_t bits(uint32_t, int count) { return decoder.decodeEquiprobable(count); }
+    // The data ended well before the decoder did: damaged or cut short.
+    bool failed() const { return decoder.overrun() > 4; }
+};
+
+int log2Of(int value)
+{
+    int level = 0;
+    while ((1 << level) < value)
+        ++level;
+    return level;
+}
+
+int activityClass(int32_t activity)
+{
+    return activity == 0 ? 0 : activity <= 2 ? 1 : activity <= 5 ? 2 : activity <= 11 ? 3 : 4;
+}
+
+int32_t medianPrediction(int32_t left, int32_t top, int32_t topLeft)
+{
+    if (topLeft >= qMax(left, top))
+        return qMin(left, top);
+    if (topLeft <= qMin(left, top))
+        return qMax(left, top);
+    return left + top - topLeft;
+}
+
+// Codes one grid; `values` is read when encoding, written when decoding.
+// False for a value out of range.
+template <class Coder>
+bool codeGrid(Coder &coder, RegionModel &model, int32_t *values, int nodesX, int nodesY, int channelKind,
+              int spacingClass, int32_t &lastFirst, int32_t &lastResidual, std::vector<int32_t> &residuals)
+{
+    residuals.assign(size_t(nodesX) * nodesY, 0);
+    for (int j = 0; j < nodesY; ++j)
+        for (int i = 0; i < nodesX; ++i) {
+            const int index = j * nodesX + i;
+            int32_t prediction;
+            int32_t activity;
+            if (i == 0 && j == 0) {
+                prediction = lastFirst;
+                activity = 2 * std::abs(lastResidual);
+            } else if (j == 0) {
+                prediction = values[index - 1];
+                activity = 2 * std::abs(residuals[size_t(index - 1)]);
+            } else if (i == 0) {
+                prediction = values[index - nodesX];
+                activity = 2 * std::abs(residuals[size_t(index - nodesX)]);
+            } else {
+                prediction = medianPrediction(values[index - 1], values[index - nodesX], values[index - nodesX - 1]);
+                activity = std::abs(residuals[size_t(index - 1)]) + std::abs(residuals[size_t(index - nodesX)]);
+            }
+            RegionModel::Residual &context
+                = model.residual[(channelKind * 4 + spacingClass) * 5 + activityClass(qMin(activity, 1000))];
+            int32_t residual = Coder::decoding ? 0 : values[index] - prediction;
+            const int nonZero = coder.bit(context.zero, residual != 0);
+            if (nonZero) {
+                const int negative = coder.bit(context.sign, residual < 0);
+                // |residual| - 1 as an Elias-gamma code of |residual|: a unary
+                // length with a context per position, then equiprobable bits.
+                const uint32_t magnitude = uint32_t(std::abs(residual));
+                int length = 0;
+                if (!Coder::decoding)
+                    while ((magnitude >> (length + 1)) != 0)
+                        ++length;
+                int coded = 0;
+                while (coded < maxPrefix && coder.bit(context.prefix[coded], coded < length))
+                    ++coded;
+                if (coded >= maxPrefix)
+                    return false;
+                const uint32_t rest = coder.bits(magnitude & ((1u << coded) - 1u), coded);
+                const int32_t value = int32_t((1u << coded) | rest);
+                residual = negative ? -value : value;
+            }
+            residuals[size_t(index)] = residual;
+            values[index] = prediction + residual;
+            if (std::abs(values[index]) > 1048575)
+                return false;
+            if (index == 0) {
+                lastFirst = values[0];
+                lastResidual = residual;
+            }
+        }
+    return true;
+}
+
+// Codes the partition and components of `image`: reads them when encoding,
+// fills them in (blocks, components) when decoding. When decoding with a
+// rowDone, that is called after each row of roots with the blocks decoded
+// since the last call (from index `first` of image.blocks), and the blocks
+// before the last one are then dropped, so that memory holds one row of
+// roots. False with *fault.
+template <class Coder>
+bool codeBlocks(Coder &coder, RegionImage &image, QString *fault,
+                const std::function<void(const RegionImage &, int first)> &rowDone = {})
+{
+    RegionModel model;
+    int index = 0;
+    int32_t lastFirst[3] = {0, 0, 0};
+    int32_t lastResidual[3] = {0, 0, 0};
+    std::vector<int32_t> residuals;
+    const int rootLevel = log2Of(image.rootSide);
+    auto visit = [&](int x, int y, int side, int width, int height, bool canSplit) -> int {
+        if (coder.failed()) {
+            *fault = QStringLiteral("its block data end early: the file is damaged or truncated");
+            return -1;
+        }
+        const int level = log2Of(side);
+        int split = 0;
+        if (!Coder::decoding) {
+            const RegionBlock &next = image.blocks.at(index);
+            split = !(next.x == x && next.y == y && next.side == side);
+        }
+        if (canSplit)
+            split = coder.bit(model.split[qMin(rootLevel - level, 11)], split);
+        if (split)
+            return 1;
+        RegionBlock block;
+        if (Coder::decoding) {
+            block.x = x;
+            block.y = y;
+            block.side = side;
+            block.width = width;
+            block.height = height;
+            block.offset = qint64(image.components.size());
+        } else {
+            block = image.blocks.at(index);
+        }
+        const RegionBlock *previous = Coder::decoding ? (image.blocks.isEmpty() ? nullptr : &image.blocks.last())
+                                                      : (index > 0 ? &image.blocks.at(index - 1) : nullptr);
+        const bool sameShape = previous && previous->side == side && previous->width == width
+            && previous->height == height;
+        if (sameShape) {
+            const qint64 count = regionBlockComponentCount(*previous);
+            int copy = 0;
+            if (!Coder::decoding)
+                copy = block.lumaSpacing == previous->lumaSpacing
+                    && std::equal(image.components.begin() + previous->offset,
+                                  image.components.begin() + previous->offset + count,
+                                  image.components.begin() + block.offset);
+            if (coder.bit(model.copy, copy)) {
+                if (Coder::decoding) {
+                    block.lumaSpacing = previous->lumaSpacing;
+                    image.components.resize(size_t(block.offset + count));
+                    std::copy(image.components.begin() + previous->offset,
+                              image.components.begin() + previous->offset + count,
+                              image.components.begin() + block.offset);
+                    image.blocks.append(block);
+                }
+                ++index;
+                return 0;
+            }
+        }
+        // The spacing as the number of halvings from the side, in unary.
+        const int target = Coder::decoding ? 0 : level - log2Of(block.lumaSpacing);
+        int halvings = 0;
+        while (halvings < level && coder.bit(model.spacing[qMin(level, 10)][halvings], halvings < target))
+            ++halvings;
+        block.lumaSpacing = side >> halvings;
+        if (Coder::decoding)
+            image.components.resize(size_t(block.offset + regionBlockComponentCount(block)));
+        int32_t *values = image.components.data() + block.offset;
+        const int chroma = regionChromaSpacing(side, block.lumaSpacing);
+        for (int c = 0; c < 3; ++c) {
+            const int spacing = c == 0 ? block.lumaSpacing : chroma;
+            const int nodesX = regionNodeCount(width, spacing);
+            const int nodesY = regionNodeCount(height, spacing);
+            const int spacingClass = qMin(log2Of(spacing), 3);
+            if (!codeGrid(coder, model, values, nodesX, nodesY, c == 0 ? 0 : 1, spacingClass, lastFirst[c],
+                          lastResidual[c], residuals)) {
+                *fault = QStringLiteral("a component of block %1 (at %2,%3) is out of range").arg(index).arg(x).arg(y);
+                return -1;
+            }
+            values += nodesX * nodesY;
+        }
+        if (Coder::decoding)
+            image.blocks.append(block);
+        ++index;
+        return 0;
+    };
+    for (int y = 0; y < image.height; y += image.rootSide) {
+        for (int x = 0; x < image.width; x += image.rootSide)
+            if (!walkRegionQuadtreeNode(image.width, image.height, image.minSide, x, y, image.rootSide, visit))
+                return false;
+        if (Coder::decoding && rowDone) {
+            // The first block was handed over with the row before; it stays
+            // only as the previous leaf of the next.
+            const int first = y == 0 ? 0 : 1;
+            rowDone(image, first);
+            const RegionBlock last = image.blocks.last();
+            const qint64 count = regionBlockComponentCount(last);
+            std::copy(image.components.begin() + last.offset, image.components.begin() + last.offset + count,
+                      image.components.begin());
+            image.components.resize(size_t(count));
+            image.blocks.clear();
+            image.blocks.append(last);
+            image.blocks.last().offset = 0;
+        }
+    }
+    if (coder.bits(endCheck, 32) != endCheck || coder.failed()) {
+        *fault = QStringLiteral("its block data are damaged (their end check fails)");
+        return false;
+    }
+    return true;
+}
+
+void putBigEndian32(QByteArray &bytes, uint32_t value)
+{
+    char buffer[4];
+    qToBigEndian(value, buffer);
+    bytes.append(buffer, 4);
+}
+
+void putFloat(QByteArray &bytes, float value)
+{
+    uint32_t bits;
+    std::memcpy(&bits, &value, 4);
+    putBigEndian32(bytes, bits);
+}
+
+float floatAt(const uchar *p)
+{
+    const uint32_t bits = qFromBigEndian<uint32_t>(p);
+    float value;
+    std::memcpy(&value, &bits, 4);
+    return value;
+}
+
+} // namespace
+
+bool isRegionFile(const QByteArray &start)
+{
+    return start.size() >= 8 && std::memcmp(start.constData(), magic, 8) == 0;
+}
+
+QByteArray writeRegionFile(const RegionImage &image)
+{
+    EncodingCoder coder;
+    QString fault;
+    RegionImage &source = const_cast<RegionImage &>(image); // read only when encoding
+    codeBlocks(coder, source, &fault);
+    const QByteArray payload = coder.encoder.finish();
+
+    QByteArray bytes(magic, 8);
+    bytes.append(char(version));
+    bytes.append(char(0));
+    putBigEndian32(bytes, uint32_t(image.width));
+    putBigEndian32(bytes, uint32_t(image.height));
+    bytes.append(char(log2Of(image.rootSide)));
+    bytes.append(char(log2Of(image.minSide)));
+    putFloat(bytes, image.lumaStep);
+    putFloat(bytes, image.chromaStep);
+    putBigEndian32(bytes, uint32_t(image.parameters.minArea));
+    putFloat(bytes, image.parameters.maxDiff);
+    bytes.append(char(image.parameters.backRejoin));
+    putFloat(bytes, image.parameters.edge);
+    putFloat(bytes, image.parameters.sim);
+    putBigEndian32(bytes, uint32_t(payload.size()));
+    bytes.append(payload);
+    return bytes;
+}
+
+bool decodeRegionFile(const QByteArray &data, qint64 maxPixels, QString *error,
+                      const std::function<bool(const RegionImage &header, QString *error)> &begin,
+                      const std::function<void(const RegionImage &rows, int first)> &rowDone)
+{
+    auto refuse = [error](const QString &fault) {
+        if (error)
+            *error = fault;
+        return false;
+    };
+    if (data.size() < regionFileHeaderSize) {
+        if (!isRegionFile(data))
+            return refuse(QStringLiteral("it is not a region block file (no FTREGION magic)"));
+        return refuse(QStringLiteral("its %1 bytes cannot hold the %2-byte header of a block file; the file is "
+                                     "truncated").arg(data.size()).arg(regionFileHeaderSize));
+    }
+    if (!isRegionFile(data))
+        return refuse(QStringLiteral("it is not a region block file (no FTREGION magic)"));
+    const uchar *p = reinterpret_cast<const uchar *>(data.constData());
+    if (p[8] != version)
+        return refuse(QStringLiteral("its block file version is %1; this program reads version %2").arg(p[8]).arg(version));
+    if (p[9] != 0)
+        return refuse(QStringLiteral("its header has unknown flags %1").arg(p[9]));
+    RegionImage result;
+    const uint32_t width = qFromBigEndian<uint32_t>(p + 10);
+    const uint32_t height = qFromBigEndian<uint32_t>(p + 14);
+    if (width < 1 || height < 1 || width > 0x7FFFFFFFu || height > 0x7FFFFFFFu)
+        return refuse(QStringLiteral("its header gives an image of %1x%2 pixels").arg(width).arg(height));
+    if (qint64(width) * qint64(height) > maxPixels)
+        return refuse(QStringLiteral("an image of %1x%2 pixels is too large (at most %3 pixels)")
+                          .arg(width).arg(height).arg(maxPixels));
+    const int rootLevel = p[18];
+    const int minLevel = p[19];
+    if (rootLevel > 10)
+        return refuse(QStringLiteral("its header gives a root side of 2^%1 (at most 2^10)").arg(rootLevel));
+    if (minLevel > rootLevel)
+        return refuse(QStringLiteral("its header gives a smallest block side of 2^%1, larger than the root side 2^%2")
+                          .arg(minLevel).arg(rootLevel));
+    result.width = int(width);
+    result.height = int(height);
+    result.rootSide = 1 << rootLevel;
+    result.minSide = 1 << minLevel;
+    result.lumaStep = floatAt(p + 20);
+    result.chromaStep = floatAt(p + 24);
+    for (const float step : {result.lumaStep, result.chromaStep})
+        if (!(step >= 1.0f / 64 && step <= 65536.0f))
+            return refuse(QStringLiteral("its header gives a quantiser step of %1 (1/64 to 65536)").arg(double(step)));
+    result.parameters.minArea = int(qMin<uint32_t>(qFromBigEndian<uint32_t>(p + 28), 0x7FFFFFFFu));
+    result.parameters.maxDiff = floatAt(p + 32);
+    result.parameters.backRejoin = p[36];
+    result.parameters.edge = floatAt(p + 37);
+    result.parameters.sim = floatAt(p + 41);
+    QString fault;
+    if (!checkRegionParameters(result.parameters, &fault))
+        return refuse(QStringLiteral("its header gives bad parameters: %1").arg(fault));
+    if (regionMinSide(result.parameters.minArea, result.rootSide) != result.minSide)
+        return refuse(QStringLiteral("its header gives a min area of %1, which does not make the smallest side %2")
+                          .arg(result.parameters.minArea).arg(result.minSide));
+    const uint32_t payloadSize = qFromBigEndian<uint32_t>(p + 45);
+    if (qint64(payloadSize) != qint64(data.size()) - regionFileHeaderSize)
+        return refuse(QStringLiteral("its header gives %1 bytes of block data, but the file holds %2; the file is "
+                                     "damaged or truncated")
+                          .arg(payloadSize).arg(data.size() - regionFileHeaderSize));
+    if (begin && !begin(result, error))
+        return false;
+    DecodingCoder coder{BinaryRangeDecoder(p + regionFileHeaderSize, payloadSize)};
+    if (!codeBlocks(coder, result, &fault, rowDone))
+        return refuse(fault);
+    return true;
+}
+
+bool readRegionFile(const QByteArray &data, RegionImage *image, QString *error, qint64 maxPixels)
+{
+    RegionImage result;
+    auto begin = [&](const RegionImage &header, QString *) {
+        result = header;
+        return true;
+    };
+    // Rows are gathered into one image, the last block of each row once.
+    auto rowDone = [&](const RegionImage &rows, int from) {
+        for (int k = from; k < rows.blocks.size(); ++k) {
+            RegionBlock block = rows.blocks.at(k);
+            const qint64 count = regionBlockComponentCount(block);
+            const auto start = rows.components.begin() + block.offset;
+            block.offset = qint64(result.components.size());
+            result.components.insert(result.components.end(), start, start + count);
+            result.blocks.append(block);
+        }
+    };
+    if (!decodeRegionFile(data, maxPixels, error, begin, rowDone))
+        return false;
+    *image = std::move(result);
+    return true;
+}

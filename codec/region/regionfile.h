@@ -1,0 +1,39 @@
+#ifndef REGIONFILE_H
+#define REGIONFILE_H
+
+#include "regionimage.h"
+
+#include <QByteArray>
+
+#include <functional>
+
+// The compressed block file: a 49-byte header (magic "FTREGION", version 1,
+// sizes, quantiser steps, the parameters it was made with) and the partition
+// and quantised components coded by an adaptive binary arithmetic coder
+// (binaryrangecoder.h) with context modelling. The README's table gives the
+// layout.
+
+constexpr int regionFileHeaderSize = 49;
+
+// True when data starts with the block file's magic bytes.
+bool isRegionFile(const QByteArray &start);
+
+// The bytes of a block file for a checked image (checkRegionPartition).
+QByteArray writeRegionFile(const RegionImage &image);
+
+// Reads a block file. Every header field is checked before anything is
+// allocated, images beyond maxPixels are refused from the header, and damaged
+// block data are refused; false with *error naming the fault (without the
+// file's name), e.g. "its header gives a chroma step of nan".
+bool readRegionFile(const QByteArray &data, RegionImage *image, QString *error, qint64 maxPixels);
+
+// The same, one row of roots at a time: begin gets the checked header (no
+// blocks yet) and may refuse with *error (say, when the image does not fit in
+// memory); rowDone then gets each row of roots as it is decoded, its new
+// blocks from index `first` on (the block before them is the previous row's
+// last). Memory holds one row of roots' components.
+bool decodeRegionFile(const QByteArray &data, qint64 maxPixels, QString *error,
+                      const std::function<bool(const RegionImage &header, QString *error)> &begin,
+                      const std::function<void(const RegionImage &rows, int first)> &rowDone);
+
+#endif // REGIONFILE_H
