@@ -2,6 +2,7 @@
 
 #include "hybridjpeg.h"
 #include "imagebuffer.h"
+#include "jpegrowreader.h"
 #include "memorybudget.h"
 
 #include <QBuffer>
@@ -11,7 +12,6 @@
 #include <QImageReader>
 #include <QImageWriter>
 #include <QSaveFile>
-#include <QStringList>
 
 #include <algorithm>
 #include <atomic>
@@ -36,43 +36,35 @@ void setError(QString *error, const QString &message)
         *error = message;
 }
 
-// Collects the warnings libjpeg gives through Qt's JPEG reader while the
-// calling thread decodes. Qt prints them as messages of its own, so a
-// message handler that keeps those of the reading thread is installed for as
-// long as any thread reads; the messages of other threads, and any others,
-// go on to the handler it replaced.
-class JpegWarningCapture
+// Drops the warnings Qt's image plugins give (libjpeg's and libpng's among
+// them) while the calling thread decodes: the reader reports damage in its
+// own words, from checks of its own. A message handler that drops those of
+// the reading thread is installed for as long as any thread reads; the
+// messages of other threads, and any others, go on to the handler it
+// replaced.
+class PluginWarningsDropped
 {
 public:
-    JpegWarningCapture()
+    PluginWarningsDropped()
     {
         std::lock_guard<std::mutex> lock(mutex());
         if (users()++ == 0)
-            previous().store(qInstallMessageHandler(&JpegWarningCapture::handle));
-        current() = &warnings;
+            previous().store(qInstallMessageHandler(&PluginWarningsDropped::handle));
+        reading() = true;
     }
-    ~JpegWarningCapture()
+    ~PluginWarningsDropped()
     {
-        current() = nullptr;
+        reading() = false;
         std::lock_guard<std::mutex> lock(mutex());
         if (--users() == 0)
             qInstallMessageHandler(previous().load());
-    }
-    QString firstDamage() const
-    {
-        for (const QString &warning : warnings)
-            if (isJpegDamageWarning(warning))
-                return warning;
-        return QString();
     }
 
 private:
     static void handle(QtMsgType type, const QMessageLogContext &context, const QString &message)
     {
-        if (type == QtWarningMsg && current() && isJpegDamageWarning(message)) {
-            current()->append(message);
+        if (type == QtWarningMsg && reading())
             return;
-        }
         if (const QtMessageHandler handler = previous().load())
             handler(type, context, message);
     }
@@ -91,13 +83,11 @@ private:
         static std::atomic<QtMessageHandler> handler{nullptr};
         return handler;
     }
-    static QStringList *&current()
+    static bool &reading()
     {
-        static thread_local QStringList *list = nullptr;
-        return list;
+        static thread_local bool flag = false;
+        return flag;
     }
-
-    QStringList warnings;
 };
 
 // Qt's reader on a file other than JPEG, the format decided from its content.
@@ -107,14 +97,6 @@ QSize qtImageSize(const QString &fileName, QByteArray *format)
     reader.setDecideFormatFromContent(true);
     *format = reader.format();
     return reader.size();
-}
-
-bool endsWithEoi(const QString &fileName)
-{
-    QFile file(fileName);
-    if (!file.open(QIODevice::ReadOnly) || file.size() < 2 || !file.seek(file.size() - 2))
-        return false;
-    return file.read(2) == QByteArray("\xFF\xD9", 2);
 }
 
 } // namespace
@@ -162,8 +144,14 @@ bool readImageFile(const QString &fileName, QImage &image, QString *error, qint6
     ImageFileHeader header;
     if (!checkImageFile(fileName, maxPixels, &header, error))
         return false;
-    if (!header.damage.isEmpty() && !damage) {
-        setError(error, damagedFileMessage(fileName, header.damage));
+    // A JPEG stream is decoded once by the damage policy of every JPEG
+    // reader (jpegDataDamage) before Qt's reader decodes it: Qt's plugin
+    // has its own libjpeg error handling, which lets damage pass unsaid.
+    QString fileDamage = header.damage;
+    if (header.format == "jpeg" && fileDamage.isEmpty())
+        fileDamage = jpegDataDamage(fileName);
+    if (!fileDamage.isEmpty() && !damage) {
+        setError(error, damagedFileMessage(fileName, fileDamage));
         return false;
     }
     const QSize size = header.size;
@@ -177,14 +165,16 @@ bool readImageFile(const QString &fileName, QImage &image, QString *error, qint6
     QImage loaded;
     if (header.jpegComponents == 3 || header.jpegComponents == 4)
         loaded = newTransformImage(size.width(), size.height(), QImage::Format_RGB32);
-    QString jpegDamage;
     {
-        JpegWarningCapture capture;
+        const PluginWarningsDropped quiet;
         if (!reader.read(&loaded)) {
-            setError(error, QStringLiteral("cannot read %1: %2").arg(displayName(fileName), reader.errorString()));
+            // What is missing, when the checks found it, rather than the
+            // plugin's general words.
+            setError(error, fileDamage.isEmpty()
+                                ? QStringLiteral("cannot read %1: %2").arg(displayName(fileName), reader.errorString())
+                                : damagedFileMessage(fileName, fileDamage));
             return false;
         }
-        jpegDamage = capture.firstDamage();
     }
     // A reader that could not tell the size in advance is held to the same
     // limit afterwards.
@@ -192,16 +182,8 @@ bool readImageFile(const QString &fileName, QImage &image, QString *error, qint6
         setError(error, tooLargeMessage(fileName, loaded.size(), maxPixels));
         return false;
     }
-    if (!jpegDamage.isEmpty()) {
-        const QString description = jpegDamageDescription(jpegDamage, endsWithEoi(fileName));
-        if (!damage) {
-            setError(error, damagedFileMessage(fileName, description));
-            return false;
-        }
-        *damage = description;
-    } else if (damage) {
-        *damage = header.damage;
-    }
+    if (damage)
+        *damage = fileDamage;
     image = loaded;
     return true;
 }

@@ -220,16 +220,13 @@ bool isRegularFile(const QString &fileName, QString *error)
     return true;
 }
 
-bool isJpegDamageWarning(const QString &message)
+QString jpegDamageDescription(const QString &firstWarning, bool ranOut, bool rowsRead)
 {
-    return message.startsWith(QLatin1String("Premature end of JPEG file"))
-        || message.startsWith(QLatin1String("Corrupt JPEG data"))
-        || message.startsWith(QLatin1String("Inconsistent progression sequence"));
-}
-
-QString jpegDamageDescription(const QString &warning, bool fileEndsWithEoi)
-{
-    if (!fileEndsWithEoi)
+    // libjpeg's words for running out, as its own file reader says it.
+    const QString warning = firstWarning.isEmpty() ? QStringLiteral("Premature end of JPEG file") : firstWarning;
+    if (ranOut && rowsRead && firstWarning.isEmpty())
+        return QStringLiteral("the file ends before its end-of-image marker (%1)").arg(warning);
+    if (ranOut)
         return QStringLiteral("the file ends inside its image data, so the end of the image is missing (%1)")
             .arg(warning);
     return QStringLiteral("part of its image data is corrupt, so that part of the image is missing (%1)").arg(warning);

@@ -41,13 +41,11 @@ using ImageSizeProbe = QSize (*)(const QString &fileName, QByteArray *format);
 bool checkImageHeader(const QString &fileName, qint64 maxPixels, ImageFileHeader *header, QString *error,
                       ImageDecoding decoding, QSize declaredSize, ImageSizeProbe probe);
 
-// Whether a message of libjpeg (a warning, as format_message writes it) means
-// the image data is damaged: corrupt data, data ending early, scans missing.
-bool isJpegDamageWarning(const QString &message);
-
-// What such a warning means for the file, as *damage of readImageFile words
-// it; fileEndsWithEoi tells a file cut short from one damaged inside.
-QString jpegDamageDescription(const QString &warning, bool fileEndsWithEoi);
+// What damage of a JPEG stream means for the image, as *damage of
+// readImageFile words it: firstWarning is libjpeg's first warning (empty when
+// there was none), ranOut tells that the decoder asked for bytes past the
+// end of the file, and rowsRead that it did so only after every row.
+QString jpegDamageDescription(const QString &firstWarning, bool ranOut, bool rowsRead);
 
 // The error of a tool or the study for a damaged file: "cannot read NAME:
 // DAMAGE; the file is damaged or truncated".
