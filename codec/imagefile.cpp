@@ -3,6 +3,7 @@
 #include "hybridjpeg.h"
 #include "imagebuffer.h"
 #include "jpegrowreader.h"
+#include "pngrowreader.h"
 #include "memorybudget.h"
 
 #include <QBuffer>
@@ -144,12 +145,15 @@ bool readImageFile(const QString &fileName, QImage &image, QString *error, qint6
     ImageFileHeader header;
     if (!checkImageFile(fileName, maxPixels, &header, error))
         return false;
-    // A JPEG stream is decoded once by the damage policy of every JPEG
-    // reader (jpegDataDamage) before Qt's reader decodes it: Qt's plugin
-    // has its own libjpeg error handling, which lets damage pass unsaid.
+    // JPEG and PNG files are decoded once by the damage policy of every
+    // reader of their format (jpegDataDamage, pngDataDamage) before Qt's
+    // reader decodes them: Qt's plugins have error handling of their own,
+    // which lets JPEG damage pass unsaid and prints libpng's errors.
     QString fileDamage = header.damage;
     if (header.format == "jpeg" && fileDamage.isEmpty())
         fileDamage = jpegDataDamage(fileName);
+    else if (header.format == "png" && fileDamage.isEmpty())
+        fileDamage = pngDataDamage(fileName);
     if (!fileDamage.isEmpty() && !damage) {
         setError(error, damagedFileMessage(fileName, fileDamage));
         return false;

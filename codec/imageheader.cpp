@@ -8,6 +8,8 @@
 #include <QIODevice>
 
 #include <algorithm>
+#include <cctype>
+#include <climits>
 
 namespace {
 
@@ -90,7 +92,88 @@ QString shortBmpDamage(QIODevice &device)
         .arg(rows - held);
 }
 
+// What is missing of a binary PPM or PGM shorter than the rows its header
+// declares; empty when it holds them all or is no such file. Qt's reader
+// fails on such a file without saying why.
+QString shortPnmDamage(QIODevice &device)
+{
+    PnmHeader header;
+    if (!binaryPnmHeader(device, &header))
+        return QString();
+    const qint64 rowBytes = header.width * (header.grey ? 1 : 3) * (header.maxValue > 255 ? 2 : 1);
+    const qint64 held = std::max<qint64>(0, (device.size() - header.dataOffset) / rowBytes);
+    if (held >= header.height)
+        return QString();
+    return QStringLiteral("its pixel data holds %1 of %2 rows, so the bottom %3 rows of the image are missing")
+        .arg(held)
+        .arg(header.height)
+        .arg(header.height - held);
+}
+
+// A number of a PPM header as Qt's reader reads it: white space and comment
+// lines before it, digits, and the one byte after it consumed (unless it
+// starts a comment: then -1, as that byte would belong to the pixels). -1
+// when there is no number or it overflows.
+qint64 pnmHeaderNumber(QIODevice &device, bool last)
+{
+    char c = 0;
+    for (;;) {
+        if (!device.getChar(&c))
+            return -1;
+        if (std::isdigit(uchar(c)))
+            break;
+        if (std::isspace(uchar(c)))
+            continue;
+        if (c != '#')
+            return -1;
+        // Qt's reader takes a comment line in pieces of 99 bytes at most and
+        // misreads the rest of a longer one: such files are left to it.
+        int length = 0;
+        bool more = true;
+        while (c != '\n' && more && ++length < 90)
+            more = device.getChar(&c);
+        if (c != '\n' || !more)
+            return -1;
+    }
+    qint64 value = c - '0';
+    for (;;) {
+        if (!device.getChar(&c))
+            return last ? -1 : value;
+        if (!std::isdigit(uchar(c)))
+            break;
+        value = value * 10 + (c - '0');
+        if (value > INT_MAX)
+            return -1;
+    }
+    // The byte after the last number must be plain white space; a comment
+    // there, or anything else, is left to Qt's reader.
+    if (last && !std::isspace(uchar(c)))
+        return -1;
+    if (!last && c == '#')
+        return -1;
+    return value;
+}
+
 } // namespace
+
+bool binaryPnmHeader(QIODevice &device, PnmHeader *header)
+{
+    char magic[3] = {};
+    if (device.read(magic, 3) != 3 || magic[0] != 'P' || (magic[1] != '5' && magic[1] != '6')
+        || !std::isspace(uchar(magic[2])))
+        return false;
+    const qint64 width = pnmHeaderNumber(device, false);
+    const qint64 height = width > 0 ? pnmHeaderNumber(device, false) : -1;
+    const qint64 maxValue = height > 0 ? pnmHeaderNumber(device, true) : -1;
+    if (width <= 0 || height <= 0 || maxValue < 1 || maxValue > 65535)
+        return false;
+    header->grey = magic[1] == '5';
+    header->width = width;
+    header->height = height;
+    header->maxValue = int(maxValue);
+    header->dataOffset = device.pos();
+    return true;
+}
 
 bool isStartOfFrame(uchar marker)
 {
@@ -267,6 +350,8 @@ bool checkImageHeader(const QString &fileName, qint64 maxPixels, ImageFileHeader
             overrun = overrunningPngChunk(file);
         if (!frame.size.isValid() && overrun < 0 && file.seek(0))
             header->damage = shortBmpDamage(file);
+        if (!frame.size.isValid() && overrun < 0 && header->damage.isEmpty() && file.seek(0))
+            header->damage = shortPnmDamage(file);
     }
     if (overrun >= 0) {
         setError(error, QStringLiteral("cannot read %1: a PNG chunk of %2 bytes runs past the end of the file "
