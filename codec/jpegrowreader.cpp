@@ -199,7 +199,14 @@ bool decodeAll(JpegRowReader::Decoder *decoder, bool *headerRead)
         if (decoder->ranOut && ++rowsAfterEnd > 256)
             return true;
     }
-    decoder->rowsRead = !decoder->ranOut;
+    // Every row is whole when the file ran out only after its last one, or
+    // during it in a single Huffman-coded scan that met no marker (the
+    // decoder reads ahead, but warns when it needs bits it lacks). Neither
+    // the arithmetic decoder nor a file of several scans, which may lack
+    // whole scans, can tell.
+    decoder->rowsRead = !decoder->ranOut
+        || (decoder->firstWarning.isEmpty() && !decoder->info.arith_code
+            && !jpeg_has_multiple_scans(&decoder->info));
     jpeg_finish_decompress(&decoder->info);
     return true;
 }
