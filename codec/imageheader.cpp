@@ -1,6 +1,7 @@
 #include "imageheader.h"
 
 #include "memorybudget.h"
+#include "pngrowreader.h"
 
 #include <QDir>
 #include <QFile>
@@ -336,6 +337,7 @@ bool checkImageHeader(const QString &fileName, qint64 maxPixels, ImageFileHeader
     // hold the image at all; any other format's as declared or probed, once
     // the file is known to hold every PNG chunk it declares.
     JpegFrame frame;
+    bool png = false;
     qint64 fileBytes = 0;
     qint64 overrun = -1;
     {
@@ -346,6 +348,7 @@ bool checkImageHeader(const QString &fileName, qint64 maxPixels, ImageFileHeader
         }
         fileBytes = file.size();
         frame = jpegFrame(file);
+        png = file.seek(0) && file.read(8) == QByteArray("\x89PNG\r\n\x1a\n", 8);
         if (!frame.size.isValid() && file.seek(0))
             overrun = overrunningPngChunk(file);
         if (!frame.size.isValid() && overrun < 0 && file.seek(0))
@@ -365,6 +368,17 @@ bool checkImageHeader(const QString &fileName, qint64 maxPixels, ImageFileHeader
     if (size.isValid()) {
         header->format = QByteArrayLiteral("jpeg");
         header->jpegComponents = frame.components;
+    } else if (png) {
+        // Read by libpng with handlers of our own before any reader of Qt's
+        // sees the file: Qt's PNG plugin lets libpng print its errors.
+        QString reason;
+        if (!pngHeaderSize(fileName, &size, &reason)) {
+            setError(error, reason.startsWith(QLatin1String("a PNG image of"))
+                                ? QStringLiteral("cannot read %1: %2").arg(displayName(fileName), reason)
+                                : damagedFileMessage(fileName, reason));
+            return false;
+        }
+        header->format = QByteArrayLiteral("png");
     } else if (declaredSize.isValid()) {
         size = declaredSize;
     } else if (probe) {

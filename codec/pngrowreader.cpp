@@ -5,7 +5,9 @@
 
 #include <QFile>
 
+#include <algorithm>
 #include <csetjmp>
+#include <cstring>
 #include <cstdio>
 
 #include <png.h>
@@ -162,6 +164,56 @@ void decodeAll(PngRowReader::Decoder *decoder, PngProgress *progress, png_bytep 
 }
 
 } // namespace
+
+namespace {
+
+// Reads the header; false on an error. Kept apart from objects with
+// destructors, for the long jump.
+bool readHeaderOnly(PngRowReader::Decoder *decoder, png_uint_32 *width, png_uint_32 *height)
+{
+    if (setjmp(png_jmpbuf(decoder->png)))
+        return false;
+    png_read_info(decoder->png, decoder->info);
+    *width = png_get_image_width(decoder->png, decoder->info);
+    *height = png_get_image_height(decoder->png, decoder->info);
+    return true;
+}
+
+} // namespace
+
+bool pngHeaderSize(const QString &fileName, QSize *size, QString *error)
+{
+    PngRowReader::Decoder *decoder = openDecoder(fileName);
+    if (!decoder) {
+        *error = QStringLiteral("the file cannot be opened");
+        return false;
+    }
+    png_uint_32 width = 0;
+    png_uint_32 height = 0;
+    const bool read = readHeaderOnly(decoder, &width, &height);
+    const bool ended = std::feof(decoder->file) != 0;
+    // libpng refuses a side beyond its limit as invalid; the header's own
+    // numbers tell that case apart.
+    const png_uint_32 limit = std::min(png_get_user_width_max(decoder->png), png_get_user_height_max(decoder->png));
+    unsigned char head[24] = {};
+    const bool told = std::fseek(decoder->file, 0, SEEK_SET) == 0 && std::fread(head, 1, 24, decoder->file) == 24
+        && std::memcmp(head + 12, "IHDR", 4) == 0;
+    const png_uint_32 toldWidth = png_get_uint_32(head + 16);
+    const png_uint_32 toldHeight = png_get_uint_32(head + 20);
+    if (read)
+        *size = QSize(int(width), int(height));
+    else if (told && (toldWidth > limit || toldHeight > limit) && toldWidth <= PNG_UINT_31_MAX
+             && toldHeight <= PNG_UINT_31_MAX)
+        *error = QStringLiteral("a PNG image of %1x%2 pixels is beyond what libpng reads (at most %3 pixels a side)")
+                     .arg(toldWidth)
+                     .arg(toldHeight)
+                     .arg(limit);
+    else
+        *error = ended ? QStringLiteral("the file ends inside its header")
+                       : QStringLiteral("its header is damaged (%1)").arg(QString::fromLocal8Bit(decoder->error));
+    closeDecoder(decoder);
+    return read;
+}
 
 QString pngDataDamage(const QString &fileName)
 {

@@ -3,6 +3,8 @@
 
 #include "imagerowreader.h"
 
+#include <QSize>
+
 #include <vector>
 
 // PNG files without interlacing, of 8-bit grey, grey and alpha, RGB or RGBA
@@ -43,5 +45,11 @@ private:
 // one whose header libpng cannot read (the decoder of the file then reports
 // that itself).
 QString pngDataDamage(const QString &fileName);
+
+// The size the header of a PNG file declares, read by libpng with the
+// error handling above, which prints nothing; false with *error saying
+// what is wrong when libpng cannot read the header (a size beyond its
+// limit of pngMaxSide a side among it).
+bool pngHeaderSize(const QString &fileName, QSize *size, QString *error);
 
 #endif // PNGROWREADER_H
