@@ -62,7 +62,7 @@ bool startDecoder(PngRowReader::Decoder *decoder)
     int colourType = 0;
     int interlace = 0;
     png_get_IHDR(png, info, &width, &height, &depth, &colourType, &interlace, nullptr, nullptr);
-    if (interlace != PNG_INTERLACE_NONE || width > 0x7FFFFFFFu || height > 0x7FFFFFFFu)
+    if (interlace != PNG_INTERLACE_NONE || width > pngMaxSide || height > pngMaxSide)
         return false;
     switch (colourType) {
     case PNG_COLOR_TYPE_GRAY:
@@ -117,8 +117,10 @@ PngRowReader::Decoder *openDecoder(const QString &fileName)
     decoder->file = std::fopen(QFile::encodeName(fileName).constData(), "rb");
     if (decoder->file)
         decoder->png = png_create_read_struct(PNG_LIBPNG_VER_STRING, decoder, errorExit, warning);
-    if (decoder->png)
+    if (decoder->png) {
+        png_set_user_limits(decoder->png, pngMaxSide, pngMaxSide);
         decoder->info = png_create_info_struct(decoder->png);
+    }
     if (!decoder->info) {
         closeDecoder(decoder);
         return nullptr;
