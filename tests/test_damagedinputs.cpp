@@ -269,6 +269,8 @@ void DamagedInputsTest::everyKindOfDamageRefusedAlike()
     int idatEnd = png.indexOf("IDAT") - 4;
     idatEnd += 12 + int(qFromBigEndian<quint32>(png.constData() + idatEnd));
     QVERIFY(png.mid(idatEnd + 4, 4) == "IDAT");
+    QByteArray flippedPng = png;
+    flippedPng[idatEnd / 2] = char(flippedPng.at(idatEnd / 2) ^ 0x10);
     const QByteArray ppm = encoded(smallPhoto(), "ppm");
 
     const QString endsInside = QStringLiteral("the file ends inside its image data, so the end of the image is missing");
@@ -291,6 +293,7 @@ void DamagedInputsTest::everyKindOfDamageRefusedAlike()
          corrupt + " (Inconsistent progression sequence for component 0 coefficient 1)"},
         {"restart.jpg", restart, corrupt + " (Corrupt JPEG data: found marker 0xd5 instead of RST0)"},
         {"cut.png", png.left(idatEnd), QString()},
+        {"flipped.png", flippedPng, QString()},
         {"no-iend.png", png.left(png.size() - 12), QStringLiteral("the file ends before its IEND chunk")},
         {"short.ppm", ppm.left(ppm.size() - 200),
          QStringLiteral("its pixel data holds 28 of 30 rows, so the bottom 2 rows of the image are missing")},
@@ -309,18 +312,33 @@ void DamagedInputsTest::everyKindOfDamageRefusedAlike()
                 QCOMPARE(errorOf(result), QStringLiteral("ftjpeg: cannot read %1: %2; the file is damaged or truncated\n")
                                               .arg(name, c.damage));
             } else {
-                // The rows its first chunk of image data holds, and no more.
+                // The rows libpng inflated before the cut or the damage, and
+                // no more, in its words.
                 const QRegularExpressionMatch rows =
-                    QRegularExpression(QStringLiteral("^ftjpeg: cannot read cut.png: its image data holds ([0-9]+) of "
+                    QRegularExpression(QStringLiteral("^ftjpeg: cannot read %1: its image data holds ([0-9]+) of "
                                                       "512 rows, so the bottom ([0-9]+) rows of the image are missing "
-                                                      "\\(the file ends there\\); the file is damaged or truncated\n$"))
+                                                      "\\((.+)\\); the file is damaged or truncated\n$")
+                                           .arg(name))
                         .match(errorOf(result));
                 QVERIFY2(rows.hasMatch(), qPrintable(errorOf(result)));
-                QVERIFY(rows.captured(1).toInt() > 0 && rows.captured(1).toInt() < 512);
+                QVERIFY(rows.captured(1).toInt() < 512);
                 QCOMPARE(rows.captured(1).toInt() + rows.captured(2).toInt(), 512);
+                if (name == QLatin1String("cut.png"))
+                    QCOMPARE(rows.captured(3), QStringLiteral("the file ends there"));
             }
             QVERIFY(!QFile::exists(QStringLiteral("out.jpg")) && !QFile::exists(QStringLiteral("out.png")));
         }
+    }
+    // Beyond libpng's limit: its words are never printed, ours are.
+    QVERIFY(writeFileBytes(QStringLiteral("wide.png"), pngDeclaring(1000001, 4)));
+    for (const QStringList &arguments :
+         {QStringList{QStringLiteral("compress"), QStringLiteral("wide.png"), QStringLiteral("out.jpg")},
+          QStringList{QStringLiteral("compress"), QStringLiteral("wide.png"), QStringLiteral("out.jpg"),
+                      QStringLiteral("--decoded"), QStringLiteral("out.png")}}) {
+        const ProcessResult result = ftjpeg(arguments);
+        QCOMPARE(result.exitCode, 1);
+        QCOMPARE(errorOf(result), QStringLiteral("ftjpeg: cannot read wide.png: a PNG image of 1000001x4 pixels is "
+                                                 "beyond what libpng reads (at most 1000000 pixels a side)\n"));
     }
 }
 
