@@ -154,7 +154,10 @@ bool readImageFile(const QString &fileName, QImage &image, QString *error, qint6
         fileDamage = jpegDataDamage(fileName);
     else if (header.format == "png" && fileDamage.isEmpty())
         fileDamage = pngDataDamage(fileName);
-    if (!fileDamage.isEmpty() && !damage) {
+    // Qt's JPEG and BMP readers give what a damaged file holds, which the
+    // caller may show; its PNG and PPM readers fail on it.
+    const bool readableDamaged = header.format == "jpeg" || header.format == "bmp";
+    if (!fileDamage.isEmpty() && (!damage || !readableDamaged)) {
         setError(error, damagedFileMessage(fileName, fileDamage));
         return false;
     }

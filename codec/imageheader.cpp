@@ -400,10 +400,19 @@ bool checkImageHeader(const QString &fileName, qint64 maxPixels, ImageFileHeader
                             .arg(needed));
         return false;
     }
-    // Decoded as 32-bit pixels, with the decoder's rows beside them.
+    // Decoded as 32-bit pixels, with the decoder's rows beside them; a JPEG
+    // stream of several scans (progressive) with all its coefficients
+    // beside that (two bytes each, every component counted at full
+    // resolution), which libjpeg holds for the damage check and the decoding
+    // alike.
     if (size.isValid()) {
         const qint64 wholeImage = decoding == ImageDecoding::WholeImage ? qint64(size.width()) * size.height() * 4 : 0;
-        const qint64 bytes = wholeImage + qint64(size.width()) * 64;
+        const bool progressive = frame.marker == 0xC2 || frame.marker == 0xC6 || frame.marker == 0xCA
+            || frame.marker == 0xCE;
+        const qint64 coefficients = progressive && decoding == ImageDecoding::WholeImage
+            ? ((qint64(size.width()) + 7) / 8) * ((qint64(size.height()) + 7) / 8) * 128 * std::max(1, frame.components)
+            : 0;
+        const qint64 bytes = wholeImage + coefficients + qint64(size.width()) * 64;
         if (!fitsInMemory(bytes, QStringLiteral("reading %1 (%2x%3 pixels)")
                                      .arg(displayName(fileName))
                                      .arg(size.width())

@@ -28,16 +28,6 @@ using fuzzsupport::fail;
 
 namespace {
 
-QList<float> fixedWeights()
-{
-    QList<float> weights;
-    for (int i = 0; i < 64; ++i) {
-        const double d = i / 20.0;
-        weights.append(float(1.0 / (1.0 + d * d)));
-    }
-    return weights;
-}
-
 const char *outcomeName(StreamOutcome outcome)
 {
     switch (outcome) {
@@ -148,7 +138,7 @@ extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *bytes, size_t size)
 {
-    static const QList<float> weights = fixedWeights();
+    static const QList<float> weights = fuzzsupport::fixedWeights(64);
     const QByteArray data(reinterpret_cast<const char *>(bytes), int(size));
     const QString input = fuzzsupport::scratchFile("input");
     const QString streamed = fuzzsupport::scratchFile("streamed.out");
