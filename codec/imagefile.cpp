@@ -115,6 +115,11 @@ QSize readImageSize(const QString &fileName)
             return size;
         if (!file.seek(0) || overrunningPngChunk(file) >= 0)
             return QSize();
+        // A PNG header is read by libpng with handlers that print nothing.
+        QSize pngSize;
+        QString reason;
+        if (file.seek(0) && file.read(8) == QByteArray("\x89PNG\r\n\x1a\n", 8))
+            return pngHeaderSize(fileName, &pngSize, &reason) ? pngSize : QSize();
     }
     QImageReader reader(fileName);
     reader.setDecideFormatFromContent(true);
