@@ -3,8 +3,8 @@
 #include "hybridjpeg.h"
 #include "imagebuffer.h"
 #include "jpegrowreader.h"
-#include "pngrowreader.h"
 #include "memorybudget.h"
+#include "pngrowreader.h"
 
 #include <QBuffer>
 #include <QDir>
