@@ -118,8 +118,9 @@ QSize readImageSize(const QString &fileName)
         // A PNG header is read by libpng with handlers that print nothing.
         QSize pngSize;
         QString reason;
+        bool damaged = false;
         if (file.seek(0) && file.read(8) == QByteArray("\x89PNG\r\n\x1a\n", 8))
-            return pngHeaderSize(fileName, &pngSize, &reason) ? pngSize : QSize();
+            return pngHeaderSize(fileName, &pngSize, &reason, &damaged) ? pngSize : QSize();
     }
     QImageReader reader(fileName);
     reader.setDecideFormatFromContent(true);

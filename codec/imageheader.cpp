@@ -372,10 +372,10 @@ bool checkImageHeader(const QString &fileName, qint64 maxPixels, ImageFileHeader
         // Read by libpng with handlers of our own before any reader of Qt's
         // sees the file: Qt's PNG plugin lets libpng print its errors.
         QString reason;
-        if (!pngHeaderSize(fileName, &size, &reason)) {
-            setError(error, reason.startsWith(QLatin1String("a PNG image of"))
-                                ? QStringLiteral("cannot read %1: %2").arg(displayName(fileName), reason)
-                                : damagedFileMessage(fileName, reason));
+        bool damaged = false;
+        if (!pngHeaderSize(fileName, &size, &reason, &damaged)) {
+            setError(error, damaged ? damagedFileMessage(fileName, reason)
+                                    : QStringLiteral("cannot read %1: %2").arg(displayName(fileName), reason));
             return false;
         }
         header->format = QByteArrayLiteral("png");

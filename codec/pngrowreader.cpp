@@ -183,8 +183,9 @@ bool readHeaderOnly(PngRowReader::Decoder *decoder, png_uint_32 *width, png_uint
 
 } // namespace
 
-bool pngHeaderSize(const QString &fileName, QSize *size, QString *error)
+bool pngHeaderSize(const QString &fileName, QSize *size, QString *error, bool *damaged)
 {
+    *damaged = true;
     PngRowReader::Decoder *decoder = openDecoder(fileName);
     if (!decoder) {
         *error = QStringLiteral("the file cannot be opened");
@@ -205,11 +206,13 @@ bool pngHeaderSize(const QString &fileName, QSize *size, QString *error)
     if (read)
         *size = QSize(int(width), int(height));
     else if (told && (toldWidth > limit || toldHeight > limit) && toldWidth <= PNG_UINT_31_MAX
-             && toldHeight <= PNG_UINT_31_MAX)
+             && toldHeight <= PNG_UINT_31_MAX) {
+        *damaged = false;
         *error = QStringLiteral("a PNG image of %1x%2 pixels is beyond what libpng reads (at most %3 pixels a side)")
                      .arg(toldWidth)
                      .arg(toldHeight)
                      .arg(limit);
+    }
     else
         *error = ended ? QStringLiteral("the file ends inside its header")
                        : QStringLiteral("its header is damaged (%1)").arg(QString::fromLocal8Bit(decoder->error));

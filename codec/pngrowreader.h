@@ -48,8 +48,8 @@ QString pngDataDamage(const QString &fileName);
 
 // The size the header of a PNG file declares, read by libpng with the
 // error handling above, which prints nothing; false with *error saying
-// what is wrong when libpng cannot read the header (a size beyond its
-// limit of pngMaxSide a side among it).
-bool pngHeaderSize(const QString &fileName, QSize *size, QString *error);
+// what is wrong when libpng cannot read the header, and *damaged whether
+// that is damage (or a size beyond pngMaxSide a side).
+bool pngHeaderSize(const QString &fileName, QSize *size, QString *error, bool *damaged);
 
 #endif // PNGROWREADER_H
