@@ -1,6 +1,8 @@
 #ifndef HYBRIDMARKER_H
 #define HYBRIDMARKER_H
 
+#include "imagelimits.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -14,10 +16,6 @@ constexpr int hybridMarkerOffset = 12;
 // The resolution (dots per metre, 72 dpi) of the component image written into
 // a hybrid file and of every image the codec decodes from one.
 constexpr int hybridDotsPerMeter = 2835;
-
-// Decoded images larger than this many pixels (1 GiB of ARGB32) are refused
-// before anything is allocated.
-constexpr qint64 maxDecodedPixels = qint64(1) << 28;
 
 // The first line of a file: the bytes up to and including the first 0x0A, or
 // up to the end, but at most maxFirstLineBytes of them (a file of zeros has

@@ -2,7 +2,9 @@
 
 #include "hybridjpeg.h"
 #include "imagebuffer.h"
+#include "jpegrowreader.h"
 #include "memorybudget.h"
+#include "pngrowreader.h"
 
 #include <QBuffer>
 #include <QDir>
@@ -11,7 +13,6 @@
 #include <QImageReader>
 #include <QImageWriter>
 #include <QSaveFile>
-#include <QStringList>
 
 #include <algorithm>
 #include <atomic>
@@ -36,43 +37,35 @@ void setError(QString *error, const QString &message)
         *error = message;
 }
 
-// Collects the warnings libjpeg gives through Qt's JPEG reader while the
-// calling thread decodes. Qt prints them as messages of its own, so a
-// message handler that keeps those of the reading thread is installed for as
-// long as any thread reads; the messages of other threads, and any others,
-// go on to the handler it replaced.
-class JpegWarningCapture
+// Drops the warnings Qt's image plugins give (libjpeg's and libpng's among
+// them) while the calling thread decodes: the reader reports damage in its
+// own words, from checks of its own. A message handler that drops those of
+// the reading thread is installed for as long as any thread reads; the
+// messages of other threads, and any others, go on to the handler it
+// replaced.
+class PluginWarningsDropped
 {
 public:
-    JpegWarningCapture()
+    PluginWarningsDropped()
     {
         std::lock_guard<std::mutex> lock(mutex());
         if (users()++ == 0)
-            previous().store(qInstallMessageHandler(&JpegWarningCapture::handle));
-        current() = &warnings;
+            previous().store(qInstallMessageHandler(&PluginWarningsDropped::handle));
+        reading() = true;
     }
-    ~JpegWarningCapture()
+    ~PluginWarningsDropped()
     {
-        current() = nullptr;
+        reading() = false;
         std::lock_guard<std::mutex> lock(mutex());
         if (--users() == 0)
             qInstallMessageHandler(previous().load());
-    }
-    QString firstDamage() const
-    {
-        for (const QString &warning : warnings)
-            if (isJpegDamageWarning(warning))
-                return warning;
-        return QString();
     }
 
 private:
     static void handle(QtMsgType type, const QMessageLogContext &context, const QString &message)
     {
-        if (type == QtWarningMsg && current() && isJpegDamageWarning(message)) {
-            current()->append(message);
+        if (type == QtWarningMsg && reading())
             return;
-        }
         if (const QtMessageHandler handler = previous().load())
             handler(type, context, message);
     }
@@ -91,13 +84,11 @@ private:
         static std::atomic<QtMessageHandler> handler{nullptr};
         return handler;
     }
-    static QStringList *&current()
+    static bool &reading()
     {
-        static thread_local QStringList *list = nullptr;
-        return list;
+        static thread_local bool flag = false;
+        return flag;
     }
-
-    QStringList warnings;
 };
 
 // Qt's reader on a file other than JPEG, the format decided from its content.
@@ -107,14 +98,6 @@ QSize qtImageSize(const QString &fileName, QByteArray *format)
     reader.setDecideFormatFromContent(true);
     *format = reader.format();
     return reader.size();
-}
-
-bool endsWithEoi(const QString &fileName)
-{
-    QFile file(fileName);
-    if (!file.open(QIODevice::ReadOnly) || file.size() < 2 || !file.seek(file.size() - 2))
-        return false;
-    return file.read(2) == QByteArray("\xFF\xD9", 2);
 }
 
 } // namespace
@@ -132,6 +115,12 @@ QSize readImageSize(const QString &fileName)
             return size;
         if (!file.seek(0) || overrunningPngChunk(file) >= 0)
             return QSize();
+        // A PNG header is read by libpng with handlers that print nothing.
+        QSize pngSize;
+        QString reason;
+        bool damaged = false;
+        if (file.seek(0) && file.read(8) == QByteArray("\x89PNG\r\n\x1a\n", 8))
+            return pngHeaderSize(fileName, &pngSize, &reason, &damaged) ? pngSize : QSize();
     }
     QImageReader reader(fileName);
     reader.setDecideFormatFromContent(true);
@@ -162,8 +151,20 @@ bool readImageFile(const QString &fileName, QImage &image, QString *error, qint6
     ImageFileHeader header;
     if (!checkImageFile(fileName, maxPixels, &header, error))
         return false;
-    if (!header.damage.isEmpty() && !damage) {
-        setError(error, damagedFileMessage(fileName, header.damage));
+    // JPEG and PNG files are decoded once by the damage policy of every
+    // reader of their format (jpegDataDamage, pngDataDamage) before Qt's
+    // reader decodes them: Qt's plugins have error handling of their own,
+    // which lets JPEG damage pass unsaid and prints libpng's errors.
+    QString fileDamage = header.damage;
+    if (header.format == "jpeg" && fileDamage.isEmpty())
+        fileDamage = jpegDataDamage(fileName);
+    else if (header.format == "png" && fileDamage.isEmpty())
+        fileDamage = pngDataDamage(fileName);
+    // Qt's JPEG and BMP readers give what a damaged file holds, which the
+    // caller may show; its PNG and PPM readers fail on it.
+    const bool readableDamaged = header.format == "jpeg" || header.format == "bmp";
+    if (!fileDamage.isEmpty() && (!damage || !readableDamaged)) {
+        setError(error, damagedFileMessage(fileName, fileDamage));
         return false;
     }
     const QSize size = header.size;
@@ -177,14 +178,16 @@ bool readImageFile(const QString &fileName, QImage &image, QString *error, qint6
     QImage loaded;
     if (header.jpegComponents == 3 || header.jpegComponents == 4)
         loaded = newTransformImage(size.width(), size.height(), QImage::Format_RGB32);
-    QString jpegDamage;
     {
-        JpegWarningCapture capture;
+        const PluginWarningsDropped quiet;
         if (!reader.read(&loaded)) {
-            setError(error, QStringLiteral("cannot read %1: %2").arg(displayName(fileName), reader.errorString()));
+            // What is missing, when the checks found it, rather than the
+            // plugin's general words.
+            setError(error, fileDamage.isEmpty()
+                                ? QStringLiteral("cannot read %1: %2").arg(displayName(fileName), reader.errorString())
+                                : damagedFileMessage(fileName, fileDamage));
             return false;
         }
-        jpegDamage = capture.firstDamage();
     }
     // A reader that could not tell the size in advance is held to the same
     // limit afterwards.
@@ -192,16 +195,8 @@ bool readImageFile(const QString &fileName, QImage &image, QString *error, qint6
         setError(error, tooLargeMessage(fileName, loaded.size(), maxPixels));
         return false;
     }
-    if (!jpegDamage.isEmpty()) {
-        const QString description = jpegDamageDescription(jpegDamage, endsWithEoi(fileName));
-        if (!damage) {
-            setError(error, damagedFileMessage(fileName, description));
-            return false;
-        }
-        *damage = description;
-    } else if (damage) {
-        *damage = header.damage;
-    }
+    if (damage)
+        *damage = fileDamage;
     image = loaded;
     return true;
 }

@@ -1,6 +1,7 @@
 #include "imageheader.h"
 
 #include "memorybudget.h"
+#include "pngrowreader.h"
 
 #include <QDir>
 #include <QFile>
@@ -8,6 +9,8 @@
 #include <QIODevice>
 
 #include <algorithm>
+#include <cctype>
+#include <climits>
 
 namespace {
 
@@ -90,7 +93,88 @@ QString shortBmpDamage(QIODevice &device)
         .arg(rows - held);
 }
 
+// What is missing of a binary PPM or PGM shorter than the rows its header
+// declares; empty when it holds them all or is no such file. Qt's reader
+// fails on such a file without saying why.
+QString shortPnmDamage(QIODevice &device)
+{
+    PnmHeader header;
+    if (!binaryPnmHeader(device, &header))
+        return QString();
+    const qint64 rowBytes = header.width * (header.grey ? 1 : 3) * (header.maxValue > 255 ? 2 : 1);
+    const qint64 held = std::max<qint64>(0, (device.size() - header.dataOffset) / rowBytes);
+    if (held >= header.height)
+        return QString();
+    return QStringLiteral("its pixel data holds %1 of %2 rows, so the bottom %3 rows of the image are missing")
+        .arg(held)
+        .arg(header.height)
+        .arg(header.height - held);
+}
+
+// A number of a PPM header as Qt's reader reads it: white space and comment
+// lines before it, digits, and the one byte after it consumed (unless it
+// starts a comment: then -1, as that byte would belong to the pixels). -1
+// when there is no number or it overflows.
+qint64 pnmHeaderNumber(QIODevice &device, bool last)
+{
+    char c = 0;
+    for (;;) {
+        if (!device.getChar(&c))
+            return -1;
+        if (std::isdigit(uchar(c)))
+            break;
+        if (std::isspace(uchar(c)))
+            continue;
+        if (c != '#')
+            return -1;
+        // Qt's reader takes a comment line in pieces of 99 bytes at most and
+        // misreads the rest of a longer one: such files are left to it.
+        int length = 0;
+        bool more = true;
+        while (c != '\n' && more && ++length < 90)
+            more = device.getChar(&c);
+        if (c != '\n' || !more)
+            return -1;
+    }
+    qint64 value = c - '0';
+    for (;;) {
+        if (!device.getChar(&c))
+            return last ? -1 : value;
+        if (!std::isdigit(uchar(c)))
+            break;
+        value = value * 10 + (c - '0');
+        if (value > INT_MAX)
+            return -1;
+    }
+    // The byte after the last number must be plain white space; a comment
+    // there, or anything else, is left to Qt's reader.
+    if (last && !std::isspace(uchar(c)))
+        return -1;
+    if (!last && c == '#')
+        return -1;
+    return value;
+}
+
 } // namespace
+
+bool binaryPnmHeader(QIODevice &device, PnmHeader *header)
+{
+    char magic[3] = {};
+    if (device.read(magic, 3) != 3 || magic[0] != 'P' || (magic[1] != '5' && magic[1] != '6')
+        || !std::isspace(uchar(magic[2])))
+        return false;
+    const qint64 width = pnmHeaderNumber(device, false);
+    const qint64 height = width > 0 ? pnmHeaderNumber(device, false) : -1;
+    const qint64 maxValue = height > 0 ? pnmHeaderNumber(device, true) : -1;
+    if (width <= 0 || height <= 0 || maxValue < 1 || maxValue > 65535)
+        return false;
+    header->grey = magic[1] == '5';
+    header->width = width;
+    header->height = height;
+    header->maxValue = int(maxValue);
+    header->dataOffset = device.pos();
+    return true;
+}
 
 bool isStartOfFrame(uchar marker)
 {
@@ -220,16 +304,13 @@ bool isRegularFile(const QString &fileName, QString *error)
     return true;
 }
 
-bool isJpegDamageWarning(const QString &message)
+QString jpegDamageDescription(const QString &firstWarning, bool ranOut, bool rowsRead)
 {
-    return message.startsWith(QLatin1String("Premature end of JPEG file"))
-        || message.startsWith(QLatin1String("Corrupt JPEG data"))
-        || message.startsWith(QLatin1String("Inconsistent progression sequence"));
-}
-
-QString jpegDamageDescription(const QString &warning, bool fileEndsWithEoi)
-{
-    if (!fileEndsWithEoi)
+    // libjpeg's words for running out, as its own file reader says it.
+    const QString warning = firstWarning.isEmpty() ? QStringLiteral("Premature end of JPEG file") : firstWarning;
+    if (ranOut && rowsRead && firstWarning.isEmpty())
+        return QStringLiteral("the file ends before its end-of-image marker (%1)").arg(warning);
+    if (ranOut)
         return QStringLiteral("the file ends inside its image data, so the end of the image is missing (%1)")
             .arg(warning);
     return QStringLiteral("part of its image data is corrupt, so that part of the image is missing (%1)").arg(warning);
@@ -256,6 +337,7 @@ bool checkImageHeader(const QString &fileName, qint64 maxPixels, ImageFileHeader
     // hold the image at all; any other format's as declared or probed, once
     // the file is known to hold every PNG chunk it declares.
     JpegFrame frame;
+    bool png = false;
     qint64 fileBytes = 0;
     qint64 overrun = -1;
     {
@@ -266,10 +348,13 @@ bool checkImageHeader(const QString &fileName, qint64 maxPixels, ImageFileHeader
         }
         fileBytes = file.size();
         frame = jpegFrame(file);
+        png = file.seek(0) && file.read(8) == QByteArray("\x89PNG\r\n\x1a\n", 8);
         if (!frame.size.isValid() && file.seek(0))
             overrun = overrunningPngChunk(file);
         if (!frame.size.isValid() && overrun < 0 && file.seek(0))
             header->damage = shortBmpDamage(file);
+        if (!frame.size.isValid() && overrun < 0 && header->damage.isEmpty() && file.seek(0))
+            header->damage = shortPnmDamage(file);
     }
     if (overrun >= 0) {
         setError(error, QStringLiteral("cannot read %1: a PNG chunk of %2 bytes runs past the end of the file "
@@ -283,6 +368,17 @@ bool checkImageHeader(const QString &fileName, qint64 maxPixels, ImageFileHeader
     if (size.isValid()) {
         header->format = QByteArrayLiteral("jpeg");
         header->jpegComponents = frame.components;
+    } else if (png) {
+        // Read by libpng with handlers of our own before any reader of Qt's
+        // sees the file: Qt's PNG plugin lets libpng print its errors.
+        QString reason;
+        bool damaged = false;
+        if (!pngHeaderSize(fileName, &size, &reason, &damaged)) {
+            setError(error, damaged ? damagedFileMessage(fileName, reason)
+                                    : QStringLiteral("cannot read %1: %2").arg(displayName(fileName), reason));
+            return false;
+        }
+        header->format = QByteArrayLiteral("png");
     } else if (declaredSize.isValid()) {
         size = declaredSize;
     } else if (probe) {
@@ -304,10 +400,19 @@ bool checkImageHeader(const QString &fileName, qint64 maxPixels, ImageFileHeader
                             .arg(needed));
         return false;
     }
-    // Decoded as 32-bit pixels, with the decoder's rows beside them.
+    // Decoded as 32-bit pixels, with the decoder's rows beside them; a JPEG
+    // stream of several scans (progressive) with all its coefficients
+    // beside that (two bytes each, every component counted at full
+    // resolution), which libjpeg holds for the damage check and the decoding
+    // alike.
     if (size.isValid()) {
         const qint64 wholeImage = decoding == ImageDecoding::WholeImage ? qint64(size.width()) * size.height() * 4 : 0;
-        const qint64 bytes = wholeImage + qint64(size.width()) * 64;
+        const bool progressive = frame.marker == 0xC2 || frame.marker == 0xC6 || frame.marker == 0xCA
+            || frame.marker == 0xCE;
+        const qint64 coefficients = progressive && decoding == ImageDecoding::WholeImage
+            ? ((qint64(size.width()) + 7) / 8) * ((qint64(size.height()) + 7) / 8) * 128 * std::max(1, frame.components)
+            : 0;
+        const qint64 bytes = wholeImage + coefficients + qint64(size.width()) * 64;
         if (!fitsInMemory(bytes, QStringLiteral("reading %1 (%2x%3 pixels)")
                                      .arg(displayName(fileName))
                                      .arg(size.width())

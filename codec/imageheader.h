@@ -18,8 +18,8 @@ struct ImageFileHeader
 
 // The checks made before anything of a file is decoded: a regular file, not
 // empty, its declared size within maxPixels and the memory left, a JPEG
-// stream large enough for its frame, PNG chunks within the file. A BMP short
-// of the rows it declares passes with header->damage set. A decoder that
+// stream large enough for its frame, PNG chunks within the file. A BMP, PPM
+// or PGM short of the rows it declares passes with header->damage set. A decoder that
 // reads the file by itself calls this first. On failure *error names the
 // file and gives the reason. A decoder that holds a few rows at a time, never
 // the whole image, says so: the memory left is then checked for rows only.
@@ -41,13 +41,27 @@ using ImageSizeProbe = QSize (*)(const QString &fileName, QByteArray *format);
 bool checkImageHeader(const QString &fileName, qint64 maxPixels, ImageFileHeader *header, QString *error,
                       ImageDecoding decoding, QSize declaredSize, ImageSizeProbe probe);
 
-// Whether a message of libjpeg (a warning, as format_message writes it) means
-// the image data is damaged: corrupt data, data ending early, scans missing.
-bool isJpegDamageWarning(const QString &message);
+// The header of a binary PPM (P6) or PGM (P5), parsed as Qt's reader parses
+// it (white space and comments between the numbers, one white-space byte
+// after the maximum value); dataOffset is where the pixels start.
+struct PnmHeader
+{
+    bool grey = false;
+    qint64 width = 0;
+    qint64 height = 0;
+    int maxValue = 0;
+    qint64 dataOffset = 0;
+};
 
-// What such a warning means for the file, as *damage of readImageFile words
-// it; fileEndsWithEoi tells a file cut short from one damaged inside.
-QString jpegDamageDescription(const QString &warning, bool fileEndsWithEoi);
+// False when the device holds no such header, or one Qt's reader may read
+// otherwise (a long comment line, a comment right after the maximum).
+bool binaryPnmHeader(QIODevice &device, PnmHeader *header);
+
+// What damage of a JPEG stream means for the image, as *damage of
+// readImageFile words it: firstWarning is libjpeg's first warning (empty when
+// there was none), ranOut tells that the decoder asked for bytes past the
+// end of the file, and rowsRead that it did so only after every row.
+QString jpegDamageDescription(const QString &firstWarning, bool ranOut, bool rowsRead);
 
 // The error of a tool or the study for a damaged file: "cannot read NAME:
 // DAMAGE; the file is damaged or truncated".

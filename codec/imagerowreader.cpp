@@ -37,16 +37,24 @@ std::unique_ptr<ImageRowReader> ImageRowReader::open(const QString &fileName, QS
     // PPM and PNG readers check what they read of the header themselves and
     // allocate a row or a block of rows only; the size they read is the one
     // Qt's reader would declare.
+    // A file the reader declines still gets the checks that need no size:
+    // what they refuse, or find missing, the in-memory path would refuse in
+    // the same words.
     std::unique_ptr<ImageRowReader> reader;
     QSize declared;
     if (!jpeg) {
         reader = ppm ? PpmRowReader::open(fileName) : PngRowReader::open(fileName);
-        if (!reader)
-            return nullptr;
-        declared = QSize(reader->width(), reader->height());
+        if (reader)
+            declared = QSize(reader->width(), reader->height());
     }
     ImageFileHeader header;
     if (!checkImageHeader(fileName, maxStreamedPixels, &header, refusal, ImageDecoding::RowByRow, declared, nullptr))
+        return nullptr;
+    if (!header.damage.isEmpty()) {
+        *refusal = damagedFileMessage(fileName, header.damage);
+        return nullptr;
+    }
+    if (!jpeg && !reader)
         return nullptr;
     // A size neither the frame header nor the reader told is left to the
     // in-memory path.

@@ -1,6 +1,8 @@
 #ifndef IMAGEROWREADER_H
 #define IMAGEROWREADER_H
 
+#include "imagelimits.h"
+
 #include <QString>
 
 #include <cstdint>
@@ -22,10 +24,7 @@
 // words: a file its checks before decoding refuse (checkImageFile, with the
 // streaming limit below), and JPEG data its decoder reports damaged.
 //
-// Images up to this many pixels are read row by row; JPEG streams are
-// bounded by their format (65535 x 65535), PNG rows by libpng's limit of a
-// million pixels.
-constexpr qint64 maxStreamedPixels = qint64(1) << 40;
+// Their size limits are those of the streamed path in imagelimits.h.
 
 class ImageRowReader
 {

@@ -10,7 +10,8 @@
 // (accurate integer DCT, smooth chroma upsampling). Streams of several scans
 // (progressive ones among them) need the whole image buffered and are left
 // to the in-memory path, as are those of other component counts. Damaged
-// data fails the reading at its end, with the in-memory path's message.
+// data (jpegDataDamage) stops the reading where it is met, with the
+// in-memory path's message.
 class JpegRowReader : public ImageRowReader
 {
 public:
@@ -25,9 +26,21 @@ protected:
     bool readEnd() override;
 
 private:
+    // Whether the decoder has met damage; damage() is then set.
+    bool failOnDamage();
+
     JpegRowReader(Decoder *decoder, int width, int height);
 
     Decoder *decoder;
 };
+
+// The damage policy of every JPEG reader, streamed or in memory: the stream
+// is entropy decoded to its end of image with the error handling and input
+// above, and any libjpeg warning, or the decoder asking for bytes past the
+// end of the file, is damage, wherever in the decoding it comes (at the end
+// of image too). What is wrong, worded as jpegDamageDescription words it;
+// empty for a sound stream and for one whose header libjpeg cannot read (the
+// decoder of the file then reports that itself).
+QString jpegDataDamage(const QString &fileName);
 
 #endif // JPEGROWREADER_H

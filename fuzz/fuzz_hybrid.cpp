@@ -43,17 +43,6 @@ void freeHook(const volatile void *)
 {
 }
 
-// The hybrid codec's table: weight 1 / (1 + (i / 20)^2) at distance i / 20.
-QList<float> fixedWeights()
-{
-    QList<float> weights;
-    for (int i = 0; i < 64; ++i) {
-        const double d = i / 20.0;
-        weights.append(float(1.0 / (1.0 + d * d)));
-    }
-    return weights;
-}
-
 // Bytes up to and including the first line feed, or all of them.
 QByteArray firstLineOf(const QByteArray &data)
 {
@@ -102,7 +91,7 @@ extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *bytes, size_t size)
 {
-    static const QList<float> weights = fixedWeights();
+    static const QList<float> weights = fuzzsupport::fixedWeights(64);
     const QByteArray data(reinterpret_cast<const char *>(bytes), int(size));
     const QString fileName = fuzzsupport::scratchFile("input.jpg");
     fuzzsupport::writeFile(fileName, data);

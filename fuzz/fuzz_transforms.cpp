@@ -69,16 +69,6 @@ private:
 const QImage::Format formats[] = {QImage::Format_RGB32,  QImage::Format_ARGB32, QImage::Format_ARGB32_Premultiplied,
                                   QImage::Format_Grayscale8, QImage::Format_Indexed8, QImage::Format_RGB888};
 
-QList<float> fixedWeights()
-{
-    QList<float> weights;
-    for (int i = 0; i < 128; ++i) {
-        const double d = i / 20.0;
-        weights.append(float(1.0 / (1.0 + d * d)));
-    }
-    return weights;
-}
-
 QList<float> valuesFrom(Bytes &bytes, int mode, int count)
 {
     QList<float> values;
@@ -134,7 +124,7 @@ extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    static const QList<float> fixed = fixedWeights();
+    static const QList<float> fixed = fuzzsupport::fixedWeights(128);
     static const QVector<SimdLevel> supported = levels();
 
     Bytes bytes(data, size);

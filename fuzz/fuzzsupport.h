@@ -3,11 +3,13 @@
 
 // What the fuzz targets share: a Qt application object for the image
 // plugins, quiet plugin warnings, a scratch folder for the files the codec
-// reads, and a failure that libFuzzer records as a crash.
+// reads, the hybrid weights table, and a failure that libFuzzer records as a
+// crash.
 
 #include <QByteArray>
 #include <QCoreApplication>
 #include <QFile>
+#include <QList>
 #include <QString>
 #include <QTemporaryDir>
 #include <QTextCodec>
@@ -67,6 +69,18 @@ inline QString scratchFile(const char *name)
     va_end(arguments);
     std::fflush(stderr);
     std::abort();
+}
+
+// The hybrid codec's weights table, entries 0 .. count - 1: weight
+// 1 / (1 + (i / 20)^2) at distance i / 20.
+inline QList<float> fixedWeights(int count)
+{
+    QList<float> weights;
+    for (int i = 0; i < count; ++i) {
+        const double d = i / 20.0;
+        weights.append(float(1.0 / (1.0 + d * d)));
+    }
+    return weights;
 }
 
 inline void writeFile(const QString &fileName, const QByteArray &data)

@@ -10,6 +10,7 @@
 #include <QtTest>
 
 #include <QProcess>
+#include <QtEndian>
 
 #include <csignal>
 #include <sys/resource.h>
@@ -100,6 +101,7 @@ class DamagedInputsTest : public QObject
 private slots:
     void frameFoundAsTheDecoderFindsIt();
     void damagedFilesRefusedButShown();
+    void everyKindOfDamageRefusedAlike();
     void onlyRegularFilesAndABoundedFirstLine();
     void studySkipsWhatCannotBeMeasured();
     void windowRefusesWorkBeyondItsMemory();
@@ -220,6 +222,124 @@ void DamagedInputsTest::damagedFilesRefusedButShown()
                               .arg(bench.scratch.filePath(QStringLiteral("cut-hybrid.jpg")), cutJpeg),
                           QStringLiteral("<time> - It is a hybrid JPEG image.")}));
     QCOMPARE(bench.window.openedImage().size(), photo.size() * 2);
+}
+
+// One case per kind of damage, JPEG (Huffman and arithmetic coded,
+// sequential and progressive), PNG and PPM: compress and direct, streamed,
+// and compress --decoded, in memory, refuse it in one line, the same, and
+// leave no file.
+void DamagedInputsTest::everyKindOfDamageRefusedAlike()
+{
+    ScratchDir scratch;
+    QVERIFY(writeFileBytes(QStringLiteral("weights_out.txt"), testWeightsFileText()));
+    QVERIFY(writeFileBytes(QStringLiteral("source.ppm"), encoded(smallPhoto(), "ppm")));
+    const auto cjpeg = [](const QStringList &options) {
+        const ProcessResult result = runProcess(QStringLiteral("cjpeg"),
+                                                options + QStringList{QStringLiteral("-quality"), QStringLiteral("80"),
+                                                                      QStringLiteral("source.ppm")});
+        return result.exitCode == 0 ? result.out : QByteArray();
+    };
+    const QByteArray baseline = cjpeg({});
+    const QByteArray arithmetic = cjpeg({QStringLiteral("-arithmetic")});
+    const QByteArray arithmeticProgressive = cjpeg({QStringLiteral("-arithmetic"), QStringLiteral("-progressive")});
+    const QByteArray progressive = cjpeg({QStringLiteral("-progressive")});
+    const QByteArray restarts = cjpeg({QStringLiteral("-restart"), QStringLiteral("1")});
+    QVERIFY(!baseline.isEmpty() && !arithmetic.isEmpty() && !arithmeticProgressive.isEmpty()
+            && !progressive.isEmpty() && !restarts.isEmpty());
+
+    // A flat arithmetic-coded frame of 16384 x 16384 pixels in a few hundred
+    // bytes, cut before its end.
+    QByteArray huge = arithmetic;
+    const int frame = huge.indexOf(QByteArray("\xFF\xC9", 2));
+    QVERIFY(frame > 0);
+    huge.replace(frame + 5, 4, QByteArray("\x40\x00\x40\x00", 4));
+    huge = huge.left(huge.indexOf(QByteArray("\xFF\xDA", 2)) + 300);
+    // The last scan of the progressive file refining a bit it never coded.
+    QByteArray progression = progressive;
+    const int lastScan = progression.lastIndexOf(QByteArray("\xFF\xDA", 2));
+    QCOMPARE(progression.mid(lastScan + 9, 1), QByteArray("\x10", 1));
+    progression[lastScan + 9] = '\x21';
+    // The first restart marker replaced by another.
+    QByteArray restart = restarts;
+    const int marker = restart.indexOf(QByteArray("\xFF\xD0", 2), restart.indexOf(QByteArray("\xFF\xDA", 2)));
+    QVERIFY(marker > 0);
+    restart[marker + 1] = '\xD5';
+    // PNG: cut after a whole chunk of its image data, its IEND left off.
+    const QByteArray png = encoded(loadPhoto(QStringLiteral("camera.png")), "png");
+    int idatEnd = png.indexOf("IDAT") - 4;
+    idatEnd += 12 + int(qFromBigEndian<quint32>(png.constData() + idatEnd));
+    QVERIFY(png.mid(idatEnd + 4, 4) == "IDAT");
+    QByteArray flippedPng = png;
+    flippedPng[idatEnd / 2] = char(flippedPng.at(idatEnd / 2) ^ 0x10);
+    const QByteArray ppm = encoded(smallPhoto(), "ppm");
+
+    const QString endsInside = QStringLiteral("the file ends inside its image data, so the end of the image is missing");
+    const QString corrupt = QStringLiteral("part of its image data is corrupt, so that part of the image is missing");
+    const struct
+    {
+        const char *name;
+        QByteArray bytes;
+        QString damage;
+    } cases[] = {
+        {"arithmetic-cut.jpg", arithmetic.left(arithmetic.size() / 2), endsInside + " (Premature end of JPEG file)"},
+        {"arithmetic-progressive-cut.jpg", arithmeticProgressive.left(arithmeticProgressive.size() / 2),
+         endsInside + " (Premature end of JPEG file)"},
+        {"arithmetic-16384.jpg", huge, endsInside + " (Premature end of JPEG file)"},
+        {"no-end.jpg", baseline.left(baseline.size() - 2),
+         QStringLiteral("the file ends before its end-of-image marker (Premature end of JPEG file)")},
+        {"extraneous.jpg", baseline.left(baseline.size() - 2) + QByteArray(20, '\x12') + "\xFF\xD9",
+         corrupt + " (Corrupt JPEG data: 16 extraneous bytes before marker 0xd9)"},
+        {"progression.jpg", progression,
+         corrupt + " (Inconsistent progression sequence for component 0 coefficient 1)"},
+        {"restart.jpg", restart, corrupt + " (Corrupt JPEG data: found marker 0xd5 instead of RST0)"},
+        {"cut.png", png.left(idatEnd), QString()},
+        {"flipped.png", flippedPng, QString()},
+        {"no-iend.png", png.left(png.size() - 12), QStringLiteral("the file ends before its IEND chunk")},
+        {"short.ppm", ppm.left(ppm.size() - 200),
+         QStringLiteral("its pixel data holds 28 of 30 rows, so the bottom 2 rows of the image are missing")},
+    };
+    for (const auto &c : cases) {
+        const QString name = QLatin1String(c.name);
+        QVERIFY(writeFileBytes(name, c.bytes));
+        for (const QStringList &arguments :
+             {QStringList{QStringLiteral("compress"), name, QStringLiteral("out.jpg")},
+              QStringList{QStringLiteral("direct"), name, QStringLiteral("out.png")},
+              QStringList{QStringLiteral("compress"), name, QStringLiteral("out.jpg"), QStringLiteral("--decoded"),
+                          QStringLiteral("out.png")}}) {
+            const ProcessResult result = ftjpeg(arguments);
+            QVERIFY2(result.exitCode == 1, qPrintable(arguments.join(' ')));
+            if (!c.damage.isEmpty()) {
+                QCOMPARE(errorOf(result), QStringLiteral("ftjpeg: cannot read %1: %2; the file is damaged or truncated\n")
+                                              .arg(name, c.damage));
+            } else {
+                // The rows libpng inflated before the cut or the damage, and
+                // no more, in its words.
+                const QRegularExpressionMatch rows =
+                    QRegularExpression(QStringLiteral("^ftjpeg: cannot read %1: its image data holds ([0-9]+) of "
+                                                      "512 rows, so the bottom ([0-9]+) rows of the image are missing "
+                                                      "\\((.+)\\); the file is damaged or truncated\n$")
+                                           .arg(name))
+                        .match(errorOf(result));
+                QVERIFY2(rows.hasMatch(), qPrintable(errorOf(result)));
+                QVERIFY(rows.captured(1).toInt() < 512);
+                QCOMPARE(rows.captured(1).toInt() + rows.captured(2).toInt(), 512);
+                if (name == QLatin1String("cut.png"))
+                    QCOMPARE(rows.captured(3), QStringLiteral("the file ends there"));
+            }
+            QVERIFY(!QFile::exists(QStringLiteral("out.jpg")) && !QFile::exists(QStringLiteral("out.png")));
+        }
+    }
+    // Beyond libpng's limit: its words are never printed, ours are.
+    QVERIFY(writeFileBytes(QStringLiteral("wide.png"), pngDeclaring(1000001, 4)));
+    for (const QStringList &arguments :
+         {QStringList{QStringLiteral("compress"), QStringLiteral("wide.png"), QStringLiteral("out.jpg")},
+          QStringList{QStringLiteral("compress"), QStringLiteral("wide.png"), QStringLiteral("out.jpg"),
+                      QStringLiteral("--decoded"), QStringLiteral("out.png")}}) {
+        const ProcessResult result = ftjpeg(arguments);
+        QCOMPARE(result.exitCode, 1);
+        QCOMPARE(errorOf(result), QStringLiteral("ftjpeg: cannot read wide.png: a PNG image of 1000001x4 pixels is "
+                                                 "beyond what libpng reads (at most 1000000 pixels a side)\n"));
+    }
 }
 
 // A FIFO, a device and a directory are refused before they are opened; a
