@@ -74,18 +74,17 @@ inline uint8_t BinaryRangeDecoder::nextByte()
 
 inline int BinaryRangeDecoder::decode(BinaryContext &context)
 {
-    const uint32_t bound = (m_range >> binaryrangecoder::probabilityBits) * context.probabilityOfZero;
-    int bit;
-    if (m_code < bound) {
-        m_range = bound;
-        context.probabilityOfZero += ((1u << binaryrangecoder::probabilityBits) - context.probabilityOfZero) >> binaryrangecoder::adaptationShift;
-        bit = 0;
-    } else {
-        m_code -= bound;
-        m_range -= bound;
-        context.probabilityOfZero -= context.probabilityOfZero >> binaryrangecoder::adaptationShift;
-        bit = 1;
-    }
+    // Branch free: the bit is data, and a mispredicted branch on it costs
+    // more than computing both outcomes.
+    const uint32_t probability = context.probabilityOfZero;
+    const uint32_t bound = (m_range >> binaryrangecoder::probabilityBits) * probability;
+    const int bit = m_code >= bound;
+    const uint32_t mask = 0u - uint32_t(bit);
+    m_code -= bound & mask;
+    m_range = (bound & ~mask) | ((m_range - bound) & mask);
+    const uint32_t towardsZero = probability + (((1u << binaryrangecoder::probabilityBits) - probability) >> binaryrangecoder::adaptationShift);
+    const uint32_t towardsOne = probability - (probability >> binaryrangecoder::adaptationShift);
+    context.probabilityOfZero = uint16_t(bit ? towardsOne : towardsZero);
     while (m_range < binaryrangecoder::topValue) {
         m_range <<= 8;
         m_code = (m_code << 8) | nextByte();
