@@ -208,7 +208,7 @@ void TestRegion::damagedFilesAreRefused()
     } cases[] = {
         {good.left(30), "cannot hold the 49-byte header"},
         {QByteArray("not a block file at all, but long enough to hold a header....."), "no FTREGION magic"},
-        {withByte(8, 2), "version is 2"},
+        {withByte(8, 3), "version is 3"},
         {withByte(9, 1), "unknown flags 1"},
         {withWord(10, 0), "an image of 0x100 pixels"},
         {withWord(14, 0x00FFFFFFu), "is too large (at most 268435456 pixels)"},

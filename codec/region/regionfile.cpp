@@ -12,9 +12,14 @@
 namespace {
 
 const char magic[8] = {'F', 'T', 'R', 'E', 'G', 'I', 'O', 'N'};
-constexpr int version = 1;
+constexpr int version = 2;
 constexpr uint32_t endCheck = 0x5AC3E817u;
-constexpr int maxPrefix = 21;
+// Residual magnitudes below 2^21 (components are at most 2^20 either way).
+constexpr int maxLength = 20;
+// Tokens: 0 for a zero residual, 1 + L for a magnitude of L + 1 bits (L =
+// 0 .. 13), escapeToken for L = 14 .. 20, given in 3 more bits.
+constexpr int escapeToken = binaryrangecoder::symbolCount - 1;
+constexpr int escapeLength = escapeToken - 1;
 constexpr int residualClasses = 2 * 4 * 5;
 
 // The contexts of the block data.
@@ -25,9 +30,7 @@ struct RegionModel
     BinaryContext spacing[11][11];
     struct Residual
     {
-        BinaryContext zero;
-        BinaryContext sign;
-        BinaryContext prefix[maxPrefix + 1];
+        SymbolContext token;
     } residual[residualClasses];
 };
 
@@ -37,6 +40,11 @@ struct EncodingCoder
     BinaryRangeEncoder encoder;
     static constexpr bool decoding = false;
     int bit(BinaryContext &context, int value)
+    {
+        encoder.encode(context, value);
+        return value;
+    }
+    int symbol(SymbolContext &context, int value)
     {
         encoder.encode(context, value);
         return value;
@@ -55,6 +63,7 @@ struct DecodingCoder
     BinaryRangeDecoder decoder;
     static constexpr bool decoding = true;
     int bit(BinaryContext &context, int) { return decoder.decode(context); }
+    int symbol(SymbolContext &context, int) { return decoder.decode(context); }
     uint32_t bits(uint32_t, int count) { return decoder.decodeEquiprobable(count); }
     // The data ended well before the decoder did: damaged or cut short.
     bool failed() const { return decoder.overrun() > 4; }
@@ -83,28 +92,33 @@ inline int32_t medianPrediction(int32_t left, int32_t top, int32_t topLeft)
 }
 
 // Codes one residual in a context class; `residual` is read when encoding.
-// False for a length prefix beyond maxPrefix.
+// Its token (zero, or the bit length of its magnitude) is one symbol, then
+// come the sign and the magnitude's bits below its leading one as
+// equiprobable bits. False for a magnitude of 2^21 or more.
 template <class Coder>
 inline bool codeResidual(Coder &coder, RegionModel::Residual &context, int32_t &residual)
 {
-    const int nonZero = coder.bit(context.zero, residual != 0);
-    if (!nonZero)
-        return true;
-    const int negative = coder.bit(context.sign, residual < 0);
-    // |residual| as an Elias-gamma code: a unary length with a context per
-    // position, then equiprobable bits.
     const uint32_t magnitude = uint32_t(std::abs(residual));
     int length = 0;
-    if (!Coder::decoding)
+    if (!Coder::decoding && magnitude != 0)
         while ((magnitude >> (length + 1)) != 0)
             ++length;
-    int coded = 0;
-    while (coded < maxPrefix && coder.bit(context.prefix[coded], coded < length))
-        ++coded;
-    if (coded >= maxPrefix)
-        return false;
-    const uint32_t rest = coded == 0 ? 0 : coder.bits(magnitude & ((1u << coded) - 1u), coded);
-    const int32_t value = int32_t((1u << coded) | rest);
+    const int token = coder.symbol(context.token, magnitude == 0 ? 0 : qMin(length + 1, escapeToken));
+    if (token == 0)
+        return true;
+    if (token == escapeToken) {
+        length = escapeLength + int(coder.bits(uint32_t(length - escapeLength), 3));
+        if (length > maxLength)
+            return false;
+    } else {
+        length = token - 1;
+    }
+    // The sign, then the bits below the leading one, in one equiprobable run.
+    const uint32_t run
+        = coder.bits((uint32_t(residual < 0) << length) | (magnitude & ((1u << length) - 1u)), length + 1);
+    const uint32_t lowBits = (1u << length) - 1u;
+    const int negative = int(run >> length);
+    const int32_t value = int32_t((1u << length) | (run & lowBits));
     residual = negative ? -value : value;
     return true;
 }
