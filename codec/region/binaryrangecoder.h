@@ -95,9 +95,10 @@ inline int SymbolContext::find(uint32_t target) const
     const __m128i *lanes = reinterpret_cast<const __m128i *>(below);
     const __m128i above0 = _mm_cmpgt_epi16(_mm_add_epi16(_mm_load_si128(lanes), floor0), limit);
     const __m128i above1 = _mm_cmpgt_epi16(_mm_add_epi16(_mm_load_si128(lanes + 1), floor1), limit);
-    // Starts rise with the symbol, so those at most the target come first.
-    const int mask = _mm_movemask_epi8(_mm_packs_epi16(above0, above1));
-    return 16 - __builtin_popcount(unsigned(mask)) - 1;
+    // Starts rise with the symbol, so those past the target are the last
+    // ones; the first of them follows the symbol.
+    const unsigned mask = unsigned(_mm_movemask_epi8(_mm_packs_epi16(above0, above1)));
+    return __builtin_ctz(mask | 0x10000u) - 1;
 }
 #else
 inline void SymbolContext::update(int symbol)
