@@ -2,8 +2,9 @@
 // of data/photos/astronaut.png and its mirror images): decoding a compressed
 // block file (entropy decoding and expansion), the entropy decoding alone,
 // the expansion alone, and encoding, each in megapixels per second on one
-// core, at max diff 1, 2, 4, 8 and 16 (encoding at 2 and 8). Rates are per CPU second (the machine may be shared). Google
-// Benchmark's options work as usual.
+// core, at max diff 1, 2, 4, 8 and 16 (encoding at 2 and 8). Rates are per
+// CPU second (the machine may be shared). Google Benchmark's options work as
+// usual.
 
 #include "regionimagefile.h"
 #include "region/regionexpansion.h"
