@@ -8,6 +8,7 @@
 #include "imagemetrics.h"
 #include "kernel.h"
 #include "regionimagefile.h"
+#include "region/binaryrangecoder.h"
 #include "region/gridsimilarity.h"
 #include "region/regionencoder.h"
 #include "region/regionfile.h"
@@ -88,6 +89,7 @@ private slots:
     void sharpEdgeSplitsAlongIt();
     void photoDecodesAsTheReferenceInBothFiles();
     void damagedFilesAreRefused();
+    void coderDecodesWhatItCodes();
     void gridDistance();
     void commandLine();
     void windowOpensBlockFiles();
@@ -208,7 +210,7 @@ void TestRegion::damagedFilesAreRefused()
     } cases[] = {
         {good.left(30), "cannot hold the 49-byte header"},
         {QByteArray("not a block file at all, but long enough to hold a header....."), "no FTREGION magic"},
-        {withByte(8, 2), "version is 2"},
+        {withByte(8, 3), "version is 3"},
         {withByte(9, 1), "unknown flags 1"},
         {withWord(10, 0), "an image of 0x100 pixels"},
         {withWord(14, 0x00FFFFFFu), "is too large (at most 268435456 pixels)"},
@@ -244,6 +246,62 @@ void TestRegion::damagedFilesAreRefused()
     setWord(cut, 45, quint32(cut.size() - 49));
     QVERIFY(!readRegionFile(cut, &blocks, &error, 1 << 28));
     QVERIFY2(error.contains(QLatin1String("damaged")), qPrintable(error));
+}
+
+void TestRegion::coderDecodesWhatItCodes()
+{
+    // Runs of one symbol drive the distributions to their extremes (every
+    // other symbol at its floor), mixed with bits and equiprobable runs of
+    // every length.
+    struct Item
+    {
+        int kind;
+        uint32_t value;
+        int count;
+    };
+    std::vector<Item> items;
+    uint32_t seed = 12345;
+    auto next = [&seed] { return seed = seed * 1103515245u + 12345u; };
+    for (int k = 0; k < 20000; ++k) {
+        const uint32_t r = next() >> 8;
+        const int length = k % 32 + 1;
+        if (k % 7 == 0)
+            items.push_back({2, ((r << 8) ^ next()) >> (32 - length), length});
+        else if (k % 3 == 0)
+            items.push_back({0, r & 1u, 0});
+        else
+            items.push_back({1, k < 3000 ? 15u : k < 6000 ? 0u : r % 16, int(r % 3)});
+    }
+    BinaryRangeEncoder encoder;
+    BinaryContext bits[3];
+    SymbolContext symbols[3];
+    for (const Item &item : items)
+        if (item.kind == 0)
+            encoder.encode(bits[item.count], int(item.value));
+        else if (item.kind == 1)
+            encoder.encode(symbols[item.count], int(item.value));
+        else
+            encoder.encodeEquiprobable(item.value, item.count);
+    const QByteArray bytes = encoder.finish();
+    BinaryRangeDecoder decoder(reinterpret_cast<const uint8_t *>(bytes.constData()), bytes.size());
+    BinaryContext readBits[3];
+    SymbolContext readSymbols[3];
+    for (const Item &item : items) {
+        const uint32_t value = item.kind == 0 ? uint32_t(decoder.decode(readBits[item.count]))
+            : item.kind == 1                  ? uint32_t(decoder.decode(readSymbols[item.count]))
+                                              : decoder.decodeEquiprobable(item.count);
+        QCOMPARE(value, item.value);
+    }
+    QCOMPARE(decoder.overrun(), qint64(0));
+    // The decoder's symbol search: the last symbol whose start is at most the
+    // target, for every target, on distributions at their extremes.
+    for (const SymbolContext &context : readSymbols)
+        for (uint32_t target = 0; target < 32768; ++target) {
+            int expected = 0;
+            while (expected < 15 && context.start(expected + 1) <= target)
+                ++expected;
+            QCOMPARE(context.find(target), expected);
+        }
 }
 
 void TestRegion::gridDistance()

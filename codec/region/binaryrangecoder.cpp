@@ -36,12 +36,28 @@ void BinaryRangeEncoder::encode(BinaryContext &context, int bit)
     }
 }
 
+void BinaryRangeEncoder::encode(SymbolContext &context, int symbol)
+{
+    const uint32_t scale = m_range >> binaryrangecoder::symbolTotalBits;
+    const uint32_t low = scale * context.start(symbol);
+    m_low += low;
+    m_range = symbol + 1 < binaryrangecoder::symbolCount ? scale * context.start(symbol + 1) - low : m_range - low;
+    context.update(symbol);
+    while (m_range < topValue) {
+        m_range <<= 8;
+        shiftLow();
+    }
+}
+
 void BinaryRangeEncoder::encodeEquiprobable(uint32_t value, int bitCount)
 {
-    for (int i = bitCount - 1; i >= 0; --i) {
-        m_range >>= 1;
-        if ((value >> i) & 1u)
-            m_low += m_range;
+    // In chunks of up to 8 bits, the first the highest: each splits the range
+    // into 2^n equal parts.
+    while (bitCount > 0) {
+        const int chunk = bitCount < 8 ? bitCount : 8;
+        bitCount -= chunk;
+        m_range >>= chunk;
+        m_low += uint64_t((value >> bitCount) & ((1u << chunk) - 1u)) * m_range;
         while (m_range < topValue) {
             m_range <<= 8;
             shiftLow();

@@ -5,16 +5,28 @@
 
 #include <cstdint>
 
-// An adaptive binary arithmetic coder (a range coder with carry propagation).
-// Each context is one BinaryContext: the probability of a 0, in 1/4096, moved
-// a sixteenth of the way towards every bit it codes. Equiprobable bits skip
-// the model. Encoder and decoder run the same integer arithmetic, so what one
-// writes the other reads on any machine.
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
+// An adaptive arithmetic coder (a range coder with carry propagation) of
+// binary decisions and of symbols of a 16-letter alphabet. Each binary
+// context is one BinaryContext: the probability of a 0, in 1/4096, moved a
+// sixteenth of the way towards every bit it codes. Each symbol context is one
+// SymbolContext: a cumulative distribution in 1/32768 that moves towards
+// every symbol it codes (see there). Equiprobable bits skip the model.
+// Encoder and decoder run the same integer arithmetic, so what one writes the
+// other reads on any machine.
 
 namespace binaryrangecoder {
 constexpr int probabilityBits = 12;
 constexpr int adaptationShift = 4;
 constexpr uint32_t topValue = 1u << 24;
+constexpr int symbolCount = 16;
+constexpr int symbolTotalBits = 15;
+// Every symbol keeps at least this many 1/32768 of the range.
+constexpr uint32_t symbolFloor = 2;
+constexpr uint32_t symbolSpan = (1u << symbolTotalBits) - symbolCount * symbolFloor;
 } // namespace binaryrangecoder
 
 struct BinaryContext
@@ -22,10 +34,98 @@ struct BinaryContext
     uint16_t probabilityOfZero = 2048;
 };
 
+// The distribution of a symbol 0 .. 15: symbol k starts at
+// below[k] + k * symbolFloor (in 1/32768 of the range) and ends where k + 1
+// starts (the last one at 32768). below[] rises with k, from below[0] = 0 to
+// at most symbolSpan, so every symbol keeps at least symbolFloor; it starts
+// geometric (each symbol 3/5 as likely as the one before). After coding
+// symbol s, below[k] moves a 2^-rate of the way to symbolSpan for k > s and
+// to 0 for k <= s, the rate 4 for the context's first 32 symbols, then 5.
+struct SymbolContext
+{
+    SymbolContext();
+    void update(int symbol);
+    uint32_t start(int symbol) const { return below[symbol] + uint32_t(symbol) * binaryrangecoder::symbolFloor; }
+    // The last symbol whose start is at most `target` (0 .. 32767).
+    int find(uint32_t target) const;
+
+    alignas(16) uint16_t below[binaryrangecoder::symbolCount];
+    uint16_t coded = 0;
+};
+
+inline SymbolContext::SymbolContext()
+{
+    // Geometric to start with: each symbol 3/5 as likely as the one before.
+    uint32_t rest = binaryrangecoder::symbolSpan;
+    for (int k = 0; k < binaryrangecoder::symbolCount; ++k) {
+        below[k] = uint16_t(binaryrangecoder::symbolSpan - rest);
+        rest = rest * 3 / 5;
+    }
+}
+
+// Starts and below[] stay under 2^15, so both fit signed 16-bit lanes.
+static_assert(binaryrangecoder::symbolSpan + binaryrangecoder::symbolCount * binaryrangecoder::symbolFloor
+                  <= 32768, "symbol starts fit 15 bits");
+
+#ifdef __SSE2__
+inline void SymbolContext::update(int symbol)
+{
+    const int rate = coded < 32 ? 4 : 5;
+    coded = uint16_t(coded < 32 ? coded + 1 : coded);
+    const __m128i index0 = _mm_setr_epi16(0, 1, 2, 3, 4, 5, 6, 7);
+    const __m128i index1 = _mm_setr_epi16(8, 9, 10, 11, 12, 13, 14, 15);
+    const __m128i coded16 = _mm_set1_epi16(int16_t(symbol));
+    const __m128i span = _mm_set1_epi16(int16_t(binaryrangecoder::symbolSpan));
+    const __m128i shift = _mm_cvtsi32_si128(rate);
+    __m128i *lanes = reinterpret_cast<__m128i *>(below);
+    for (int half = 0; half < 2; ++half) {
+        const __m128i value = _mm_load_si128(lanes + half);
+        const __m128i target = _mm_and_si128(_mm_cmpgt_epi16(half ? index1 : index0, coded16), span);
+        _mm_store_si128(lanes + half, _mm_add_epi16(value, _mm_sra_epi16(_mm_sub_epi16(target, value), shift)));
+    }
+    // below[0] stays 0: its target is 0 and so is its value.
+}
+
+inline int SymbolContext::find(uint32_t target) const
+{
+    const __m128i floor0 = _mm_setr_epi16(0, 2, 4, 6, 8, 10, 12, 14);
+    const __m128i floor1 = _mm_setr_epi16(16, 18, 20, 22, 24, 26, 28, 30);
+    static_assert(binaryrangecoder::symbolFloor == 2 && binaryrangecoder::symbolCount == 16, "the lanes above");
+    const __m128i limit = _mm_set1_epi16(int16_t(target));
+    const __m128i *lanes = reinterpret_cast<const __m128i *>(below);
+    const __m128i above0 = _mm_cmpgt_epi16(_mm_add_epi16(_mm_load_si128(lanes), floor0), limit);
+    const __m128i above1 = _mm_cmpgt_epi16(_mm_add_epi16(_mm_load_si128(lanes + 1), floor1), limit);
+    // Starts rise with the symbol, so those past the target are the last
+    // ones; the first of them follows the symbol.
+    const unsigned mask = unsigned(_mm_movemask_epi8(_mm_packs_epi16(above0, above1)));
+    return __builtin_ctz(mask | 0x10000u) - 1;
+}
+#else
+inline void SymbolContext::update(int symbol)
+{
+    const int rate = coded < 32 ? 4 : 5;
+    coded = uint16_t(coded < 32 ? coded + 1 : coded);
+    for (int k = 1; k < binaryrangecoder::symbolCount; ++k) {
+        const int value = below[k];
+        const int target = k > symbol ? int(binaryrangecoder::symbolSpan) : 0;
+        below[k] = uint16_t(value + ((target - value) >> rate));
+    }
+}
+
+inline int SymbolContext::find(uint32_t target) const
+{
+    int symbol = 0;
+    while (symbol + 1 < binaryrangecoder::symbolCount && start(symbol + 1) <= target)
+        ++symbol;
+    return symbol;
+}
+#endif
+
 class BinaryRangeEncoder
 {
 public:
     void encode(BinaryContext &context, int bit);
+    void encode(SymbolContext &context, int symbol);
     void encodeEquiprobable(uint32_t value, int bitCount);
     // Flushes the coder; the bytes are complete afterwards.
     QByteArray finish();
@@ -47,6 +147,7 @@ public:
     BinaryRangeDecoder(const uint8_t *data, qint64 size);
 
     int decode(BinaryContext &context);
+    int decode(SymbolContext &context);
     uint32_t decodeEquiprobable(int bitCount);
     // How many bytes the decoder needed beyond the end of its data: more than
     // zero means the data were cut short or damaged.
@@ -74,18 +175,17 @@ inline uint8_t BinaryRangeDecoder::nextByte()
 
 inline int BinaryRangeDecoder::decode(BinaryContext &context)
 {
-    const uint32_t bound = (m_range >> binaryrangecoder::probabilityBits) * context.probabilityOfZero;
-    int bit;
-    if (m_code < bound) {
-        m_range = bound;
-        context.probabilityOfZero += ((1u << binaryrangecoder::probabilityBits) - context.probabilityOfZero) >> binaryrangecoder::adaptationShift;
-        bit = 0;
-    } else {
-        m_code -= bound;
-        m_range -= bound;
-        context.probabilityOfZero -= context.probabilityOfZero >> binaryrangecoder::adaptationShift;
-        bit = 1;
-    }
+    // Branch free: the bit is data, and a mispredicted branch on it costs
+    // more than computing both outcomes.
+    const uint32_t probability = context.probabilityOfZero;
+    const uint32_t bound = (m_range >> binaryrangecoder::probabilityBits) * probability;
+    const int bit = m_code >= bound;
+    const uint32_t mask = 0u - uint32_t(bit);
+    m_code -= bound & mask;
+    m_range = (bound & ~mask) | ((m_range - bound) & mask);
+    const uint32_t towardsZero = probability + (((1u << binaryrangecoder::probabilityBits) - probability) >> binaryrangecoder::adaptationShift);
+    const uint32_t towardsOne = probability - (probability >> binaryrangecoder::adaptationShift);
+    context.probabilityOfZero = uint16_t(bit ? towardsOne : towardsZero);
     while (m_range < binaryrangecoder::topValue) {
         m_range <<= 8;
         m_code = (m_code << 8) | nextByte();
@@ -93,17 +193,37 @@ inline int BinaryRangeDecoder::decode(BinaryContext &context)
     return bit;
 }
 
+inline int BinaryRangeDecoder::decode(SymbolContext &context)
+{
+    const uint32_t scale = m_range >> binaryrangecoder::symbolTotalBits;
+    // code >= scale * start(k) exactly when code / scale >= start(k).
+    const uint32_t quotient = m_code / scale;
+    const int symbol = context.find(quotient < 32767u ? quotient : 32767u);
+    const uint32_t low = scale * context.start(symbol);
+    m_code -= low;
+    m_range = symbol + 1 < binaryrangecoder::symbolCount ? scale * context.start(symbol + 1) - low : m_range - low;
+    context.update(symbol);
+    while (m_range < binaryrangecoder::topValue) {
+        m_range <<= 8;
+        m_code = (m_code << 8) | nextByte();
+    }
+    return symbol;
+}
+
 inline uint32_t BinaryRangeDecoder::decodeEquiprobable(int bitCount)
 {
+    // As the encoder: chunks of up to 8 bits, one division each.
     uint32_t value = 0;
-    for (int i = 0; i < bitCount; ++i) {
-        m_range >>= 1;
-        int bit = 0;
-        if (m_code >= m_range) {
-            m_code -= m_range;
-            bit = 1;
-        }
-        value = (value << 1) | uint32_t(bit);
+    while (bitCount > 0) {
+        const int chunk = bitCount < 8 ? bitCount : 8;
+        bitCount -= chunk;
+        m_range >>= chunk;
+        uint32_t part = m_code / m_range;
+        // Only damaged data give more than the chunk can hold.
+        const uint32_t largest = (1u << chunk) - 1u;
+        part = part > largest ? largest : part;
+        m_code -= part * m_range;
+        value = (value << chunk) | part;
         while (m_range < binaryrangecoder::topValue) {
             m_range <<= 8;
             m_code = (m_code << 8) | nextByte();

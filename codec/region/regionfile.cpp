@@ -12,9 +12,14 @@
 namespace {
 
 const char magic[8] = {'F', 'T', 'R', 'E', 'G', 'I', 'O', 'N'};
-constexpr int version = 1;
+constexpr int version = 2;
 constexpr uint32_t endCheck = 0x5AC3E817u;
-constexpr int maxPrefix = 21;
+// Residual magnitudes below 2^21 (components are at most 2^20 either way).
+constexpr int maxLength = 20;
+// Tokens: 0 for a zero residual, 1 + L for a magnitude of L + 1 bits (L =
+// 0 .. 13), escapeToken for L = 14 .. 20, given in 3 more bits.
+constexpr int escapeToken = binaryrangecoder::symbolCount - 1;
+constexpr int escapeLength = escapeToken - 1;
 constexpr int residualClasses = 2 * 4 * 5;
 
 // The contexts of the block data.
@@ -25,9 +30,7 @@ struct RegionModel
     BinaryContext spacing[11][11];
     struct Residual
     {
-        BinaryContext zero;
-        BinaryContext sign;
-        BinaryContext prefix[maxPrefix + 1];
+        SymbolContext token;
     } residual[residualClasses];
 };
 
@@ -37,6 +40,11 @@ struct EncodingCoder
     BinaryRangeEncoder encoder;
     static constexpr bool decoding = false;
     int bit(BinaryContext &context, int value)
+    {
+        encoder.encode(context, value);
+        return value;
+    }
+    int symbol(SymbolContext &context, int value)
     {
         encoder.encode(context, value);
         return value;
@@ -55,6 +63,7 @@ struct DecodingCoder
     BinaryRangeDecoder decoder;
     static constexpr bool decoding = true;
     int bit(BinaryContext &context, int) { return decoder.decode(context); }
+    int symbol(SymbolContext &context, int) { return decoder.decode(context); }
     uint32_t bits(uint32_t, int count) { return decoder.decodeEquiprobable(count); }
     // The data ended well before the decoder did: damaged or cut short.
     bool failed() const { return decoder.overrun() > 4; }
@@ -68,12 +77,12 @@ int log2Of(int value)
     return level;
 }
 
-int activityClass(int32_t activity)
-{
-    return activity == 0 ? 0 : activity <= 2 ? 1 : activity <= 5 ? 2 : activity <= 11 ? 3 : 4;
-}
+// The activity classes 0, 1-2, 3-5, 6-11, 12 and more, by table.
+constexpr uint8_t activityClasses[13] = {0, 1, 1, 2, 2, 2, 3, 3, 3, 3, 3, 3, 4};
 
-int32_t medianPrediction(int32_t left, int32_t top, int32_t topLeft)
+inline int activityClass(uint32_t activity) { return activityClasses[activity < 12 ? activity : 12]; }
+
+inline int32_t medianPrediction(int32_t left, int32_t top, int32_t topLeft)
 {
     if (topLeft >= qMax(left, top))
         return qMin(left, top);
@@ -82,63 +91,88 @@ int32_t medianPrediction(int32_t left, int32_t top, int32_t topLeft)
     return left + top - topLeft;
 }
 
-// Codes one grid; `values` is read when encoding, written when decoding.
-// False for a value out of range.
+// Codes one residual in a context class; `residual` is read when encoding.
+// Its token (zero, or the bit length of its magnitude) is one symbol, then
+// come the sign and the magnitude's bits below its leading one as
+// equiprobable bits. False for a magnitude of 2^21 or more.
 template <class Coder>
-bool codeGrid(Coder &coder, RegionModel &model, int32_t *values, int nodesX, int nodesY, int channelKind,
-              int spacingClass, int32_t &lastFirst, int32_t &lastResidual, std::vector<int32_t> &residuals)
+inline bool codeResidual(Coder &coder, RegionModel::Residual &context, int32_t &residual)
 {
-    residuals.assign(size_t(nodesX) * nodesY, 0);
-    for (int j = 0; j < nodesY; ++j)
+    const uint32_t magnitude = uint32_t(std::abs(residual));
+    int length = 0;
+    if (!Coder::decoding && magnitude != 0)
+        while ((magnitude >> (length + 1)) != 0)
+            ++length;
+    const int token = coder.symbol(context.token, magnitude == 0 ? 0 : qMin(length + 1, escapeToken));
+    if (token == 0)
+        return true;
+    if (token == escapeToken) {
+        length = escapeLength + int(coder.bits(uint32_t(length - escapeLength), 3));
+        if (length > maxLength)
+            return false;
+    } else {
+        length = token - 1;
+    }
+    // The sign, then the bits below the leading one, in one equiprobable run.
+    const uint32_t run
+        = coder.bits((uint32_t(residual < 0) << length) | (magnitude & ((1u << length) - 1u)), length + 1);
+    const uint32_t lowBits = (1u << length) - 1u;
+    const int negative = int(run >> length);
+    const int32_t value = int32_t((1u << length) | (run & lowBits));
+    residual = negative ? -value : value;
+    return true;
+}
+
+// Codes one grid; `values` is read when encoding, written when decoding.
+// False for a value out of range. `residuals` is scratch of at least
+// nodesX * nodesY values.
+template <class Coder>
+bool codeGrid(Coder &sharedCoder, RegionModel &model, int32_t *values, int nodesX, int nodesY, int channelKind,
+              int spacingClass, int32_t &lastFirst, int32_t &lastResidual, int32_t *residuals)
+{
+    // The coder works on a local copy, so that its state stays in registers
+    // rather than being stored around every write to values.
+    Coder coder(std::move(sharedCoder));
+    RegionModel::Residual *contexts = model.residual + (channelKind * 4 + spacingClass) * 5;
+    bool good = true;
+    for (int j = 0; j < nodesY && good; ++j) {
+        int32_t *row = values + size_t(j) * nodesX;
+        int32_t *rowResiduals = residuals + size_t(j) * nodesX;
         for (int i = 0; i < nodesX; ++i) {
-            const int index = j * nodesX + i;
             int32_t prediction;
-            int32_t activity;
-            if (i == 0 && j == 0) {
-                prediction = lastFirst;
-                activity = 2 * std::abs(lastResidual);
-            } else if (j == 0) {
-                prediction = values[index - 1];
-                activity = 2 * std::abs(residuals[size_t(index - 1)]);
-            } else if (i == 0) {
-                prediction = values[index - nodesX];
-                activity = 2 * std::abs(residuals[size_t(index - nodesX)]);
+            uint32_t activity;
+            if (j > 0 && i > 0) {
+                prediction = medianPrediction(row[i - 1], row[i - nodesX], row[i - nodesX - 1]);
+                activity = uint32_t(std::abs(rowResiduals[i - 1])) + uint32_t(std::abs(rowResiduals[i - nodesX]));
+            } else if (j > 0) {
+                prediction = row[i - nodesX];
+                activity = 2 * uint32_t(std::abs(rowResiduals[i - nodesX]));
+            } else if (i > 0) {
+                prediction = row[i - 1];
+                activity = 2 * uint32_t(std::abs(rowResiduals[i - 1]));
             } else {
-                prediction = medianPrediction(values[index - 1], values[index - nodesX], values[index - nodesX - 1]);
-                activity = std::abs(residuals[size_t(index - 1)]) + std::abs(residuals[size_t(index - nodesX)]);
+                prediction = lastFirst;
+                activity = 2 * uint32_t(std::abs(lastResidual));
             }
-            RegionModel::Residual &context
-                = model.residual[(channelKind * 4 + spacingClass) * 5 + activityClass(qMin(activity, 1000))];
-            int32_t residual = Coder::decoding ? 0 : values[index] - prediction;
-            const int nonZero = coder.bit(context.zero, residual != 0);
-            if (nonZero) {
-                const int negative = coder.bit(context.sign, residual < 0);
-                // |residual| - 1 as an Elias-gamma code of |residual|: a unary
-                // length with a context per position, then equiprobable bits.
-                const uint32_t magnitude = uint32_t(std::abs(residual));
-                int length = 0;
-                if (!Coder::decoding)
-                    while ((magnitude >> (length + 1)) != 0)
-                        ++length;
-                int coded = 0;
-                while (coded < maxPrefix && coder.bit(context.prefix[coded], coded < length))
-                    ++coded;
-                if (coded >= maxPrefix)
-                    return false;
-                const uint32_t rest = coder.bits(magnitude & ((1u << coded) - 1u), coded);
-                const int32_t value = int32_t((1u << coded) | rest);
-                residual = negative ? -value : value;
+            int32_t residual = Coder::decoding ? 0 : row[i] - prediction;
+            if (!codeResidual(coder, contexts[activityClass(activity)], residual)) {
+                good = false;
+                break;
             }
-            residuals[size_t(index)] = residual;
-            values[index] = prediction + residual;
-            if (std::abs(values[index]) > 1048575)
-                return false;
-            if (index == 0) {
-                lastFirst = values[0];
-                lastResidual = residual;
+            rowResiduals[i] = residual;
+            row[i] = prediction + residual;
+            if (std::abs(row[i]) > 1048575) {
+                good = false;
+                break;
             }
         }
-    return true;
+    }
+    if (good) {
+        lastFirst = values[0];
+        lastResidual = residuals[0];
+    }
+    sharedCoder = std::move(coder);
+    return good;
 }
 
 // Codes the partition and components of `image`: reads them when encoding,
@@ -155,7 +189,7 @@ bool codeBlocks(Coder &coder, RegionImage &image, QString *fault,
     int index = 0;
     int32_t lastFirst[3] = {0, 0, 0};
     int32_t lastResidual[3] = {0, 0, 0};
-    std::vector<int32_t> residuals;
+    std::vector<int32_t> residuals(size_t(image.rootSide) * size_t(image.rootSide));
     const int rootLevel = log2Of(image.rootSide);
     auto visit = [&](int x, int y, int side, int width, int height, bool canSplit) -> int {
         if (coder.failed()) {
@@ -224,7 +258,7 @@ bool codeBlocks(Coder &coder, RegionImage &image, QString *fault,
             const int nodesY = regionNodeCount(height, spacing);
             const int spacingClass = qMin(log2Of(spacing), 3);
             if (!codeGrid(coder, model, values, nodesX, nodesY, c == 0 ? 0 : 1, spacingClass, lastFirst[c],
-                          lastResidual[c], residuals)) {
+                          lastResidual[c], residuals.data())) {
                 *fault = QStringLiteral("a component of block %1 (at %2,%3) is out of range").arg(index).arg(x).arg(y);
                 return -1;
             }

@@ -7,7 +7,7 @@
 
 #include <functional>
 
-// The compressed block file: a 49-byte header (magic "FTREGION", version 1,
+// The compressed block file: a 49-byte header (magic "FTREGION", version 2,
 // sizes, quantiser steps, the parameters it was made with) and the partition
 // and quantised components coded by an adaptive binary arithmetic coder
 // (binaryrangecoder.h) with context modelling. The README's table gives the
