@@ -71,6 +71,14 @@ int finish(const RdStudy &study, const QString &outDirectory, RdOutputFolder &fo
                 int(study.images.size()), study.images.size() == 1 ? "" : "s", int(study.skipped.size()),
                 qPrintable(percentText(summary.meanRatePercent, QStringLiteral(" %"))),
                 qPrintable(percentText(summary.meanPsnr, QStringLiteral(" dB"))));
+    for (int t = 0; t < summary.tested.size(); ++t) {
+        const MeanInterval &rate = summary.hullMeans[t].schemeRate;
+        std::printf("%s against the hull of jpeg-opt and its matched ablations: BD-rate %s (95 %% interval %s to "
+                    "%s over %d image%s)\n",
+                    qPrintable(summary.tested[t]), qPrintable(percentText(rate.mean, QStringLiteral(" %"))),
+                    qPrintable(percentText(rate.low, QStringLiteral(" %"))),
+                    qPrintable(percentText(rate.high, QStringLiteral(" %"))), rate.count, rate.count == 1 ? "" : "s");
+    }
     std::fflush(stdout);
     if (study.images.isEmpty())
         return failure(QStringLiteral("no image could be measured"));

@@ -4,7 +4,6 @@
 #include "hybridvariant.h"
 #include "jpegcodec.h"
 
-#include <QSet>
 
 namespace {
 
@@ -96,25 +95,23 @@ bool parseRdResampleSpec(const QString &text, RdResampleSpec *spec, QString *err
     QVector<RdSpecItem> items;
     if (!splitRdSpec(text, QStringLiteral("resampling"), &items, error))
         return false;
-    for (const RdSpecItem &parts : items) {
-        const QString &item = parts.item;
-        const QString &key = parts.key;
-        const QString &value = parts.value;
-        const int equals = parts.hasValue ? key.size() : -1;
-        bool ok = equals >= 0;
+    for (const RdSpecItem &item : items) {
+        const QString &key = item.key;
+        const QString &value = item.value;
+        bool ok = item.hasValue;
         if (key == QLatin1String("down")) {
             ok = ok && downFilter(value, &parsed.down);
         } else if (key == QLatin1String("up")) {
             ok = ok && upFilter(value, &parsed.up);
         } else if (key == QLatin1String("step")) {
-            const int step = value.toInt(&ok);
-            ok = ok && equals >= 0 && step >= 1 && step <= 64;
-            parsed.coding.step = step;
+            bool number = false;
+            parsed.coding.step = value.toInt(&number);
+            ok = ok && number && parsed.coding.step >= 1 && parsed.coding.step <= 64;
         } else if (key == QLatin1String("chroma")) {
             ok = ok && (value == QLatin1String("420") || value == QLatin1String("444"));
             parsed.coding.chroma444 = value == QLatin1String("444");
         } else if (key == QLatin1String("optimize") || key == QLatin1String("progressive")) {
-            ok = equals < 0;
+            ok = !item.hasValue;
             (key == QLatin1String("optimize") ? parsed.coding.optimize : parsed.coding.progressive) = true;
         } else {
             ok = false;
@@ -122,7 +119,7 @@ bool parseRdResampleSpec(const QString &text, RdResampleSpec *spec, QString *err
         if (!ok) {
             *error = QStringLiteral("'%1' in '%2' is not a resampling key (down=box|lanczos, "
                                     "up=bilinear|bicubic|lanczos, step=1..64, optimize, progressive, chroma=420|444)")
-                         .arg(item, text);
+                         .arg(item.item, text);
             return false;
         }
     }

@@ -3,7 +3,6 @@
 #include "inversetransform.h"
 
 #include <QFileInfo>
-#include <QSet>
 
 bool parseRdVariantSpec(const QString &spec, RdVariantSpec *result, QString *error)
 {

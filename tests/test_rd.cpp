@@ -553,9 +553,17 @@ private slots:
               QStringList{QStringLiteral("one"), QStringLiteral("--schemes"), QStringLiteral("jpeg,jpeg")},
               QStringList{QStringLiteral("one"), QStringLiteral("--schemes"), QStringLiteral(",")},
               QStringList{QStringLiteral("one"), QStringLiteral("--schemes"), QStringLiteral("jpeg,webp2")},
+              QStringList{QStringLiteral("one"), QStringLiteral("--schemes"), QStringLiteral("hybrid"),
+                          QStringLiteral("--ablation"), QStringLiteral("box-box")},
+              QStringList{QStringLiteral("one"), QStringLiteral("--ablation"), QStringLiteral("all"),
+                          QStringLiteral("--no-ablation")},
+              QStringList{QStringLiteral("one"), QStringLiteral("--resample"), QStringLiteral("down=bilinear")},
+              QStringList{QStringLiteral("--merge"), QStringLiteral("x"), QStringLiteral("--no-ablation")},
               QStringList()}) {
             const RdRun run(arguments, scratch.path());
             QVERIFY2(run.result.exitCode == 2, qPrintable(arguments.join(QLatin1Char(' '))));
+            if (arguments.contains(QStringLiteral("box-box")))
+                QVERIFY2(run.result.err.contains("--ablation: 'box-box' is not a filter pair"), run.result.err.constData());
             if (arguments.contains(QStringLiteral("jpeg,webp2")))
                 QVERIFY2(run.result.err.contains("unknown scheme 'webp2'")
                              && run.result.err.contains("jpeg, hybrid, jpeg-opt, resample-box, resample-lanczos, "
@@ -929,9 +937,13 @@ private slots:
         point.ssim = 0.1f;
         point.windowedSsim = std::nextafter(0.9, 1.0);
         point.encodeMs = 1.25;
+        point.headerBytes = 607;
+        point.payloadBpp = double(float((1234 - 607) * 8)) / 6.0;
         image.points.append(point);
         point.scheme = jpegScheme();
         point.psnr = std::numeric_limits<double>::infinity();
+        point.headerBytes = -1;
+        point.payloadBpp = std::nan("");
         image.points.append(point);
         study.images.append(image);
         study.skipped.append(RdSkippedImage{2, QStringLiteral("b.png"), QStringLiteral("cannot read b.png: bad, \"x\""),
@@ -955,7 +967,18 @@ private slots:
             QCOMPARE(a.ssim, b.ssim);
             QCOMPARE(a.windowedSsim, b.windowedSsim);
             QCOMPARE(a.encodeMs, b.encodeMs);
+            QCOMPARE(a.headerBytes, b.headerBytes);
+            QVERIFY(a.payloadBpp == b.payloadBpp || (std::isnan(a.payloadBpp) && std::isnan(b.payloadBpp)));
         }
+        // A table written before the header columns existed still reads.
+        QByteArray older;
+        for (const QByteArray &line : RdCsv::pointsCsv(study).split('\n'))
+            if (!line.isEmpty())
+                older += line.left(line.lastIndexOf(',', line.lastIndexOf(',') - 1)) + '\n';
+        QVERIFY(older.startsWith("image_index,") && older.contains(",file\n"));
+        QVERIFY2(RdCsv::parsePoints(older, QStringLiteral("points.csv"), &images, &error), qPrintable(error));
+        QCOMPARE(images.last().points[0].headerBytes, qint64(-1));
+        QVERIFY(std::isnan(images.last().points[0].payloadBpp));
         // Floats in their own shortest form, not widened to double.
         QVERIFY(RdCsv::pointsCsv(study).contains(",0.1,"));
         QVector<RdSkippedImage> skipped;
