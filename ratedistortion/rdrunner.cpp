@@ -54,6 +54,9 @@ struct ImageWork
     // Per scheme and setting.
     std::vector<std::vector<RdPoint>> points;
     std::vector<QString> failure;
+    // The reasons of the points that failed alone (RdScheme::skipFailedPoints),
+    // per scheme and setting; empty where the point was measured.
+    std::vector<std::vector<QString>> pointFailure;
 };
 
 struct Task
@@ -89,8 +92,11 @@ RdStudy RdRunner::run()
         image->remaining = pointsPerImage();
         image->points.resize(std::size_t(schemes.size()));
         image->failure.resize(std::size_t(schemes.size()));
-        for (int s = 0; s < schemes.size(); ++s)
+        image->pointFailure.resize(std::size_t(schemes.size()));
+        for (int s = 0; s < schemes.size(); ++s) {
             image->points[std::size_t(s)].resize(std::size_t(schemes[s].settings.size()));
+            image->pointFailure[std::size_t(s)].resize(std::size_t(schemes[s].settings.size()));
+        }
         if (!keepDirectory.isEmpty()) {
             QString stem = QFileInfo(inputs[i].fileName).completeBaseName();
             if (stems.contains(stem))
@@ -196,6 +202,9 @@ RdStudy RdRunner::run()
         std::lock_guard<std::mutex> lock(image.mutex);
         if (ok) {
             image.points[std::size_t(task.scheme)][std::size_t(task.setting)] = point;
+        } else if (scheme.skipFailedPoints) {
+            image.pointFailure[std::size_t(task.scheme)][std::size_t(task.setting)] = oneLine(error);
+            report(RdSkippedImage{input.index, input.fileName, oneLine(error), scheme.name});
         } else if (image.failure[std::size_t(task.scheme)].isEmpty()) {
             image.failure[std::size_t(task.scheme)] = oneLine(error);
             report(RdSkippedImage{input.index, input.fileName, oneLine(error), scheme.name});
@@ -269,7 +278,11 @@ RdStudy RdRunner::run()
                 continue;
             }
             for (const RdPoint &point : image.points[std::size_t(s)])
-                result.points.append(point);
+                if (!point.scheme.isEmpty())
+                    result.points.append(point);
+            for (const QString &reason : image.pointFailure[std::size_t(s)])
+                if (!reason.isEmpty())
+                    study.failures.append(RdSkippedImage{input.index, input.fileName, reason, schemes[s].name});
         }
         study.images.append(result);
     }
