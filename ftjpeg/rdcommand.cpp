@@ -383,7 +383,7 @@ int runRd(const QStringList &arguments)
     shard.inputImages = files.size();
     QVector<RdInput> inputs;
     for (int index = shard.index; index < files.size(); index += shard.count)
-        inputs.append(RdInput{index, files[index]});
+        inputs.append(RdInput{index, files[index], QImage()});
     // The output folder is replaced as a whole at the end: nothing the run
     // reads or keeps may lie in it.
     RdOutputFolder folder(outDirectory);

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <limits>
 #include <cmath>
 #include <system_error>
 
@@ -123,6 +124,7 @@ public:
             return;
         }
         const QStringList header = records.front();
+        headerNames = header;
         for (int i = 0; i < header.size(); ++i)
             present.insert(header[i], i);
         for (const QString &column : required) {
@@ -152,6 +154,7 @@ public:
     QString error() const { return problem; }
     int rowCount() const { return rows.size(); }
     bool hasColumn(const QString &column) const { return present.contains(column); }
+    QStringList header() const { return headerNames; }
     // The field; empty in a column the table does not have.
     QString text(int row, const QString &column) const
     {
@@ -253,6 +256,7 @@ private:
     bool valid = false;
     QHash<QString, int> columns;
     QHash<QString, int> present;
+    QStringList headerNames;
     QVector<QStringList> rows;
     QVector<int> rowLines;
 };
@@ -304,10 +308,14 @@ QString quoteField(const QString &field)
 QByteArray pointsCsv(const RdStudy &study)
 {
     QByteArray data;
-    appendRecord(data, pointsColumns + addedPointsColumns);
+    appendRecord(data, pointsColumns + addedPointsColumns + study.extraColumns);
     for (const RdImageResult &image : study.images)
-        for (const RdPoint &point : image.points)
-            appendRecord(data, {QString::number(image.index), image.image, QString::number(image.width),
+        for (const RdPoint &point : image.points) {
+            QStringList extra;
+            for (int i = 0; i < study.extraColumns.size(); ++i)
+                extra.append(formatNumber(i < point.extra.size() ? point.extra[i]
+                                                                 : std::numeric_limits<double>::quiet_NaN()));
+            appendRecord(data, QStringList{QString::number(image.index), image.image, QString::number(image.width),
                                 QString::number(image.height), point.scheme, QString::number(point.quality),
                                 QString::number(point.sizeBytes), formatNumber(point.bpp), formatNumber(point.psnr),
                                 formatNumber(point.ssim), formatNumber(point.windowedSsim),
@@ -315,7 +323,9 @@ QByteArray pointsCsv(const RdStudy &study)
                                 formatNumber(point.msSsim), formatNumber(point.butteraugli),
                                 formatNumber(point.butteraugliMax), point.file,
                                 point.headerBytes < 0 ? QString() : QString::number(point.headerBytes),
-                                optionalNumber(point.payloadBpp)});
+                                optionalNumber(point.payloadBpp)}
+                                   + extra);
+        }
     return data;
 }
 
@@ -424,13 +434,21 @@ QByteArray summaryCsv(const RdSummary &summary)
     return data;
 }
 
-bool parsePoints(const QByteArray &data, const QString &fileName, QVector<RdImageResult> *images, QString *error)
+bool parsePoints(const QByteArray &data, const QString &fileName, QVector<RdImageResult> *images, QString *error,
+                 QStringList *extraColumns)
 {
     Table table(data, fileName, pointsColumns);
     if (!table.isValid()) {
         *error = table.error();
         return false;
     }
+    // Every column after the known ones is a metric of the study's own.
+    QStringList extra;
+    for (const QString &column : table.header())
+        if (!pointsColumns.contains(column) && !addedPointsColumns.contains(column))
+            extra.append(column);
+    if (extraColumns)
+        *extraColumns = extra;
     QMap<int, RdImageResult> byIndex;
     for (int row = 0; row < table.rowCount(); ++row) {
         qint64 index = 0;
@@ -467,6 +485,12 @@ bool parsePoints(const QByteArray &data, const QString &fileName, QVector<RdImag
             *error = table.error();
             return false;
         }
+        point.extra.resize(extra.size());
+        for (int i = 0; i < extra.size(); ++i)
+            if (!table.number(row, extra[i], &point.extra[i], true)) {
+                *error = table.error();
+                return false;
+            }
         if (point.scheme.isEmpty()) {
             table.fail(row, QStringLiteral("no scheme"));
             *error = table.error();

@@ -117,7 +117,7 @@ RdStudy RdRunner::run()
     std::vector<qint64> pixels(static_cast<std::size_t>(imageCount));
     for (int i = 0; i < imageCount; ++i) {
         order[std::size_t(i)] = i;
-        const QSize size = readImageSize(inputs[i].fileName);
+        const QSize size = inputs[i].image.isNull() ? readImageSize(inputs[i].fileName) : inputs[i].image.size();
         pixels[std::size_t(i)] = size.isValid() ? qint64(size.width()) * size.height() : 0;
     }
     std::stable_sort(order.begin(), order.end(),
@@ -148,7 +148,9 @@ RdStudy RdRunner::run()
                 image.loaded = true;
                 writeOriginal = !image.viewFolder.isEmpty();
                 QString error;
-                if (!readImageFile(input.fileName, image.source, &error)
+                if (!input.image.isNull())
+                    image.source = input.image;
+                if ((input.image.isNull() && !readImageFile(input.fileName, image.source, &error))
                     || !fitsInMemory(qint64(image.source.width()) * image.source.height() * measureBytesPerPixel,
                                      QStringLiteral("measuring %1 (%2x%3 pixels)")
                                          .arg(QDir::toNativeSeparators(input.fileName))
@@ -187,8 +189,14 @@ RdStudy RdRunner::run()
         QByteArray data;
         QImage decoded;
         const int setting = scheme.settings[task.setting];
-        bool ok = measurePoint(source, scheme, setting, &point, &data, &error,
-                               image.viewFolder.isEmpty() ? nullptr : &decoded);
+        const bool needDecoded = !image.viewFolder.isEmpty() || extraMetrics;
+        bool ok = measurePoint(source, scheme, setting, &point, &data, &error, needDecoded ? &decoded : nullptr);
+        if (ok && extraMetrics) {
+            QString reason;
+            ok = extraMetrics(source, decoded, &point.extra, &reason) && point.extra.size() == extraColumns.size();
+            if (!ok)
+                error = QStringLiteral("%1 at %2: %3").arg(scheme.name).arg(setting).arg(reason);
+        }
         if (ok && !image.viewFolder.isEmpty())
             ok = RdViewer::writeImage(decoded, image.viewFolder, RdViewer::pointFileName(scheme.name, setting),
                                       &error, &image.viewImages);
@@ -258,6 +266,7 @@ RdStudy RdRunner::run()
         thread.join();
 
     RdStudy study;
+    study.extraColumns = extraColumns;
     for (int i = 0; i < imageCount; ++i) {
         ImageWork &image = *work[std::size_t(i)];
         const RdInput &input = inputs[i];
@@ -294,7 +303,7 @@ RdStudy runRdStudy(const QStringList &imageFiles, const QVector<RdScheme> &schem
 {
     QVector<RdInput> inputs;
     for (int i = 0; i < imageFiles.size(); ++i)
-        inputs.append(RdInput{i, imageFiles[i]});
+        inputs.append(RdInput{i, imageFiles[i], QImage()});
     RdRunner runner(inputs, schemes, jobs);
     runner.setKeepDirectory(keepDirectory);
     return runner.run();
