@@ -272,6 +272,34 @@ bool writeSource(const QImage &source, const QString &fileName, bool png, QStrin
 
 } // namespace
 
+bool checkRdSchemeName(const QString &name, QString *error)
+{
+    if (!QRegularExpression(QStringLiteral("^[A-Za-z0-9_][A-Za-z0-9._+-]{0,63}$")).match(name).hasMatch()) {
+        *error = QStringLiteral("a name is 1 to 64 letters, digits, '.', '_', '+' and '-', not starting with '.', "
+                                "'+' or '-'");
+        return false;
+    }
+    if (rdStandardSchemeNames().contains(name) || name == QLatin1String("region") || name == QLatin1String("average")) {
+        *error = QStringLiteral("the name of a built-in scheme");
+        return false;
+    }
+    return true;
+}
+
+bool checkRdSettings(const QVector<int> &settings, QString *error)
+{
+    if (settings.isEmpty() || settings.size() > 1000) {
+        *error = QStringLiteral("a scheme has 1 to 1000 settings, not %1").arg(settings.size());
+        return false;
+    }
+    for (int i = 1; i < settings.size(); ++i)
+        if (settings[i] <= settings[i - 1]) {
+            *error = QStringLiteral("the settings must rise");
+            return false;
+        }
+    return true;
+}
+
 bool parseRdCommandSpec(const QString &spec, RdCommandSpec *result, QString *error)
 {
     QStringList items;
@@ -299,15 +327,8 @@ bool parseRdCommandSpec(const QString &spec, RdCommandSpec *result, QString *err
             return false;
         }
         if (key == QLatin1String("name")) {
-            if (!QRegularExpression(QStringLiteral("^[A-Za-z0-9_][A-Za-z0-9._+-]{0,63}$")).match(value).hasMatch()) {
-                *error = QStringLiteral("name=%1: a name is 1 to 64 letters, digits, '.', '_', '+' and '-', not "
-                                        "starting with '.', '+' or '-'")
-                             .arg(value);
-                return false;
-            }
-            if (rdStandardSchemeNames().contains(value) || value == QLatin1String("region")
-                || value == QLatin1String("average")) {
-                *error = QStringLiteral("name=%1 is the name of a built-in scheme").arg(value);
+            if (!checkRdSchemeName(value, error)) {
+                *error = QStringLiteral("name=%1: %2").arg(value, *error);
                 return false;
             }
             parsed.name = value;

@@ -44,6 +44,13 @@ struct RdCommandSpec
 // integers from -1000000 to 1000000 (at most 1000 of them).
 bool parseRdCommandSpec(const QString &spec, RdCommandSpec *result, QString *error);
 
+// A name a scheme of the researcher's own may take (command or Python):
+// safe in file names, not a built-in scheme's. False with *error otherwise.
+bool checkRdSchemeName(const QString &name, QString *error);
+
+// Settings such a scheme may have: 1 to 1000, rising.
+bool checkRdSettings(const QVector<int> &settings, QString *error);
+
 // The specs of a scheme file: one spec a line; blank lines and lines whose
 // first character other than white space is '#' are left out. False, with
 // *error naming the file (and the line), when it cannot be read or a spec is
