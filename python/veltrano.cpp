@@ -1109,7 +1109,7 @@ py::array regionDecompress(const py::bytes &bytes)
 
 } // namespace
 
-PYBIND11_MODULE(veltrano, m)
+PYBIND11_MODULE(_veltrano, m)
 {
     m.doc() = R"(F-transform image compression: the hybrid JPEG codec of ftjpeg on numpy arrays.
 
@@ -1364,4 +1364,8 @@ class Scheme:
         return "Scheme(%r, %r)" % (self.name, self.settings)
 )py", m.attr("__dict__"));
     m.attr("Scheme").attr("__module__") = "veltrano";
+    py::tuple defaults(rdStandardSchemeNames().size());
+    for (int i = 0; i < rdStandardSchemeNames().size(); ++i)
+        defaults[py::size_t(i)] = rdStandardSchemeNames()[i].toStdString();
+    m.attr("default_schemes") = defaults;
 }

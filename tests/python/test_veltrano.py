@@ -501,3 +501,27 @@ def test_study_shards_merged_by_ftjpeg_equal_one_run(tmp_path, weights_file):
     assert sorted(os.listdir(tmp_path / "merged")) == sorted(os.listdir(tmp_path / "whole"))
     with pytest.raises(ValueError, match="shard must be"):
         veltrano.study(images, schemes, out=tmp_path / "x", shard="2/2")
+
+
+def test_module_runs_the_study_from_the_command_line(tmp_path):
+    (tmp_path / "own.py").write_text(
+        "import numpy as np, veltrano\n"
+        "grey = veltrano.Scheme('grey', [0], lambda image, s: image.mean(axis=2).astype(np.uint8).tobytes(),\n"
+        "    lambda data, size: np.frombuffer(data, np.uint8).reshape(size).copy())\n"
+        "def red(reference, decoded):\n"
+        "    return float(reference[..., 0].mean())\n")
+    Image.fromarray(photo("chelsea.png")[90:138, 180:244]).save(tmp_path / "cat.png")
+    env = dict(os.environ, PYTHONPATH=os.pathsep.join(sys.path))
+    run = subprocess.run([sys.executable, "-m", "veltrano", "rd", "cat.png", "--schemes", "none", "--scheme",
+                          "own:grey", "--metric", "red=own:red", "--out", "out"],
+                         cwd=tmp_path, capture_output=True, text=True, env=env)
+    assert run.returncode == 0, run.stderr
+    with open(tmp_path / "out" / "points.csv") as f:
+        rows = list(csv.DictReader(f))
+    assert [(r["scheme"], r["quality"], r["size_bytes"]) for r in rows] == [("grey", "0", str(64 * 48))]
+    assert float(rows[0]["red"]) == pytest.approx(photo("chelsea.png")[90:138, 180:244, 0].mean(), rel=1e-12)
+    assert sorted(os.listdir(tmp_path / "out")) == ["plot-average.png", "plot-cat.png", "points.csv", "report.html",
+                                                    "shards.csv", "skipped.csv", "summary.csv"]
+    bad = subprocess.run([sys.executable, "-m", "veltrano", "rd", "cat.png", "--scheme", "own:nothing"],
+                         cwd=tmp_path, capture_output=True, text=True, env=env)
+    assert bad.returncode == 2 and "--scheme own:nothing:" in bad.stderr
