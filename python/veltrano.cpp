@@ -13,6 +13,7 @@
 #include "kernel.h"
 #include "msssim.h"
 #include "rdpoint.h"
+#include "rdpointfields.h"
 #include "region/gridsimilarity.h"
 #include "region/regionfile.h"
 #include "regionimagefile.h"
@@ -916,10 +917,11 @@ py::object rd(const py::handle &imagesObject, const py::handle &schemesObject, c
     WeightsArgument weights = weightsArgument(weightsObject);
     const RdStudy study = runStudy(inputs, schemes, metrics, weights, jobs, QString(), nullptr);
 
-    QStringList columns{"image_index", "image", "width", "height", "scheme", "quality", "size_bytes", "bpp",
-                        "psnr_db", "ssim", "windowed_ssim", "encode_ms", "decode_ms", "ms_ssim", "butteraugli",
-                        "butteraugli_max"};
-    columns += study.extraColumns;
+    // The columns of points.csv, from its field table.
+    const QVector<RdPointField> fields = rdStudyPointFields(study.extraColumns);
+    QStringList columns{"image_index", "image", "width", "height"};
+    for (const RdPointField &field : fields)
+        columns.append(field.column);
     py::list points;
     for (const RdImageResult &image : study.images)
         for (const RdPoint &point : image.points) {
@@ -928,20 +930,18 @@ py::object rd(const py::handle &imagesObject, const py::handle &schemesObject, c
             row["image"] = image.image.toStdString();
             row["width"] = image.width;
             row["height"] = image.height;
-            row["scheme"] = point.scheme.toStdString();
-            row["quality"] = point.quality;
-            row["size_bytes"] = point.sizeBytes;
-            row["bpp"] = point.bpp;
-            row["psnr_db"] = point.psnr;
-            row["ssim"] = double(point.ssim);
-            row["windowed_ssim"] = point.windowedSsim;
-            row["encode_ms"] = point.encodeMs;
-            row["decode_ms"] = point.decodeMs;
-            row["ms_ssim"] = point.msSsim;
-            row["butteraugli"] = point.butteraugli;
-            row["butteraugli_max"] = point.butteraugliMax;
-            for (int i = 0; i < study.extraColumns.size(); ++i)
-                row[py::str(study.extraColumns[i].toStdString())] = point.extra.value(i, std::nan(""));
+            for (const RdPointField &field : fields) {
+                const py::str key(field.column.toStdString());
+                using Format = RdPointField::Format;
+                if (field.format == Format::Text)
+                    row[key] = field.text(point).toStdString();
+                else if (field.format == Format::Integer)
+                    row[key] = qint64(field.value(point));
+                else if (field.format == Format::OptionalInteger)
+                    row[key] = field.value(point) < 0 ? py::object(py::none()) : py::int_(qint64(field.value(point)));
+                else
+                    row[key] = field.value(point);
+            }
             points.append(row);
         }
     py::object pandas;

@@ -229,7 +229,7 @@ QString runFault(const QString &role, const QString &program, const RdCommandRun
         fault = QStringLiteral("the %1 '%2' was ended by signal %3 (%4)")
                     .arg(role, program)
                     .arg(run.signal)
-                    .arg(QString::fromLocal8Bit(strsignal(run.signal)));
+                    .arg(QString::fromLocal8Bit(sigdescr_np(run.signal)));
     else if (run.exitStatus != 0)
         fault = QStringLiteral("the %1 '%2' exited with status %3").arg(role, program).arg(run.exitStatus);
     return fault;
