@@ -907,15 +907,33 @@ int jobsArgument(const py::handle &jobsObject)
     return jobsObject.is_none() ? QThread::idealThreadCount() : integerArgument(jobsObject, "jobs", 1, maxJobs);
 }
 
+// The arguments rd() and study() share, checked before anything runs.
+struct StudyArguments
+{
+    QVector<RdInput> inputs;
+    StudySchemes schemes;
+    StudyMetrics metrics;
+    int jobs = 1;
+    WeightsArgument weights;
+
+    StudyArguments(const py::handle &images, const py::handle &schemesObject, const py::handle &jobsObject,
+                   const py::handle &weightsObject, const py::handle &metricsObject)
+        : inputs(studyInputs(images)), schemes(studySchemes(schemesObject)), metrics(studyMetrics(metricsObject)),
+          jobs(jobsArgument(jobsObject)), weights(weightsArgument(weightsObject))
+    {
+    }
+
+    RdStudy run(const QString &keep, RdShard *shard)
+    {
+        return runStudy(inputs, schemes, metrics, weights, jobs, keep, shard);
+    }
+};
+
 py::object rd(const py::handle &imagesObject, const py::handle &schemesObject, const py::handle &jobsObject,
               const py::handle &weightsObject, const py::handle &metricsObject)
 {
-    const QVector<RdInput> inputs = studyInputs(imagesObject);
-    const StudySchemes schemes = studySchemes(schemesObject);
-    const StudyMetrics metrics = studyMetrics(metricsObject);
-    const int jobs = jobsArgument(jobsObject);
-    WeightsArgument weights = weightsArgument(weightsObject);
-    const RdStudy study = runStudy(inputs, schemes, metrics, weights, jobs, QString(), nullptr);
+    StudyArguments arguments(imagesObject, schemesObject, jobsObject, weightsObject, metricsObject);
+    const RdStudy study = arguments.run(QString(), nullptr);
 
     // The columns of points.csv, from its field table.
     const QVector<RdPointField> fields = rdStudyPointFields(study.extraColumns);
@@ -977,11 +995,8 @@ std::string study(const py::handle &imagesObject, const py::handle &schemesObjec
                   const py::handle &keepObject, const py::handle &jobsObject, const py::handle &shardObject,
                   const py::handle &metricsObject, const py::handle &weightsObject)
 {
-    const QVector<RdInput> inputs = studyInputs(imagesObject);
-    const StudySchemes schemes = studySchemes(schemesObject);
-    const StudyMetrics metrics = studyMetrics(metricsObject);
-    const int jobs = jobsArgument(jobsObject);
-    WeightsArgument weights = weightsArgument(weightsObject);
+    StudyArguments arguments(imagesObject, schemesObject, jobsObject, weightsObject, metricsObject);
+    const QVector<RdInput> &inputs = arguments.inputs;
     const QString out = pathArgument(outObject);
     const QString keep = keepObject.is_none() ? QString() : pathArgument(keepObject);
     RdShard shard;
@@ -1010,7 +1025,7 @@ std::string study(const py::handle &imagesObject, const py::handle &schemesObjec
     QString error;
     if (!folder.begin(&error))
         throw FileError(error);
-    const RdStudy result = runStudy(inputs, schemes, metrics, weights, jobs, keep, &shard);
+    const RdStudy result = arguments.run(keep, &shard);
     {
         py::gil_scoped_release release;
         if (!RdOutput::writeStudy(result, folder.stagingPath(), &error) || !folder.commit(&error))
