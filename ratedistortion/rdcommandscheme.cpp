@@ -9,6 +9,7 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -22,6 +23,21 @@
 extern char **environ;
 
 namespace {
+
+// The process groups of the commands running now, one slot each (0: free),
+// for rdKillRunningCommands.
+constexpr int runningSlots = 1024;
+std::atomic<pid_t> running[runningSlots];
+
+int registerRunning(pid_t pid)
+{
+    for (int i = 0; i < runningSlots; ++i) {
+        pid_t free = 0;
+        if (running[i].compare_exchange_strong(free, pid))
+            return i;
+    }
+    return -1;
+}
 
 const QStringList placeholders{QStringLiteral("in"), QStringLiteral("out"), QStringLiteral("setting"),
                                QStringLiteral("width"), QStringLiteral("height")};
@@ -438,6 +454,7 @@ RdCommandRun runRdCommand(const QStringList &arguments, const QString &folder, d
         return run;
     }
     run.started = true;
+    const int slot = registerRunning(pid);
 
     const auto start = std::chrono::steady_clock::now();
     const auto limit = std::chrono::duration<double>(timeoutSeconds);
@@ -469,8 +486,19 @@ RdCommandRun runRdCommand(const QStringList &arguments, const QString &folder, d
         // Whatever it left running in its group ends with it.
         kill(-pid, SIGKILL);
     }
+    if (slot >= 0)
+        running[slot] = 0;
     run.lastErrorLine = lastLine(QFile::decodeName(errors));
     return run;
+}
+
+void rdKillRunningCommands()
+{
+    for (int i = 0; i < runningSlots; ++i) {
+        const pid_t pid = running[i].load();
+        if (pid > 0)
+            kill(-pid, SIGKILL);
+    }
 }
 
 RdScheme rdCommandScheme(const RdCommandSpec &spec, double timeoutSeconds)

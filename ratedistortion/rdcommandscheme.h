@@ -84,4 +84,9 @@ struct RdCommandRun
 // folder, as rdCommandScheme runs its programs.
 RdCommandRun runRdCommand(const QStringList &arguments, const QString &folder, double timeoutSeconds);
 
+// Kills the process groups of the commands running now (async-signal-safe:
+// for a handler of a signal that ends the study, so that no encoder outlives
+// it).
+void rdKillRunningCommands();
+
 #endif // RDCOMMANDSCHEME_H
