@@ -37,6 +37,7 @@
 #include <QDir>
 #include <QRegularExpression>
 #include <QFile>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QImage>
 #include <QList>
@@ -1022,6 +1023,10 @@ std::string study(const py::handle &imagesObject, const py::handle &schemesObjec
         if (input.image.isNull() && folder.contains(input.fileName))
             valueError(QStringLiteral("the image %1 lies in the output folder %2, which the study replaces")
                            .arg(input.fileName, out));
+    if (!keep.isEmpty()
+        && (folder.contains(keep) || QFileInfo(keep).absoluteFilePath() == QFileInfo(out).absoluteFilePath()))
+        valueError(QStringLiteral("keep must name a folder outside the output folder %1, which the study replaces")
+                       .arg(out));
     QString error;
     if (!folder.begin(&error))
         throw FileError(error);

@@ -1134,7 +1134,7 @@ private slots:
         QVERIFY(writeFileBytes(scratch.filePath(QStringLiteral("faults.txt")), schemes));
         const RdRun run({QStringLiteral("one/cat.png"), QStringLiteral("--schemes"), QStringLiteral("jpeg"),
                          QStringLiteral("--scheme-file"), QStringLiteral("faults.txt"), QStringLiteral("--jobs"),
-                         QStringLiteral("2"), QStringLiteral("--command-timeout"), QStringLiteral("1.5"),
+                         QStringLiteral("2"), QStringLiteral("--command-timeout"), QStringLiteral("3"),
                          QStringLiteral("--out"), QStringLiteral("out-faults")},
                         scratch.path());
         QVERIFY2(run.result.exitCode == 0, run.result.err.constData());
@@ -1162,7 +1162,7 @@ private slots:
         QVERIFY2(reasons.value("junk").startsWith("junk at 1: the decoder's output cannot be read: "),
                  qPrintable(reasons.value("junk")));
         QCOMPARE(reasons.value("small"), QStringLiteral("small at 1: the decoder's output has 10x10 pixels, the source 64x48"));
-        QCOMPARE(reasons.value("slow"), QStringLiteral("slow at 1: the encoder 'sh' did not end within 1.5 s and was killed"));
+        QCOMPARE(reasons.value("slow"), QStringLiteral("slow at 1: the encoder 'sh' did not end within 3 s and was killed"));
         QVERIFY2(reasons.value("crash").startsWith("crash at 1: the decoder 'sh' was ended by signal 11"),
                  qPrintable(reasons.value("crash")));
         // The time-out ended the whole group, the program the shell started
