@@ -8,6 +8,7 @@
 #include "subcommand.h"
 #include "subcommandparser.h"
 
+#include "rdcommandscheme.h"
 #include "rdoutput.h"
 #include "rdoutputfolder.h"
 #include "rdprogress.h"
@@ -188,6 +189,25 @@ int runRd(const QStringList &arguments)
                                         "comma-separated down=box|lanczos, up=bilinear|bicubic|lanczos, step=H, "
                                         "optimize, progressive, chroma=420|444."),
                          QStringLiteral("SPEC"));
+    const QCommandLineOption commandOption =
+        parser.addOption(QStringLiteral("command"),
+                         QStringLiteral("Add a scheme of an encoder and a decoder program (repeatable), run without a "
+                                        "shell in a private temporary folder; SPEC is comma-separated name=NAME, "
+                                        "encode=TEMPLATE, decode=TEMPLATE, settings=FROM:TO:STEP or A+B+..., "
+                                        "input=ppm|png, suffix=EXT. Templates name {in}, {out}, {setting} (encoder "
+                                        "only), {width}, {height}; quotes group words, and a comma inside quotes "
+                                        "belongs to the template."),
+                         QStringLiteral("SPEC"));
+    const QCommandLineOption schemeFileOption =
+        parser.addOption(QStringLiteral("scheme-file"),
+                         QStringLiteral("Add the command schemes of FILE (repeatable): one --command SPEC a line, "
+                                        "blank lines and lines starting with # left out."),
+                         QStringLiteral("FILE"));
+    const QCommandLineOption commandTimeoutOption =
+        parser.addOption(QStringLiteral("command-timeout"),
+                         QStringLiteral("Seconds each encoder or decoder program of a command scheme may run before "
+                                        "it is killed with its process group and the point skipped (default 300)."),
+                         QStringLiteral("SECONDS"));
     const QCommandLineOption ablationOption =
         parser.addOption(QStringLiteral("ablation"),
                          QStringLiteral("The matched ablations of every F-transform scheme (hybrid, each --hybrid): "
@@ -222,9 +242,11 @@ int runRd(const QStringList &arguments)
     if (parser.isSet(mergeOption)) {
         if (parser.isSet(jobsOption) || parser.isSet(shardOption) || parser.isSet(weightsOption)
             || parser.isSet(schemesOption) || parser.isSet(keepOption) || parser.isSet(hybridOption)
-            || parser.isSet(resampleOption) || parser.isSet(ablationOption) || parser.isSet(noAblationOption))
+            || parser.isSet(resampleOption) || parser.isSet(ablationOption) || parser.isSet(noAblationOption)
+            || parser.isSet(commandOption) || parser.isSet(schemeFileOption) || parser.isSet(commandTimeoutOption))
             return parser.usageError(QStringLiteral("--merge takes no --jobs, --shard, --weights, --schemes, "
-                                                    "--hybrid, --resample, --ablation, --no-ablation or --keep"));
+                                                    "--hybrid, --resample, --command, --scheme-file, "
+                                                    "--command-timeout, --ablation, --no-ablation or --keep"));
         QVector<RdStudy> parts;
         RdOutputFolder folder(outDirectory);
         QString lockError;
@@ -301,6 +323,29 @@ int runRd(const QStringList &arguments)
                                              .arg(rdResampleSchemeName(resampling)));
         resamplings.append(resampling);
     }
+    QVector<RdCommandSpec> commands;
+    for (const QString &file : parser.values(schemeFileOption))
+        if (!readRdSchemeFile(file, &commands, &schemeError))
+            return parser.usageError(QStringLiteral("--scheme-file: %1").arg(schemeError));
+    for (const QString &spec : parser.values(commandOption)) {
+        RdCommandSpec command;
+        if (!parseRdCommandSpec(spec, &command, &schemeError))
+            return parser.usageError(QStringLiteral("--command: %1").arg(schemeError));
+        commands.append(command);
+    }
+    for (int i = 0; i < commands.size(); ++i)
+        for (int j = 0; j < i; ++j)
+            if (commands[i].name == commands[j].name)
+                return parser.usageError(QStringLiteral("--command: scheme '%1' is given twice").arg(commands[i].name));
+    double commandTimeout = 300.0;
+    if (parser.isSet(commandTimeoutOption)) {
+        bool ok = false;
+        commandTimeout = parser.value(commandTimeoutOption).toDouble(&ok);
+        if (!ok || !(commandTimeout > 0.0) || commandTimeout > 1e6)
+            return parser.usageError(QStringLiteral("--command-timeout must be a number of seconds above 0 and at "
+                                                    "most 1000000, not '%1'")
+                                         .arg(parser.value(commandTimeoutOption)));
+    }
     QVector<QPair<ResampleFilter, ResampleFilter>> ablationPairs = rdDefaultAblationPairs();
     if (parser.isSet(noAblationOption)) {
         if (parser.isSet(ablationOption))
@@ -338,7 +383,7 @@ int runRd(const QStringList &arguments)
     shard.inputImages = files.size();
     QVector<RdInput> inputs;
     for (int index = shard.index; index < files.size(); index += shard.count)
-        inputs.append(RdInput{index, files[index]});
+        inputs.append(RdInput{index, files[index], QImage()});
     // The output folder is replaced as a whole at the end: nothing the run
     // reads or keeps may lie in it.
     RdOutputFolder folder(outDirectory);
@@ -371,6 +416,8 @@ int runRd(const QStringList &arguments)
     }
     for (const RdResampleSpec &resampling : resamplings)
         schemes.append(rdResampleScheme(resampling));
+    for (const RdCommandSpec &command : commands)
+        schemes.append(rdCommandScheme(command, commandTimeout));
     // Every F-transform scheme beside its matched ablations, and jpeg-opt,
     // which the hull of the JPEG-compatible anchors always holds.
     QVector<RdResampleSpec> ablations;

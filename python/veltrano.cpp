@@ -13,22 +13,32 @@
 #include "kernel.h"
 #include "msssim.h"
 #include "rdpoint.h"
+#include "rdpointfields.h"
 #include "region/gridsimilarity.h"
 #include "region/regionfile.h"
 #include "regionimagefile.h"
+#include "rdcommandscheme.h"
+#include "rdoutput.h"
+#include "rdoutputfolder.h"
+#include "rdresamplescheme.h"
 #include "rdrunner.h"
 #include "rdscheme.h"
+#include "rdvariantscheme.h"
 #include "studycodecs.h"
 #include "weightsfile.h"
 #include "windowedssim.h"
 #include "workdirgenerator.h"
 
+#include <pybind11/eval.h>
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 
 #include <QByteArray>
 #include <QDir>
+#include <QRegularExpression>
 #include <QFile>
+#include <QFileInfo>
+#include <QGuiApplication>
 #include <QImage>
 #include <QList>
 #include <QString>
@@ -40,6 +50,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <limits>
+#include <memory>
 #include <stdexcept>
 #include <utility>
 
@@ -583,70 +594,353 @@ BdResult bdResult(const py::handle &rateA, const py::handle &qualityA, const py:
     return bjontegaardDelta(a, b);
 }
 
-py::object rd(const py::handle &imagesObject, const py::handle &schemesObject, const py::handle &jobsObject,
-              const py::handle &weightsObject)
+// A Python object that the study's threads may copy and drop without the
+// GIL: only the last copy touches the object, taking the GIL to release it.
+class SharedObject
+{
+public:
+    explicit SharedObject(py::object object)
+        : shared(new py::object(std::move(object)), [](py::object *pointer) {
+              py::gil_scoped_acquire gil;
+              delete pointer;
+          })
+    {
+    }
+    const py::object &get() const { return *shared; }
+
+private:
+    std::shared_ptr<py::object> shared;
+};
+
+// A Python exception as one line: its type and message.
+QString exceptionText(const py::error_already_set &error)
+{
+    QString message = text(error.value());
+    message.replace(QLatin1Char('\n'), QLatin1Char(' '));
+    const QString type = text(error.type().attr("__name__"));
+    return message.isEmpty() ? type : type + QStringLiteral(": ") + message.simplified();
+}
+
+QString typeName(const py::handle &object)
+{
+    return text(py::type::handle_of(object).attr("__name__"));
+}
+
+// An image for Python: a new (H, W, 3) uint8 array of red, green, blue.
+py::array sourceArray(const QImage &image)
+{
+    const QImage rgb = image.convertToFormat(QImage::Format_RGB888);
+    py::array_t<std::uint8_t> array({py::ssize_t(rgb.height()), py::ssize_t(rgb.width()), py::ssize_t(3)});
+    for (int y = 0; y < rgb.height(); ++y)
+        std::copy_n(rgb.constScanLine(y), std::size_t(rgb.width()) * 3, array.mutable_data(y, 0, 0));
+    return std::move(array);
+}
+
+// A scheme written in Python: an object with name, settings, encode(image,
+// setting) -> bytes and decode(data, (height, width)) -> array, and an
+// optional suffix. Its calls take the GIL for themselves only; a call that
+// raises or returns the wrong type fails its point alone.
+RdScheme pythonScheme(const py::handle &object)
+{
+    for (const char *needed : {"name", "settings", "encode", "decode"})
+        if (!py::hasattr(object, needed))
+            valueError(QStringLiteral("a scheme must be a name, 'hybrid:SPEC' or an object with name, settings, "
+                                      "encode and decode; %1 has no %2")
+                           .arg(typeName(object), QLatin1String(needed)));
+    RdScheme scheme;
+    scheme.name = text(object.attr("name"));
+    QString error;
+    if (!checkRdSchemeName(scheme.name, &error))
+        valueError(QStringLiteral("scheme name '%1': %2").arg(scheme.name, error));
+    const py::object settings = object.attr("settings");
+    if (!py::isinstance<py::iterable>(settings) || py::isinstance<py::str>(settings))
+        valueError(QStringLiteral("scheme %1: settings must be a sequence of integers, not %2")
+                       .arg(scheme.name, typeName(settings)));
+    for (const py::handle setting : py::reinterpret_borrow<py::iterable>(settings))
+        scheme.settings.append(integerArgument(setting, "a setting", -1000000, 1000000));
+    if (!checkRdSettings(scheme.settings, &error))
+        valueError(QStringLiteral("scheme %1: %2").arg(scheme.name, error));
+    scheme.suffix = QStringLiteral("bin");
+    if (py::hasattr(object, "suffix") && !object.attr("suffix").is_none()) {
+        scheme.suffix = text(object.attr("suffix"));
+        if (!QRegularExpression(QStringLiteral("^[A-Za-z0-9]{1,16}$")).match(scheme.suffix).hasMatch())
+            valueError(QStringLiteral("scheme %1: a suffix is 1 to 16 letters and digits, not '%2'")
+                           .arg(scheme.name, scheme.suffix));
+    }
+    scheme.settingName = QStringLiteral("%1 setting").arg(scheme.name);
+    scheme.skipFailedPoints = true;
+    const SharedObject shared{py::reinterpret_borrow<py::object>(object)};
+    const QString name = scheme.name;
+    scheme.encode = [shared, name](const QImage &source, int setting, QString *error) {
+        py::gil_scoped_acquire gil;
+        try {
+            const py::object result = shared.get().attr("encode")(sourceArray(source), setting);
+            if (!PyBytes_Check(result.ptr()) && !PyByteArray_Check(result.ptr())) {
+                *error = QStringLiteral("the encoder of %1 returned %2, not bytes").arg(name, typeName(result));
+                return QByteArray();
+            }
+            const std::string bytes = py::bytes(result);
+            if (bytes.empty())
+                *error = QStringLiteral("the encoder of %1 returned no bytes").arg(name);
+            return QByteArray(bytes.data(), int(bytes.size()));
+        } catch (py::error_already_set &raised) {
+            *error = QStringLiteral("the encoder of %1 raised %2").arg(name, exceptionText(raised));
+        }
+        return QByteArray();
+    };
+    scheme.decode = [shared, name](const QByteArray &data, const QSize &size, QString *error) {
+        py::gil_scoped_acquire gil;
+        try {
+            const py::object result = shared.get().attr("decode")(
+                py::bytes(data.constData(), std::size_t(data.size())), py::make_tuple(size.height(), size.width()));
+            // A copy of the pixels: the array may change or go once the call
+            // is over.
+            return imageArgument(result, "the decoded image").image.copy();
+        } catch (py::error_already_set &raised) {
+            *error = QStringLiteral("the decoder of %1 raised %2").arg(name, exceptionText(raised));
+        } catch (const std::exception &refused) {
+            *error = QStringLiteral("the decoder of %1 returned %2").arg(name, QString::fromUtf8(refused.what()));
+        }
+        return QImage();
+    };
+    return scheme;
+}
+
+// The images of a study: a path, or a sequence of paths and (name, array)
+// pairs. Arrays are copied, so that the study's threads read them without
+// the GIL.
+QVector<RdInput> studyInputs(const py::handle &imagesObject)
 {
     QVector<RdInput> inputs;
     if (isPath(imagesObject)) {
-        inputs.append(RdInput{0, pathArgument(imagesObject)});
-    } else {
-        if (!py::isinstance<py::iterable>(imagesObject))
-            valueError(QStringLiteral("images must be a path or a sequence of paths, not %1")
-                           .arg(text(py::type::handle_of(imagesObject).attr("__name__"))));
-        for (const py::handle item : py::reinterpret_borrow<py::iterable>(imagesObject)) {
-            if (!isPath(item))
-                valueError(QStringLiteral("images must be paths of image files, not %1")
-                               .arg(text(py::type::handle_of(item).attr("__name__"))));
-            inputs.append(RdInput{inputs.size(), pathArgument(item)});
+        inputs.append(RdInput{0, pathArgument(imagesObject), QImage()});
+        return inputs;
+    }
+    if (!py::isinstance<py::iterable>(imagesObject))
+        valueError(QStringLiteral("images must be a path or a sequence of paths and (name, array) pairs, not %1")
+                       .arg(typeName(imagesObject)));
+    for (const py::handle item : py::reinterpret_borrow<py::iterable>(imagesObject)) {
+        if (isPath(item)) {
+            inputs.append(RdInput{inputs.size(), pathArgument(item), QImage()});
+            continue;
         }
+        if (!py::isinstance<py::tuple>(item) || py::len(item) != 2 || !py::isinstance<py::str>(item[py::int_(0)]))
+            valueError(QStringLiteral("images must be paths of image files or (name, array) pairs, not %1")
+                           .arg(typeName(item)));
+        const QString name = text(item[py::int_(0)]);
+        QImage image = imageArgument(item[py::int_(1)], "an image").image.copy();
+        if (image.isNull())
+            valueError(QStringLiteral("not enough memory for the image %1").arg(name));
+        inputs.append(RdInput{inputs.size(), name, image});
     }
-    QStringList schemeNames = rdStandardSchemeNames();
-    if (!schemesObject.is_none()) {
-        schemeNames.clear();
-        // A list of names, or one string of names separated by commas, as
-        // --schemes takes them.
-        if (py::isinstance<py::str>(schemesObject))
-            schemeNames = text(schemesObject).split(QLatin1Char(','), Qt::SkipEmptyParts);
-        else if (py::isinstance<py::iterable>(schemesObject))
-            for (const py::handle name : py::reinterpret_borrow<py::iterable>(schemesObject))
-                schemeNames.append(text(name));
-        else
-            valueError(QStringLiteral("schemes must be a list of scheme names, not %1")
-                           .arg(text(py::type::handle_of(schemesObject).attr("__name__"))));
-    }
+    return inputs;
+}
+
+// The schemes of a study, checked: names of built-in schemes and
+// "hybrid:SPEC" (variants) as strings, a string of names separated by commas,
+// or scheme objects (pythonScheme). The variants' weights files are read by
+// load().
+struct StudySchemes
+{
+    QStringList names;
+    QVector<RdVariantSpec> variants;
+    QVector<RdScheme> own;
+
+    QVector<RdScheme> load(const QList<float> &weights) const
     {
+        QVector<RdScheme> schemes;
+        if (!names.isEmpty())
+            selectRdSchemes(names, weights, &schemes, nullptr);
+        for (const RdVariantSpec &variant : variants) {
+            QList<float> table = weights;
+            QString error;
+            if (!variant.weightsFile.isEmpty() && !loadWeightsTable(variant.weightsFile, table, &error))
+                throw FileError(error);
+            schemes.append(rdVariantScheme(variant, table));
+        }
+        return schemes + own;
+    }
+};
+
+StudySchemes studySchemes(const py::handle &schemesObject)
+{
+    StudySchemes result;
+    QVector<py::handle> items;
+    if (schemesObject.is_none()) {
+        result.names = rdStandardSchemeNames();
+    } else if (py::isinstance<py::str>(schemesObject)) {
+        // One string of names separated by commas, as --schemes takes them,
+        // or one variant.
+        const QString names = text(schemesObject);
+        if (names.startsWith(QLatin1String("hybrid:")))
+            items.append(schemesObject);
+        else
+            for (const QString &name : names.split(QLatin1Char(','), Qt::SkipEmptyParts))
+                result.names.append(name.trimmed());
+    } else if (py::isinstance<py::iterable>(schemesObject) && !py::hasattr(schemesObject, "encode")) {
+        for (const py::handle item : py::reinterpret_borrow<py::iterable>(schemesObject))
+            items.append(item);
+    } else {
+        items.append(schemesObject);
+    }
+    QStringList taken;
+    for (const py::handle item : items) {
+        QString error;
+        if (py::isinstance<py::str>(item)) {
+            const QString name = text(item);
+            if (name.startsWith(QLatin1String("hybrid:"))) {
+                RdVariantSpec variant;
+                if (!parseRdVariantSpec(name.mid(7), &variant, &error))
+                    valueError(QStringLiteral("schemes: %1").arg(error));
+                result.variants.append(variant);
+                taken.append(variant.name);
+            } else {
+                result.names.append(name);
+            }
+            continue;
+        }
+        result.own.append(pythonScheme(item));
+        taken.append(result.own.last().name);
+    }
+    if (!result.names.isEmpty() || taken.isEmpty()) {
         QVector<RdScheme> checked;
         QString error;
-        if (!selectRdSchemes(schemeNames, QList<float>(), &checked, &error))
+        if (!selectRdSchemes(result.names, QList<float>(), &checked, &error))
             valueError(QStringLiteral("schemes: %1").arg(error));
     }
-    const int jobs =
-        jobsObject.is_none() ? QThread::idealThreadCount() : integerArgument(jobsObject, "jobs", 1, maxJobs);
-    WeightsArgument weights = weightsArgument(weightsObject);
+    taken += result.names;
+    for (int i = 0; i < taken.size(); ++i)
+        if (taken.indexOf(taken[i]) != i)
+            valueError(QStringLiteral("schemes: scheme '%1' is given twice").arg(taken[i]));
+    return result;
+}
+
+// Metrics of the researcher's own: a dict of names and functions
+// fn(reference, decoded) -> float, called with the GIL taken.
+struct StudyMetrics
+{
+    QStringList names;
+    RdRunner::ExtraMetrics measure;
+};
+
+StudyMetrics studyMetrics(const py::handle &metricsObject)
+{
+    StudyMetrics metrics;
+    if (metricsObject.is_none())
+        return metrics;
+    if (!py::isinstance<py::dict>(metricsObject))
+        valueError(QStringLiteral("metrics must be a dict of names and functions, not %1").arg(typeName(metricsObject)));
+    auto functions = std::make_shared<std::vector<SharedObject>>();
+    static const QStringList fixed{"image_index", "image", "width", "height", "scheme", "quality", "size_bytes",
+                                   "bpp", "psnr_db", "ssim", "windowed_ssim", "encode_ms", "decode_ms", "ms_ssim",
+                                   "butteraugli", "butteraugli_max", "file", "header_bytes", "payload_bpp"};
+    for (const auto item : py::reinterpret_borrow<py::dict>(metricsObject)) {
+        const QString name = text(item.first);
+        if (!QRegularExpression(QStringLiteral("^[A-Za-z_][A-Za-z0-9_]{0,63}$")).match(name).hasMatch()
+            || fixed.contains(name))
+            valueError(QStringLiteral("metric name '%1': a metric is named by 1 to 64 letters, digits and '_', not "
+                                      "starting with a digit, and not as a column of points.csv")
+                           .arg(name));
+        if (!PyCallable_Check(item.second.ptr()))
+            valueError(QStringLiteral("metric %1 is not callable").arg(name));
+        metrics.names.append(name);
+        functions->push_back(SharedObject{py::reinterpret_borrow<py::object>(item.second)});
+    }
+    const QStringList names = metrics.names;
+    metrics.measure = [functions, names](const QImage &source, const QImage &decoded, QVector<double> *values,
+                                         QString *error) {
+        py::gil_scoped_acquire gil;
+        const py::array reference = sourceArray(source);
+        const py::array test = sourceArray(decoded);
+        values->clear();
+        for (std::size_t i = 0; i < functions->size(); ++i) {
+            try {
+                const py::object value = (*functions)[i].get()(reference, test);
+                values->append(py::float_(value).cast<double>());
+            } catch (py::error_already_set &raised) {
+                *error = QStringLiteral("the metric %1 raised %2").arg(names[int(i)], exceptionText(raised));
+                return false;
+            }
+        }
+        return true;
+    };
+    return metrics;
+}
+
+// Runs the study without the GIL (Python schemes and metrics take it for
+// their own calls), warns of what was skipped.
+RdStudy runStudy(const QVector<RdInput> &inputs, const StudySchemes &schemes, const StudyMetrics &metrics,
+                 WeightsArgument &weights, int jobs, const QString &keep, RdShard *shard)
+{
     // Every point has its Butteraugli distance: without the module, nothing
     // is measured.
     requireStudyCodecs();
-
+    QVector<RdInput> measured;
+    for (const RdInput &input : inputs)
+        if (!shard || input.index % shard->count == shard->index)
+            measured.append(input);
     RdStudy study;
     {
         py::gil_scoped_release release;
         weights.load();
-        QVector<RdScheme> schemes;
-        selectRdSchemes(schemeNames, weights.table, &schemes, nullptr);
-        QStringList files;
-        for (const RdInput &input : inputs)
-            files.append(input.fileName);
-        study = runRdStudy(files, schemes, jobs);
+        RdRunner runner(measured, schemes.load(weights.table), jobs);
+        if (!keep.isEmpty())
+            runner.setKeepDirectory(keep);
+        if (metrics.measure)
+            runner.setExtraMetrics(metrics.names, metrics.measure);
+        study = runner.run();
+    }
+    if (shard) {
+        shard->inputImages = inputs.size();
+        study.shards.append(*shard);
+    }
+    const py::object warn = py::module_::import("warnings").attr("warn");
+    for (const RdSkippedImage &skipped : study.skipped + study.failures)
+        warn((skipped.scheme.isEmpty() ? QStringLiteral("skipped %1").arg(skipped.reason)
+                                       : QStringLiteral("skipped on %1: %2").arg(skipped.image, skipped.reason))
+                 .toStdString(),
+             py::handle(PyExc_RuntimeWarning), 3);
+    return study;
+}
+
+int jobsArgument(const py::handle &jobsObject)
+{
+    return jobsObject.is_none() ? QThread::idealThreadCount() : integerArgument(jobsObject, "jobs", 1, maxJobs);
+}
+
+// The arguments rd() and study() share, checked before anything runs.
+struct StudyArguments
+{
+    QVector<RdInput> inputs;
+    StudySchemes schemes;
+    StudyMetrics metrics;
+    int jobs = 1;
+    WeightsArgument weights;
+
+    StudyArguments(const py::handle &images, const py::handle &schemesObject, const py::handle &jobsObject,
+                   const py::handle &weightsObject, const py::handle &metricsObject)
+        : inputs(studyInputs(images)), schemes(studySchemes(schemesObject)), metrics(studyMetrics(metricsObject)),
+          jobs(jobsArgument(jobsObject)), weights(weightsArgument(weightsObject))
+    {
     }
 
-    const py::object warn = py::module_::import("warnings").attr("warn");
-    for (const RdSkippedImage &skipped : study.skipped)
-        warn(QStringLiteral("skipped %1%2")
-                 .arg(skipped.scheme.isEmpty() ? QString() : QStringLiteral("scheme %1 of ").arg(skipped.scheme),
-                      skipped.reason)
-                 .toStdString(),
-             py::handle(PyExc_RuntimeWarning), 2);
+    RdStudy run(const QString &keep, RdShard *shard)
+    {
+        return runStudy(inputs, schemes, metrics, weights, jobs, keep, shard);
+    }
+};
 
+py::object rd(const py::handle &imagesObject, const py::handle &schemesObject, const py::handle &jobsObject,
+              const py::handle &weightsObject, const py::handle &metricsObject)
+{
+    StudyArguments arguments(imagesObject, schemesObject, jobsObject, weightsObject, metricsObject);
+    const RdStudy study = arguments.run(QString(), nullptr);
+
+    // The columns of points.csv, from its field table.
+    const QVector<RdPointField> fields = rdStudyPointFields(study.extraColumns);
+    QStringList columns{"image_index", "image", "width", "height"};
+    for (const RdPointField &field : fields)
+        columns.append(field.column);
     py::list points;
     for (const RdImageResult &image : study.images)
         for (const RdPoint &point : image.points) {
@@ -655,18 +949,18 @@ py::object rd(const py::handle &imagesObject, const py::handle &schemesObject, c
             row["image"] = image.image.toStdString();
             row["width"] = image.width;
             row["height"] = image.height;
-            row["scheme"] = point.scheme.toStdString();
-            row["quality"] = point.quality;
-            row["size_bytes"] = point.sizeBytes;
-            row["bpp"] = point.bpp;
-            row["psnr_db"] = point.psnr;
-            row["ssim"] = double(point.ssim);
-            row["windowed_ssim"] = point.windowedSsim;
-            row["encode_ms"] = point.encodeMs;
-            row["decode_ms"] = point.decodeMs;
-            row["ms_ssim"] = point.msSsim;
-            row["butteraugli"] = point.butteraugli;
-            row["butteraugli_max"] = point.butteraugliMax;
+            for (const RdPointField &field : fields) {
+                const py::str key(field.column.toStdString());
+                using Format = RdPointField::Format;
+                if (field.format == Format::Text)
+                    row[key] = field.text(point).toStdString();
+                else if (field.format == Format::Integer)
+                    row[key] = qint64(field.value(point));
+                else if (field.format == Format::OptionalInteger)
+                    row[key] = field.value(point) < 0 ? py::object(py::none()) : py::int_(qint64(field.value(point)));
+                else
+                    row[key] = field.value(point);
+            }
             points.append(row);
         }
     py::object pandas;
@@ -677,14 +971,74 @@ py::object rd(const py::handle &imagesObject, const py::handle &schemesObject, c
             throw;
         return std::move(points);
     }
-    static const char *const columns[] = {"image_index", "image", "width", "height", "scheme",
-                                          "quality", "size_bytes", "bpp", "psnr_db", "ssim",
-                                          "windowed_ssim", "encode_ms", "decode_ms", "ms_ssim",
-                                          "butteraugli", "butteraugli_max"};
     py::list names;
-    for (const char *column : columns)
-        names.append(column);
+    for (const QString &column : columns)
+        names.append(column.toStdString());
     return pandas.attr("DataFrame")(points, py::arg("columns") = names);
+}
+
+// The plots are drawn with Qt's fonts, which need a QGuiApplication; a
+// Python process has none, so the module makes one, off screen, once.
+void ensureGuiApplication()
+{
+    if (QCoreApplication::instance())
+        return;
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    static int argc = 1;
+    static char name[] = "veltrano";
+    static char *argv[] = {name, nullptr};
+    static QGuiApplication *application = new QGuiApplication(argc, argv);
+    Q_UNUSED(application);
+}
+
+std::string study(const py::handle &imagesObject, const py::handle &schemesObject, const py::handle &outObject,
+                  const py::handle &keepObject, const py::handle &jobsObject, const py::handle &shardObject,
+                  const py::handle &metricsObject, const py::handle &weightsObject)
+{
+    StudyArguments arguments(imagesObject, schemesObject, jobsObject, weightsObject, metricsObject);
+    const QVector<RdInput> &inputs = arguments.inputs;
+    const QString out = pathArgument(outObject);
+    const QString keep = keepObject.is_none() ? QString() : pathArgument(keepObject);
+    RdShard shard;
+    if (!shardObject.is_none()) {
+        // "K/N" as --shard takes it, or a pair (K, N).
+        const QStringList parts = py::isinstance<py::str>(shardObject)
+                                      ? text(shardObject).split(QLatin1Char('/'))
+                                      : QStringList{text(shardObject[py::int_(0)]), text(shardObject[py::int_(1)])};
+        bool indexOk = false;
+        bool countOk = false;
+        if (parts.size() == 2) {
+            shard.index = parts[0].toInt(&indexOk);
+            shard.count = parts[1].toInt(&countOk);
+        }
+        if (!indexOk || !countOk || shard.count < 1 || shard.index < 0 || shard.index >= shard.count)
+            valueError(QStringLiteral("shard must be 'K/N' or (K, N) with 0 <= K < N, not '%1'").arg(text(shardObject)));
+    }
+    if (inputs.isEmpty())
+        valueError(QStringLiteral("no images given"));
+    ensureGuiApplication();
+    RdOutputFolder folder(out);
+    for (const RdInput &input : inputs)
+        if (input.image.isNull() && folder.contains(input.fileName))
+            valueError(QStringLiteral("the image %1 lies in the output folder %2, which the study replaces")
+                           .arg(input.fileName, out));
+    if (!keep.isEmpty()
+        && (folder.contains(keep) || QFileInfo(keep).absoluteFilePath() == QFileInfo(out).absoluteFilePath()))
+        valueError(QStringLiteral("keep must name a folder outside the output folder %1, which the study replaces")
+                       .arg(out));
+    QString error;
+    if (!folder.begin(&error))
+        throw FileError(error);
+    const RdStudy result = arguments.run(keep, &shard);
+    {
+        py::gil_scoped_release release;
+        if (!RdOutput::writeStudy(result, folder.stagingPath(), &error) || !folder.commit(&error))
+            throw FileError(error);
+    }
+    if (result.images.isEmpty())
+        throw FileError(QStringLiteral("no image could be measured"));
+    return QDir(out).filePath(QStringLiteral("report.html")).toStdString();
 }
 
 // Qt's handler of messages before the module's.
@@ -775,7 +1129,7 @@ py::array regionDecompress(const py::bytes &bytes)
 
 } // namespace
 
-PYBIND11_MODULE(veltrano, m)
+PYBIND11_MODULE(_veltrano, m)
 {
     m.doc() = R"(F-transform image compression: the hybrid JPEG codec of ftjpeg on numpy arrays.
 
@@ -961,19 +1315,77 @@ The image of a compressed block file, as `ftjpeg region decompress` decodes
 it; ValueError naming the fault for damaged data.)");
 
     m.def("rd", &rd, py::arg("images"), py::arg("schemes") = py::none(), py::arg("jobs") = py::none(),
-          py::arg("weights") = py::none(),
-          R"(rd(images, schemes=None, jobs=None, weights=None) -> pandas.DataFrame or list of dict
+          py::arg("weights") = py::none(), py::arg("metrics") = py::none(),
+          R"(rd(images, schemes=None, jobs=None, weights=None, metrics=None) -> pandas.DataFrame or list of dict
 
-The rate-distortion study of `ftjpeg rd` on image files (a path or a
-sequence of paths): every image at each setting of each scheme (a list of
-names, or one string of names separated by commas, as `ftjpeg rd --schemes`
-takes them: jpeg, hybrid, jpeg-opt, resample-box,
-resample-lanczos, webp, avif, jxl; all when None), on `jobs` threads
-(default: the number of cores). One row per point, with the columns of
-points.csv: image_index, image, width, height, scheme, quality, size_bytes,
-bpp, psnr_db, ssim, windowed_ssim, encode_ms, decode_ms, ms_ssim,
-butteraugli, butteraugli_max. A pandas DataFrame when
-pandas can be imported, else a list of dicts. Images that cannot be read are
-skipped with a RuntimeWarning; OSError, before anything is measured, when
-the study-codec module (Butteraugli and the codecs) cannot be loaded.)");
+The rate-distortion study of `ftjpeg rd`: every image at each setting of
+each scheme, on `jobs` threads (default: the number of cores).
+
+images: a path, or a sequence of paths and (name, array) pairs (the array
+an image as every function here takes it; `name` names it in the rows).
+
+schemes: None (every default scheme), one string of names separated by
+commas as `ftjpeg rd --schemes` takes them (jpeg, hybrid, jpeg-opt,
+resample-box, resample-lanczos, webp, avif, jxl, region), or a sequence of
+names, 'hybrid:SPEC' variants (as --hybrid SPEC) and scheme objects. A scheme
+object has `name`, `settings` (rising integers), `encode(image, setting) ->
+bytes` and `decode(data, (height, width)) -> array`, and may have `suffix`
+(veltrano.Scheme makes one of two functions). Its calls take the GIL for
+themselves only, from the study's threads; a call that raises or returns the
+wrong type skips its point with a RuntimeWarning, the rest is measured.
+
+metrics: a dict of names and functions fn(reference, decoded) -> float, both
+(H, W, 3) uint8 arrays; each adds a column after the fixed ones.
+
+One row per point, with the columns of points.csv: image_index, image,
+width, height, scheme, quality, size_bytes, bpp, psnr_db, ssim,
+windowed_ssim, encode_ms, decode_ms, ms_ssim, butteraugli, butteraugli_max,
+then the metrics. A pandas DataFrame when pandas can be imported, else a
+list of dicts. Images that cannot be read are skipped with a RuntimeWarning;
+OSError, before anything is measured, when the study-codec module
+(Butteraugli and the codecs) cannot be loaded.)");
+
+    m.def("study", &study, py::arg("images"), py::arg("schemes") = py::none(), py::kw_only(),
+          py::arg("out") = "rd", py::arg("keep") = py::none(), py::arg("jobs") = py::none(),
+          py::arg("shard") = py::none(), py::arg("metrics") = py::none(), py::arg("weights") = py::none(),
+          R"(study(images, schemes=None, *, out="rd", keep=None, jobs=None, shard=None, metrics=None, weights=None) -> str
+
+The whole study of rd() written to the folder `out` as `ftjpeg rd` writes
+it: points.csv (the metrics as columns after the fixed ones), summary.csv,
+skipped.csv, shards.csv, the plots and report.html, replacing the folder as a
+whole at the end. keep: a folder to keep every encoded file in. shard: 'K/N'
+or (K, N), every N-th image from image K, as --shard; `ftjpeg rd --merge`
+merges the folders of the shards. Returns the path of report.html. OSError
+when the folder is locked by another study or holds files no study wrote.)");
+
+    py::exec(R"py(
+class Scheme:
+    """A study scheme of two functions: Scheme(name, settings, encode, decode, suffix="bin").
+
+    encode(image, setting) -> bytes gets the source as a (H, W, 3) uint8
+    array; decode(data, (height, width)) -> array returns the decoded image
+    of the source's size. veltrano.rd and veltrano.study measure it at each
+    setting beside the built-in schemes."""
+
+    def __init__(self, name, settings, encode, decode, suffix="bin"):
+        self.name = name
+        self.settings = list(settings)
+        self._encode = encode
+        self._decode = decode
+        self.suffix = suffix
+
+    def encode(self, image, setting):
+        return self._encode(image, setting)
+
+    def decode(self, data, size):
+        return self._decode(data, size)
+
+    def __repr__(self):
+        return "Scheme(%r, %r)" % (self.name, self.settings)
+)py", m.attr("__dict__"));
+    m.attr("Scheme").attr("__module__") = "veltrano";
+    py::tuple defaults(rdStandardSchemeNames().size());
+    for (int i = 0; i < rdStandardSchemeNames().size(); ++i)
+        defaults[py::size_t(i)] = rdStandardSchemeNames()[i].toStdString();
+    m.attr("default_schemes") = defaults;
 }

@@ -1,5 +1,6 @@
 #include "rdcsv.h"
 
+#include "rdpointfields.h"
 #include "rdsummary.h"
 
 #include <QHash>
@@ -7,6 +8,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <limits>
 #include <cmath>
 #include <system_error>
 
@@ -14,17 +16,22 @@ namespace RdCsv {
 
 namespace {
 
-const QStringList pointsColumns{
-    QStringLiteral("image_index"), QStringLiteral("image"),        QStringLiteral("width"),
-    QStringLiteral("height"),      QStringLiteral("scheme"),       QStringLiteral("quality"),
-    QStringLiteral("size_bytes"),  QStringLiteral("bpp"),          QStringLiteral("psnr_db"),
-    QStringLiteral("ssim"),        QStringLiteral("windowed_ssim"), QStringLiteral("encode_ms"),
-    QStringLiteral("decode_ms")};
-// Columns added later, after the first ones; tables without them still read
-// (the values then unknown).
-const QStringList addedPointsColumns{QStringLiteral("ms_ssim"),         QStringLiteral("butteraugli"),
-                                     QStringLiteral("butteraugli_max"), QStringLiteral("file"),
-                                     QStringLiteral("header_bytes"),    QStringLiteral("payload_bpp")};
+// The image's own columns, then the fields of rdpointfields.h: the first ones
+// must be in a table, those added later may be missing.
+const QStringList imageColumns{QStringLiteral("image_index"), QStringLiteral("image"), QStringLiteral("width"),
+                               QStringLiteral("height")};
+
+QStringList pointColumns(bool added)
+{
+    QStringList columns = added ? QStringList() : imageColumns;
+    for (const RdPointField &field : rdPointFields())
+        if (field.added == added)
+            columns.append(field.column);
+    return columns;
+}
+
+const QStringList pointsColumns = pointColumns(false);
+const QStringList addedPointsColumns = pointColumns(true);
 const QStringList skippedColumns{QStringLiteral("image_index"), QStringLiteral("image"), QStringLiteral("reason")};
 const QString skippedSchemeColumn = QStringLiteral("scheme");
 const QStringList shardsColumns{QStringLiteral("shard_index"), QStringLiteral("shard_count"),
@@ -74,11 +81,6 @@ QString optionalNumber(double value)
     return std::isnan(value) ? QString() : formatNumber(value);
 }
 
-QString milliseconds(double value)
-{
-    return QString::number(value, 'f', 3);
-}
-
 void appendRecord(QByteArray &data, const QStringList &fields)
 {
     QStringList quoted;
@@ -123,6 +125,7 @@ public:
             return;
         }
         const QStringList header = records.front();
+        headerNames = header;
         for (int i = 0; i < header.size(); ++i)
             present.insert(header[i], i);
         for (const QString &column : required) {
@@ -152,6 +155,7 @@ public:
     QString error() const { return problem; }
     int rowCount() const { return rows.size(); }
     bool hasColumn(const QString &column) const { return present.contains(column); }
+    QStringList header() const { return headerNames; }
     // The field; empty in a column the table does not have.
     QString text(int row, const QString &column) const
     {
@@ -180,6 +184,43 @@ public:
         if (ok)
             return true;
         return fail(row, QStringLiteral("'%1' in column %2 is not an integer").arg(text(row, column), column));
+    }
+
+    // The field of the row into the point, as rdWriteField wrote it.
+    bool field(int row, const RdPointField &field, RdPoint *point)
+    {
+        using Format = RdPointField::Format;
+        const QString value = text(row, field.column);
+        if (field.format == Format::Text) {
+            field.setText(point, value);
+            return true;
+        }
+        const bool optional = field.added || field.format == Format::OptionalInteger
+            || field.format == Format::OptionalNumber;
+        if (optional && value.isEmpty()) {
+            field.setValue(point, field.format == Format::OptionalInteger ? -1.0
+                                                                          : std::numeric_limits<double>::quiet_NaN());
+            return true;
+        }
+        if (field.format == Format::Integer || field.format == Format::OptionalInteger) {
+            qint64 integerValue = 0;
+            if (!integer(row, field.column, &integerValue))
+                return false;
+            field.setValue(point, double(integerValue));
+            return true;
+        }
+        if (field.format == Format::SinglePrecision) {
+            float single = 0.0f;
+            if (!number(row, field.column, &single))
+                return false;
+            field.setValue(point, double(single));
+            return true;
+        }
+        double real = 0.0;
+        if (!number(row, field.column, &real))
+            return false;
+        field.setValue(point, real);
+        return true;
     }
 
     bool fail(int row, const QString &message)
@@ -253,6 +294,7 @@ private:
     bool valid = false;
     QHash<QString, int> columns;
     QHash<QString, int> present;
+    QStringList headerNames;
     QVector<QStringList> rows;
     QVector<int> rowLines;
 };
@@ -304,18 +346,19 @@ QString quoteField(const QString &field)
 QByteArray pointsCsv(const RdStudy &study)
 {
     QByteArray data;
-    appendRecord(data, pointsColumns + addedPointsColumns);
+    const QVector<RdPointField> fields = rdStudyPointFields(study.extraColumns);
+    QStringList header = imageColumns;
+    for (const RdPointField &field : fields)
+        header.append(field.column);
+    appendRecord(data, header);
     for (const RdImageResult &image : study.images)
-        for (const RdPoint &point : image.points)
-            appendRecord(data, {QString::number(image.index), image.image, QString::number(image.width),
-                                QString::number(image.height), point.scheme, QString::number(point.quality),
-                                QString::number(point.sizeBytes), formatNumber(point.bpp), formatNumber(point.psnr),
-                                formatNumber(point.ssim), formatNumber(point.windowedSsim),
-                                milliseconds(point.encodeMs), milliseconds(point.decodeMs),
-                                formatNumber(point.msSsim), formatNumber(point.butteraugli),
-                                formatNumber(point.butteraugliMax), point.file,
-                                point.headerBytes < 0 ? QString() : QString::number(point.headerBytes),
-                                optionalNumber(point.payloadBpp)});
+        for (const RdPoint &point : image.points) {
+            QStringList record{QString::number(image.index), image.image, QString::number(image.width),
+                               QString::number(image.height)};
+            for (const RdPointField &field : fields)
+                record.append(rdWriteField(field, point));
+            appendRecord(data, record);
+        }
     return data;
 }
 
@@ -424,49 +467,39 @@ QByteArray summaryCsv(const RdSummary &summary)
     return data;
 }
 
-bool parsePoints(const QByteArray &data, const QString &fileName, QVector<RdImageResult> *images, QString *error)
+bool parsePoints(const QByteArray &data, const QString &fileName, QVector<RdImageResult> *images, QString *error,
+                 QStringList *extraColumns)
 {
     Table table(data, fileName, pointsColumns);
     if (!table.isValid()) {
         *error = table.error();
         return false;
     }
+    // Every column after the known ones is a metric of the study's own.
+    QStringList extra;
+    for (const QString &column : table.header())
+        if (!pointsColumns.contains(column) && !addedPointsColumns.contains(column))
+            extra.append(column);
+    if (extraColumns)
+        *extraColumns = extra;
+    const QVector<RdPointField> fields = rdStudyPointFields(extra);
     QMap<int, RdImageResult> byIndex;
     for (int row = 0; row < table.rowCount(); ++row) {
         qint64 index = 0;
         qint64 width = 0;
         qint64 height = 0;
-        qint64 quality = 0;
         RdPoint point;
         if (!table.integer(row, QStringLiteral("image_index"), &index)
             || !table.integer(row, QStringLiteral("width"), &width)
-            || !table.integer(row, QStringLiteral("height"), &height)
-            || !table.integer(row, QStringLiteral("quality"), &quality)
-            || !table.integer(row, QStringLiteral("size_bytes"), &point.sizeBytes)
-            || !table.number(row, QStringLiteral("bpp"), &point.bpp)
-            || !table.number(row, QStringLiteral("psnr_db"), &point.psnr)
-            || !table.number(row, QStringLiteral("ssim"), &point.ssim)
-            || !table.number(row, QStringLiteral("windowed_ssim"), &point.windowedSsim)
-            || !table.number(row, QStringLiteral("encode_ms"), &point.encodeMs)
-            || !table.number(row, QStringLiteral("decode_ms"), &point.decodeMs)
-            || !table.number(row, QStringLiteral("ms_ssim"), &point.msSsim, true)
-            || !table.number(row, QStringLiteral("butteraugli"), &point.butteraugli, true)
-            || !table.number(row, QStringLiteral("butteraugli_max"), &point.butteraugliMax, true)) {
+            || !table.integer(row, QStringLiteral("height"), &height)) {
             *error = table.error();
             return false;
         }
-        point.scheme = table.text(row, QStringLiteral("scheme"));
-        point.quality = int(quality);
-        point.file = table.text(row, QStringLiteral("file"));
-        if (!table.text(row, QStringLiteral("header_bytes")).isEmpty()
-            && !table.integer(row, QStringLiteral("header_bytes"), &point.headerBytes)) {
-            *error = table.error();
-            return false;
-        }
-        if (!table.number(row, QStringLiteral("payload_bpp"), &point.payloadBpp, true)) {
-            *error = table.error();
-            return false;
-        }
+        for (const RdPointField &field : fields)
+            if (!table.field(row, field, &point)) {
+                *error = table.error();
+                return false;
+            }
         if (point.scheme.isEmpty()) {
             table.fail(row, QStringLiteral("no scheme"));
             *error = table.error();

@@ -30,7 +30,10 @@ QByteArray fittedCsv(const RdStudy &study);
 
 // Readers of the files written above, for merging the outputs of shards.
 // On failure *error names the file, the line and what is wrong.
-bool parsePoints(const QByteArray &data, const QString &fileName, QVector<RdImageResult> *images, QString *error);
+// parsePoints gives the names of the columns after the known ones (metrics of
+// the study's own) in *extraColumns.
+bool parsePoints(const QByteArray &data, const QString &fileName, QVector<RdImageResult> *images, QString *error,
+                 QStringList *extraColumns = nullptr);
 bool parseSkipped(const QByteArray &data, const QString &fileName, QVector<RdSkippedImage> *skipped,
                   QString *error);
 bool parseShards(const QByteArray &data, const QString &fileName, QVector<RdShard> *shards, QString *error);

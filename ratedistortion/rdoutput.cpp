@@ -16,6 +16,7 @@
 #include <QSet>
 
 #include <algorithm>
+#include <limits>
 
 namespace RdOutput {
 
@@ -169,7 +170,8 @@ bool readStudy(const QString &directory, RdStudy *study, QString *error)
     const QDir in(directory);
     QByteArray data;
     const QString points = in.filePath(QStringLiteral("points.csv"));
-    if (!readFile(points, &data, error) || !RdCsv::parsePoints(data, points, &study->images, error))
+    if (!readFile(points, &data, error)
+        || !RdCsv::parsePoints(data, points, &study->images, error, &study->extraColumns))
         return false;
     const QString skipped = in.filePath(QStringLiteral("skipped.csv"));
     QVector<RdSkippedImage> rows;
@@ -192,8 +194,20 @@ bool mergeStudies(const QVector<RdStudy> &parts, RdStudy *merged, QStringList *w
 {
     QMap<int, QString> seen;
     RdStudy result;
+    // The metrics of the study's own of every part, in order of appearance;
+    // a part without one has no value there.
+    for (const RdStudy &part : parts)
+        for (const QString &column : part.extraColumns)
+            if (!result.extraColumns.contains(column))
+                result.extraColumns.append(column);
     for (const RdStudy &part : parts) {
-        for (const RdImageResult &image : part.images) {
+        for (RdImageResult image : part.images) {
+            for (RdPoint &point : image.points) {
+                QVector<double> extra(result.extraColumns.size(), std::numeric_limits<double>::quiet_NaN());
+                for (int i = 0; i < part.extraColumns.size() && i < point.extra.size(); ++i)
+                    extra[result.extraColumns.indexOf(part.extraColumns[i])] = point.extra[i];
+                point.extra = extra;
+            }
             if (seen.contains(image.index)) {
                 *error = QStringLiteral("image %1 (%2) is in more than one of the folders")
                              .arg(QString::number(image.index), image.image);

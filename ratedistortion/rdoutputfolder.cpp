@@ -1,5 +1,7 @@
 #include "rdoutputfolder.h"
 
+#include "rdcommandscheme.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QRegularExpression>
@@ -114,6 +116,8 @@ void removeContents(int folder, int levels)
 
 void removePending(int signal)
 {
+    // No encoder or decoder of a command scheme outlives the run.
+    rdKillRunningCommands();
     if (pendingFolder[0]) {
         const int folder = ::open(pendingFolder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
         if (folder >= 0) {

@@ -2,6 +2,7 @@
 #define RDPOINT_H
 
 #include <QString>
+#include <QStringList>
 #include <QVector>
 
 // The two schemes the study has always compared, as points.csv names them;
@@ -38,6 +39,9 @@ struct RdPoint
     // unknown, and the bits per pixel of the rest, NaN then.
     qint64 headerBytes = -1;
     double payloadBpp = 0.0;
+    // The values of the study's own metrics (RdStudy::extraColumns), in
+    // their order.
+    QVector<double> extra;
 };
 
 // All points of one image; index is its place in the whole input list, so
@@ -91,6 +95,9 @@ struct RdStudy
     QVector<RdSkippedImage> failures;
     QVector<RdShard> shards;
     QVector<RdFittedImage> fitted;
+    // The names of metrics of the researcher's own, points.csv columns after
+    // the fixed ones (none for a study of built-in metrics only).
+    QStringList extraColumns;
 };
 
 #endif // RDPOINT_H

@@ -1,6 +1,7 @@
 #include "rdreport.h"
 
 #include "rdcsv.h"
+#include "rdpointfields.h"
 #include "rdsummary.h"
 
 #include <QDir>
@@ -49,23 +50,20 @@ QString plotFigure(const RdReportPlot &plot)
         .arg(image, links, escaped(plot.heading), escaped(plot.fileName));
 }
 
-QString pointsTable(const RdImageResult &image)
+QString pointsTable(const RdImageResult &image, const QVector<RdPointField> &fields)
 {
-    QString html = QStringLiteral("<details><summary>Points</summary>\n<table class=\"points\"><tr><th>scheme</th>"
-                                  "<th>quality</th><th>bytes</th><th>header bytes</th><th>bpp</th><th>PSNR (dB)</th><th>SSIM</th>"
-                                  "<th>windowed SSIM</th><th>MS-SSIM</th><th>Butteraugli</th><th>Butteraugli max</th><th>encode (ms)</th>"
-                                  "<th>decode (ms)</th></tr>\n");
-    for (const RdPoint &point : image.points)
-        html += QStringLiteral("<tr><td>%1</td><td>%2</td><td>%3</td><td>%4</td><td>%5</td><td>%6</td><td>%7</td>"
-                               "<td>%8</td><td>%9</td><td>%10</td>")
-                    .arg(escaped(point.scheme))
-                    .arg(point.quality)
-                    .arg(point.sizeBytes)
-                    .arg(point.headerBytes < 0 ? QStringLiteral("&ndash;") : QString::number(point.headerBytes))
-                    .arg(number(point.bpp, 4), number(point.psnr, 2), number(point.ssim, 4),
-                         number(point.windowedSsim, 4), number(point.msSsim, 4), number(point.butteraugli, 3))
-                + QStringLiteral("<td>%1</td><td>%2</td><td>%3</td></tr>\n")
-                      .arg(number(point.butteraugliMax, 3), number(point.encodeMs, 1), number(point.decodeMs, 1));
+    QString html = QStringLiteral("<details><summary>Points</summary>\n<table class=\"points\"><tr>");
+    for (const RdPointField &field : fields)
+        if (!field.heading.isEmpty())
+            html += QStringLiteral("<th>%1</th>").arg(escaped(field.heading));
+    html += QStringLiteral("</tr>\n");
+    for (const RdPoint &point : image.points) {
+        html += QStringLiteral("<tr>");
+        for (const RdPointField &field : fields)
+            if (!field.heading.isEmpty())
+                html += QStringLiteral("<td>%1</td>").arg(rdShowField(field, point));
+        html += QStringLiteral("</tr>\n");
+    }
     return html + QStringLiteral("</table></details>\n");
 }
 
@@ -272,12 +270,13 @@ QByteArray rdReportHtml(const RdStudy &study, const RdSummary &summary, const Rd
     html += plotFigure(average);
 
     html += QStringLiteral("<h2>Images</h2>\n");
+    const QVector<RdPointField> fields = rdStudyPointFields(study.extraColumns);
     for (int i = 0; i < study.images.size() && i < imagePlots.size(); ++i) {
         const RdImageResult &image = study.images[i];
         html += QStringLiteral("<h3>%1 <small>(%2&times;%3)</small></h3>\n")
                     .arg(escaped(image.image), QString::number(image.width), QString::number(image.height));
         html += plotFigure(imagePlots[i]);
-        html += pointsTable(image);
+        html += pointsTable(image, fields);
     }
 
     if (!study.skipped.isEmpty()) {

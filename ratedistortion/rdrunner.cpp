@@ -54,6 +54,9 @@ struct ImageWork
     // Per scheme and setting.
     std::vector<std::vector<RdPoint>> points;
     std::vector<QString> failure;
+    // The reasons of the points that failed alone (RdScheme::skipFailedPoints),
+    // per scheme and setting; empty where the point was measured.
+    std::vector<std::vector<QString>> pointFailure;
 };
 
 struct Task
@@ -89,8 +92,11 @@ RdStudy RdRunner::run()
         image->remaining = pointsPerImage();
         image->points.resize(std::size_t(schemes.size()));
         image->failure.resize(std::size_t(schemes.size()));
-        for (int s = 0; s < schemes.size(); ++s)
+        image->pointFailure.resize(std::size_t(schemes.size()));
+        for (int s = 0; s < schemes.size(); ++s) {
             image->points[std::size_t(s)].resize(std::size_t(schemes[s].settings.size()));
+            image->pointFailure[std::size_t(s)].resize(std::size_t(schemes[s].settings.size()));
+        }
         if (!keepDirectory.isEmpty()) {
             QString stem = QFileInfo(inputs[i].fileName).completeBaseName();
             if (stems.contains(stem))
@@ -111,7 +117,7 @@ RdStudy RdRunner::run()
     std::vector<qint64> pixels(static_cast<std::size_t>(imageCount));
     for (int i = 0; i < imageCount; ++i) {
         order[std::size_t(i)] = i;
-        const QSize size = readImageSize(inputs[i].fileName);
+        const QSize size = inputs[i].image.isNull() ? readImageSize(inputs[i].fileName) : inputs[i].image.size();
         pixels[std::size_t(i)] = size.isValid() ? qint64(size.width()) * size.height() : 0;
     }
     std::stable_sort(order.begin(), order.end(),
@@ -142,7 +148,9 @@ RdStudy RdRunner::run()
                 image.loaded = true;
                 writeOriginal = !image.viewFolder.isEmpty();
                 QString error;
-                if (!readImageFile(input.fileName, image.source, &error)
+                if (!input.image.isNull())
+                    image.source = input.image;
+                if ((input.image.isNull() && !readImageFile(input.fileName, image.source, &error))
                     || !fitsInMemory(qint64(image.source.width()) * image.source.height() * measureBytesPerPixel,
                                      QStringLiteral("measuring %1 (%2x%3 pixels)")
                                          .arg(QDir::toNativeSeparators(input.fileName))
@@ -181,8 +189,14 @@ RdStudy RdRunner::run()
         QByteArray data;
         QImage decoded;
         const int setting = scheme.settings[task.setting];
-        bool ok = measurePoint(source, scheme, setting, &point, &data, &error,
-                               image.viewFolder.isEmpty() ? nullptr : &decoded);
+        const bool needDecoded = !image.viewFolder.isEmpty() || extraMetrics;
+        bool ok = measurePoint(source, scheme, setting, &point, &data, &error, needDecoded ? &decoded : nullptr);
+        if (ok && extraMetrics) {
+            QString reason;
+            ok = extraMetrics(source, decoded, &point.extra, &reason) && point.extra.size() == extraColumns.size();
+            if (!ok)
+                error = QStringLiteral("%1 at %2: %3").arg(scheme.name).arg(setting).arg(reason);
+        }
         if (ok && !image.viewFolder.isEmpty())
             ok = RdViewer::writeImage(decoded, image.viewFolder, RdViewer::pointFileName(scheme.name, setting),
                                       &error, &image.viewImages);
@@ -196,6 +210,9 @@ RdStudy RdRunner::run()
         std::lock_guard<std::mutex> lock(image.mutex);
         if (ok) {
             image.points[std::size_t(task.scheme)][std::size_t(task.setting)] = point;
+        } else if (scheme.skipFailedPoints) {
+            image.pointFailure[std::size_t(task.scheme)][std::size_t(task.setting)] = oneLine(error);
+            report(RdSkippedImage{input.index, input.fileName, oneLine(error), scheme.name});
         } else if (image.failure[std::size_t(task.scheme)].isEmpty()) {
             image.failure[std::size_t(task.scheme)] = oneLine(error);
             report(RdSkippedImage{input.index, input.fileName, oneLine(error), scheme.name});
@@ -249,6 +266,7 @@ RdStudy RdRunner::run()
         thread.join();
 
     RdStudy study;
+    study.extraColumns = extraColumns;
     for (int i = 0; i < imageCount; ++i) {
         ImageWork &image = *work[std::size_t(i)];
         const RdInput &input = inputs[i];
@@ -269,7 +287,11 @@ RdStudy RdRunner::run()
                 continue;
             }
             for (const RdPoint &point : image.points[std::size_t(s)])
-                result.points.append(point);
+                if (!point.scheme.isEmpty())
+                    result.points.append(point);
+            for (const QString &reason : image.pointFailure[std::size_t(s)])
+                if (!reason.isEmpty())
+                    study.failures.append(RdSkippedImage{input.index, input.fileName, reason, schemes[s].name});
         }
         study.images.append(result);
     }
@@ -281,7 +303,7 @@ RdStudy runRdStudy(const QStringList &imageFiles, const QVector<RdScheme> &schem
 {
     QVector<RdInput> inputs;
     for (int i = 0; i < imageFiles.size(); ++i)
-        inputs.append(RdInput{i, imageFiles[i]});
+        inputs.append(RdInput{i, imageFiles[i], QImage()});
     RdRunner runner(inputs, schemes, jobs);
     runner.setKeepDirectory(keepDirectory);
     return runner.run();

@@ -4,6 +4,7 @@
 #include "rdpoint.h"
 #include "rdscheme.h"
 
+#include <QImage>
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -15,7 +16,10 @@
 struct RdInput
 {
     int index = 0;
+    // The file; with an image given, only its name in the outputs.
     QString fileName;
+    // An image held in memory (from Python), measured instead of a file.
+    QImage image;
 };
 
 // Measures the points of every image, scheme and setting in parallel (one
@@ -49,6 +53,18 @@ public:
     // call at a time.
     void setImageSkipped(const std::function<void(const RdSkippedImage &)> &callback) { imageSkipped = callback; }
 
+    // Metrics of the researcher's own, columns after the fixed ones of every
+    // point (RdStudy::extraColumns): measure(source, decoded, values, error)
+    // sets one value per name, or fails the point with *error. Called from
+    // the worker threads, several at a time.
+    using ExtraMetrics = std::function<bool(const QImage &source, const QImage &decoded, QVector<double> *values,
+                                            QString *error)>;
+    void setExtraMetrics(const QStringList &names, const ExtraMetrics &measure)
+    {
+        extraColumns = names;
+        extraMetrics = measure;
+    }
+
     // The images, skipped images and failures, each in input order.
     RdStudy run();
 
@@ -63,6 +79,8 @@ private:
     QString viewDirectory;
     std::function<void()> pointDone;
     std::function<void(const RdSkippedImage &)> imageSkipped;
+    QStringList extraColumns;
+    ExtraMetrics extraMetrics;
 };
 
 // The study of a list of image files with the given schemes on `jobs`

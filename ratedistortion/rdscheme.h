@@ -44,6 +44,11 @@ struct RdScheme
     // failure.
     std::function<QImage(const QByteArray &data, const QSize &size, QString *error)> decode;
     RdReduction reduction;
+    // A failed point leaves out that point alone, the scheme's other settings
+    // on the image still measured (schemes of programs from elsewhere, whose
+    // failures are the point's own); otherwise it leaves out the scheme on
+    // that image.
+    bool skipFailedPoints = false;
 };
 
 // The schemes of ftjpeg rd, in their default order: jpeg, hybrid,

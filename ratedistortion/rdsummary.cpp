@@ -1,5 +1,7 @@
 #include "rdsummary.h"
 
+#include "rdpointfields.h"
+
 #include "rdresamplescheme.h"
 
 #include <QMap>
@@ -194,20 +196,14 @@ RdSummary summarizeStudy(const RdStudy &study)
 
 QVector<RdPoint> averageCurve(const RdStudy &study, const QString &scheme)
 {
+    // Per setting, each field's sum (in image order) and the count of the
+    // values it holds.
+    const QVector<RdPointField> fields = rdStudyPointFields(study.extraColumns);
     struct Sums
     {
         int count = 0;
-        int psnrCount = 0;
-        double bpp = 0.0;
-        double psnr = 0.0;
-        double ssim = 0.0;
-        double windowedSsim = 0.0;
-        double msSsim = 0.0;
-        double butteraugli = 0.0;
-        double butteraugliMax = 0.0;
-        double encodeMs = 0.0;
-        double decodeMs = 0.0;
-        qint64 sizeBytes = 0;
+        QVector<double> sum;
+        QVector<int> counted;
     };
     QMap<int, Sums> byQuality;
     for (const RdImageResult &image : study.images) {
@@ -215,20 +211,18 @@ QVector<RdPoint> averageCurve(const RdStudy &study, const QString &scheme)
             if (point.scheme != scheme)
                 continue;
             Sums &sums = byQuality[point.quality];
+            sums.sum.resize(fields.size());
+            sums.counted.resize(fields.size());
             ++sums.count;
-            sums.bpp += point.bpp;
-            if (std::isfinite(point.psnr)) {
-                sums.psnr += point.psnr;
-                ++sums.psnrCount;
+            for (int f = 0; f < fields.size(); ++f) {
+                if (fields[f].average == RdPointField::Average::None)
+                    continue;
+                const double value = fields[f].value(point);
+                if (fields[f].average == RdPointField::Average::FiniteMean && !std::isfinite(value))
+                    continue;
+                sums.sum[f] += value;
+                ++sums.counted[f];
             }
-            sums.ssim += point.ssim;
-            sums.windowedSsim += point.windowedSsim;
-            sums.msSsim += point.msSsim;
-            sums.butteraugli += point.butteraugli;
-            sums.butteraugliMax += point.butteraugliMax;
-            sums.encodeMs += point.encodeMs;
-            sums.decodeMs += point.decodeMs;
-            sums.sizeBytes += point.sizeBytes;
         }
     }
     QVector<RdPoint> curve;
@@ -237,16 +231,22 @@ QVector<RdPoint> averageCurve(const RdStudy &study, const QString &scheme)
         RdPoint point;
         point.scheme = scheme;
         point.quality = it.key();
-        point.sizeBytes = sums.sizeBytes / sums.count;
-        point.bpp = sums.bpp / sums.count;
-        point.psnr = sums.psnrCount > 0 ? sums.psnr / sums.psnrCount : std::numeric_limits<double>::infinity();
-        point.ssim = float(sums.ssim / sums.count);
-        point.windowedSsim = sums.windowedSsim / sums.count;
-        point.msSsim = sums.msSsim / sums.count;
-        point.butteraugli = sums.butteraugli / sums.count;
-        point.butteraugliMax = sums.butteraugliMax / sums.count;
-        point.encodeMs = sums.encodeMs / sums.count;
-        point.decodeMs = sums.decodeMs / sums.count;
+        for (int f = 0; f < fields.size(); ++f) {
+            switch (fields[f].average) {
+            case RdPointField::Average::None:
+                break;
+            case RdPointField::Average::Mean:
+                fields[f].setValue(&point, sums.sum[f] / sums.count);
+                break;
+            case RdPointField::Average::IntegerMean:
+                fields[f].setValue(&point, std::trunc(sums.sum[f] / sums.count));
+                break;
+            case RdPointField::Average::FiniteMean:
+                fields[f].setValue(&point, sums.counted[f] > 0 ? sums.sum[f] / sums.counted[f]
+                                                               : std::numeric_limits<double>::infinity());
+                break;
+            }
+        }
         curve.append(point);
     }
     return curve;

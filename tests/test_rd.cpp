@@ -1,6 +1,8 @@
 // ftjpeg rd as a process on small crops of the photographs: the points
 // table and its agreement with ftjpeg compress and an independent JPEG
-// encode, sharding and merging, --jobs, bad input files; and the parts of
+// encode, sharding and merging, --jobs, bad input files, command schemes
+// (ftjpeg itself as a program from elsewhere, every fault of a program and
+// of a spec); and the parts of
 // the library a process run cannot reach (CSV round trip, progress text,
 // plots).
 
@@ -1073,6 +1075,137 @@ private slots:
         QVERIFY(blue > 500);
         QVERIFY(red > 500);
         QVERIFY(dark > 2000); // axes and text
+    }
+
+    void commandSchemeWrappingFtjpegGivesTheHybridPoints()
+    {
+        // ftjpeg compress and inverse as programs from elsewhere: the very
+        // bytes and figures of the built-in scheme at each setting.
+        const QString ftjpeg = binPath(QStringLiteral("ftjpeg"));
+        const QString weights = scratch.filePath(QStringLiteral("weights_out.txt"));
+        const QString spec = QStringLiteral("name=wrapped, settings=0:100:50, suffix=jpg,"
+                                            "encode=%1 compress {in} {out} --quality {setting} --weights '%2',"
+                                            "decode=%1 inverse {in} {out} --size {width}x{height} --weights \"%2\"")
+                                 .arg(ftjpeg, weights);
+        const RdRun run({QStringLiteral("one/odd.png"), QStringLiteral("--schemes"), QStringLiteral("hybrid"),
+                         QStringLiteral("--no-ablation"), QStringLiteral("--command"), spec, QStringLiteral("--out"),
+                         QStringLiteral("out-wrapped"), QStringLiteral("--keep"), QStringLiteral("kept-wrapped")},
+                        scratch.path());
+        QVERIFY2(run.result.exitCode == 0, run.result.err.constData());
+        const Csv table = readCsv(scratch.filePath(QStringLiteral("out-wrapped/points.csv")));
+        QCOMPARE(table.rows.size(), 21 + 3);
+        for (int k = 0; k < 3; ++k) {
+            const int hybridRow = k * 10;
+            const int wrappedRow = 21 + k;
+            QCOMPARE(table.field(wrappedRow, "scheme"), QStringLiteral("wrapped"));
+            QCOMPARE(table.field(wrappedRow, "quality"), QString::number(k * 50));
+            QCOMPARE(table.field(hybridRow, "quality"), QString::number(k * 50));
+            for (const char *column : {"size_bytes", "bpp", "psnr_db", "ssim", "windowed_ssim", "ms_ssim",
+                                       "butteraugli", "butteraugli_max", "header_bytes", "payload_bpp"})
+                QCOMPARE(table.field(wrappedRow, column), table.field(hybridRow, column));
+            const QString kept = QStringLiteral("kept-wrapped/odd/wrapped_%1.jpg").arg(k * 50);
+            QCOMPARE(table.field(wrappedRow, "file"), kept);
+            QCOMPARE(readFileBytes(scratch.filePath(kept)),
+                     readFileBytes(scratch.filePath(QStringLiteral("kept-wrapped/odd/hybrid_%1.jpg").arg(k * 50))));
+        }
+        QVERIFY(readFileBytes(scratch.filePath(QStringLiteral("out-wrapped/summary.csv"))).contains("wrapped_bd_rate"));
+        QVERIFY(readFileBytes(scratch.filePath(QStringLiteral("out-wrapped/report.html"))).contains("wrapped"));
+    }
+
+    void commandSchemeFaultsSkipTheirPointsOnly()
+    {
+        // Every fault of a program from elsewhere, each once, in a scheme
+        // file; each scheme is measured where it works.
+        QVERIFY(saveCrop(QStringLiteral("camera.png"), QRect(0, 0, 10, 10), scratch.filePath("other.png")));
+        const QByteArray schemes =
+            "# faults, one per scheme\n"
+            "\n"
+            "name=copy, settings=5+7+9, encode=sh -c 'test \"$1\" != 7 || { echo \"a,b\" >&2; echo \"seven, "
+            "refused\" >&2; exit 4; }; cp \"$2\" \"$3\"' sh {setting} {in} {out}, decode=cp {in} {out}\n"
+            "   # a comment after blanks\n"
+            "name=missing, settings=1, encode=/nonexistent/encoder {in} {out}, decode=cp {in} {out}\n"
+            "name=silent, settings=1, encode=true {in} {out}, decode=cp {in} {out}\n"
+            "name=junk, settings=1, encode=sh -c 'echo junk > \"$2\"' sh {in} {out}, decode=cp {in} {out}\n"
+            "name=small, settings=1, input=png, encode=cp {in} {out}, decode=sh -c 'cp \"$1\" \"$3\"' sh "
+            + scratch.filePath("other.png").toUtf8() + " {in} {out}\n"
+              "name=slow, settings=1, encode=sh -c 'sleep 60 & echo $! > \"$1\"; sleep 60' sh "
+            + scratch.filePath("left.pid").toUtf8() + " {in} {out}, decode=cp {in} {out}\n"
+              "name=crash, settings=1, encode=cp {in} {out}, decode=sh -c 'kill -SEGV $$' sh {in} {out}\n";
+        QVERIFY(writeFileBytes(scratch.filePath(QStringLiteral("faults.txt")), schemes));
+        const RdRun run({QStringLiteral("one/cat.png"), QStringLiteral("--schemes"), QStringLiteral("jpeg"),
+                         QStringLiteral("--scheme-file"), QStringLiteral("faults.txt"), QStringLiteral("--jobs"),
+                         QStringLiteral("2"), QStringLiteral("--command-timeout"), QStringLiteral("3"),
+                         QStringLiteral("--out"), QStringLiteral("out-faults")},
+                        scratch.path());
+        QVERIFY2(run.result.exitCode == 0, run.result.err.constData());
+        const Csv table = readCsv(scratch.filePath(QStringLiteral("out-faults/points.csv")));
+        QCOMPARE(table.rows.size(), 21 + 2);
+        // A copy of the source: the bytes of the PPM, and no loss.
+        const QString ppmBytes = QString::number(QByteArray("P6\n64 48\n255\n").size() + 64 * 48 * 3);
+        for (int row : {21, 22}) {
+            QCOMPARE(table.field(row, "scheme"), QStringLiteral("copy"));
+            QCOMPARE(table.field(row, "size_bytes"), ppmBytes);
+            QCOMPARE(table.field(row, "psnr_db"), QStringLiteral("inf"));
+        }
+        QCOMPARE(table.field(21, "quality"), QStringLiteral("5"));
+        QCOMPARE(table.field(22, "quality"), QStringLiteral("9"));
+
+        const Csv skipped = readCsv(scratch.filePath(QStringLiteral("out-faults/skipped.csv")));
+        QHash<QString, QString> reasons;
+        for (const QStringList &row : skipped.rows)
+            reasons.insert(row.last(), row[2]);
+        QCOMPARE(skipped.rows.size(), 7);
+        QCOMPARE(reasons.value("copy"), QStringLiteral("copy at 7: the encoder 'sh' exited with status 4: seven, refused"));
+        QCOMPARE(reasons.value("missing"),
+                 QStringLiteral("missing at 1: cannot run the encoder '/nonexistent/encoder': No such file or directory"));
+        QCOMPARE(reasons.value("silent"), QStringLiteral("silent at 1: the encoder 'true' wrote no file encoded.bin"));
+        QVERIFY2(reasons.value("junk").startsWith("junk at 1: the decoder's output cannot be read: "),
+                 qPrintable(reasons.value("junk")));
+        QCOMPARE(reasons.value("small"), QStringLiteral("small at 1: the decoder's output has 10x10 pixels, the source 64x48"));
+        QCOMPARE(reasons.value("slow"), QStringLiteral("slow at 1: the encoder 'sh' did not end within 3 s and was killed"));
+        QVERIFY2(reasons.value("crash").startsWith("crash at 1: the decoder 'sh' was ended by signal 11"),
+                 qPrintable(reasons.value("crash")));
+        // The time-out ended the whole group, the program the shell started
+        // in the background too: it is gone, or a zombie left to init.
+        const QByteArray pid = readFileBytes(scratch.filePath(QStringLiteral("left.pid"))).trimmed();
+        QVERIFY(!pid.isEmpty());
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(QString::fromLatin1(pid)));
+        if (stat.open(QIODevice::ReadOnly))
+            QVERIFY2(stat.readAll().contains(") Z "), pid.constData());
+        QVERIFY2(run.result.err.contains("ftjpeg: slow failed on one/cat.png: slow at 1:"), run.result.err.constData());
+
+        // Malformed specs are usage errors, naming the fault.
+        const struct
+        {
+            QStringList arguments;
+            const char *message;
+        } bad[] = {
+            {{"--command", "name=x,settings=1,encode=cp {in} {out}"}, "has no decode="},
+            {{"--command", "name=x,settings=1,encode=cp {in} {out},decode=cp {in} {out},shell=yes"}, "not a command key"},
+            {{"--command", "name=x,settings=1,encode=cp '{in} {out},decode=cp {in} {out}"}, "does not end"},
+            {{"--command", "name=x,settings=1,encode=cp {in} {file},decode=cp {in} {out}"}, "names {file}"},
+            {{"--command", "name=x,settings=1,encode=cp {in},decode=cp {in} {out}"}, "has no {out}"},
+            {{"--command", "name=x,settings=1,encode=cp {in} {out},decode=cp {in} {out} {setting}"}, "names {setting}"},
+            {{"--command", "name=x,settings=9+3,encode=cp {in} {out},decode=cp {in} {out}"}, "must rise"},
+            {{"--command", "name=x,settings=0:100:0,encode=cp {in} {out},decode=cp {in} {out}"}, "STEP positive"},
+            {{"--command", "name=jpeg,settings=1,encode=cp {in} {out},decode=cp {in} {out}"}, "built-in"},
+            {{"--command", "name=../x,settings=1,encode=cp {in} {out},decode=cp {in} {out}"}, "a name is"},
+            {{"--command", "name=x,settings=1,encode=cp {in} {out},decode=cp {in} {out},suffix=a/b"}, "a suffix is"},
+            {{"--command", "name=x,settings=1,encode=cp {in} {out},decode=cp {in} {out}", "--command",
+              "name=x,settings=2,encode=cp {in} {out},decode=cp {in} {out}"}, "given twice"},
+            {{"--command-timeout", "0"}, "--command-timeout must be"},
+            {{"--scheme-file", "one/cat.png"}, "one/cat.png, line 1:"},
+            {{"--scheme-file", "nowhere.txt"}, "cannot read nowhere.txt"},
+        };
+        for (const auto &c : bad) {
+            const RdRun refused(QStringList{QStringLiteral("one/cat.png"), QStringLiteral("--out"),
+                                            QStringLiteral("out-refused")}
+                                    + c.arguments,
+                                scratch.path());
+            QVERIFY2(refused.result.exitCode == 2 && refused.result.err.contains(c.message),
+                     refused.result.err.constData());
+        }
+        QVERIFY(!QFileInfo::exists(scratch.filePath(QStringLiteral("out-refused"))));
     }
 
 private:

@@ -383,3 +383,145 @@ def test_region_codec_as_ftjpeg_region(tmp_path):
         veltrano.region_decompress(data[:60])
     with pytest.raises(ValueError, match="max diff must be from 0.1"):
         veltrano.region_compress(image, max_diff=0)
+
+
+def points_without_times(path):
+    with open(path) as f:
+        rows = list(csv.reader(f))
+    drop = [rows[0].index("encode_ms"), rows[0].index("decode_ms")]
+    return [[v for i, v in enumerate(row) if i not in drop] for row in rows]
+
+
+def test_python_scheme_and_metric_beside_the_hybrid_scheme(tmp_path, weights_file):
+    # A scheme of two lines around compress and decompress gives the very
+    # points of the built-in hybrid scheme; an own metric, numpy's PSNR,
+    # agrees with the study's.
+    cat = photo("chelsea.png")[90:138, 180:244]
+    wrapped = veltrano.Scheme("wrapped", [0, 50, 100],
+                              lambda image, q: veltrano.compress(image, quality=q, weights=weights_file),
+                              lambda data, size: veltrano.decompress(data, weights=weights_file), suffix="jpg")
+
+    def numpy_psnr(reference, decoded):
+        error = (reference.astype(np.float64) - decoded) ** 2
+        return 10 * math.log10(255.0 ** 2 / error.mean())
+
+    rows = veltrano.rd([("cat", cat)], ["hybrid", wrapped], jobs=2, weights=weights_file,
+                       metrics={"numpy_psnr": numpy_psnr}).to_dict("records")
+    assert [r["scheme"] for r in rows] == ["hybrid"] * 21 + ["wrapped"] * 3
+    for k, quality in enumerate((0, 50, 100)):
+        built_in, own = rows[quality // 5], rows[21 + k]
+        assert own["quality"] == built_in["quality"] == quality
+        for key in ("size_bytes", "bpp", "psnr_db", "ssim", "windowed_ssim", "butteraugli", "butteraugli_max",
+                    "numpy_psnr"):
+            assert own[key] == built_in[key], key
+    assert all(r["image"] == "cat" for r in rows)
+    for r in rows:
+        assert r["numpy_psnr"] == pytest.approx(r["psnr_db"], rel=1e-12)
+    # The array as a file: the same figures.
+    Image.fromarray(cat).save(tmp_path / "cat.png")
+    from_file = veltrano.rd([str(tmp_path / "cat.png")], [wrapped], weights=weights_file).to_dict("records")
+    assert [r["psnr_db"] for r in from_file] == [r["psnr_db"] for r in rows[21:]]
+
+
+def test_python_scheme_faults_skip_their_points(weights_file):
+    cat = photo("chelsea.png")[90:138, 180:244]
+
+    def encode(image, setting):
+        if setting == 1:
+            raise RuntimeError("no rate\nfor this")
+        if setting == 2:
+            return "text"
+        return image.tobytes()
+
+    def decode(data, size):
+        if len(data) == 1:
+            return np.zeros((2, 2), np.uint8)
+        return np.frombuffer(data, np.uint8).reshape(size + (3,))
+
+    faulty = veltrano.Scheme("faulty", [1, 2, 3, 4], lambda i, s: b"x" if s == 4 else encode(i, s), decode)
+    with pytest.warns(RuntimeWarning) as caught:
+        rows = veltrano.rd([("cat", cat)], [faulty], jobs=2).to_dict("records")
+    assert [(r["quality"], r["psnr_db"]) for r in rows] == [(3, math.inf)]
+    messages = sorted(str(w.message) for w in caught)
+    assert messages == [
+        "skipped on cat: faulty at 1: the encoder of faulty raised RuntimeError: no rate for this",
+        "skipped on cat: faulty at 2: the encoder of faulty returned str, not bytes",
+        "skipped on cat: faulty at 4: the data decode at 2x2 pixels"]
+    with pytest.warns(RuntimeWarning, match="the metric broken raised ZeroDivisionError"):
+        assert veltrano.rd([("cat", cat)], [faulty], metrics={"broken": lambda a, b: 1 / 0}).empty
+
+    class NoDecode:
+        name, settings = "x", [1]
+
+        def encode(self, image, setting):
+            return b""
+
+    for schemes, message in (([NoDecode()], "NoDecode has no decode"),
+                             ([veltrano.Scheme("jpeg", [1], encode, decode)], "the name of a built-in scheme"),
+                             ([veltrano.Scheme("a/b", [1], encode, decode)], "a name is"),
+                             ([veltrano.Scheme("x", [5, 1], encode, decode)], "the settings must rise"),
+                             ([faulty, faulty], "given twice"),
+                             (["hybrid:step=0"], "step must be")):
+        with pytest.raises(ValueError, match=message):
+            veltrano.rd([("cat", cat)], schemes)
+    with pytest.raises(ValueError, match="metric name 'psnr_db'"):
+        veltrano.rd([("cat", cat)], [faulty], metrics={"psnr_db": numpy_mean})
+    with pytest.raises(ValueError, match="images must be paths of image files or"):
+        veltrano.rd([cat], [faulty])
+
+
+def numpy_mean(reference, decoded):
+    return float(np.abs(reference.astype(int) - decoded).mean())
+
+
+def test_study_shards_merged_by_ftjpeg_equal_one_run(tmp_path, weights_file):
+    images = [("a", photo("astronaut.png")[100:132, 100:140]), ("b", photo("camera.png")[150:190, 200:233]),
+              ("c", photo("gravel.png")[300:324, 10:58])]
+    # Halving by numpy, stored losslessly: a scheme of the researcher's own.
+    halve = veltrano.Scheme(
+        "halve", [1, 2],
+        lambda image, s: image[::s, ::s].tobytes() + bytes([s]),
+        lambda data, size: np.ascontiguousarray(np.frombuffer(data[:-1], np.uint8).reshape(
+            (size[0] + data[-1] - 1) // data[-1], (size[1] + data[-1] - 1) // data[-1], 3)
+            .repeat(data[-1], 0).repeat(data[-1], 1)[:size[0], :size[1]]))
+    schemes = ["jpeg", "hybrid", halve]
+    metrics = {"mean_abs": numpy_mean}
+    report = veltrano.study(images, schemes, out=tmp_path / "whole", jobs=2, metrics=metrics, weights=weights_file)
+    assert report == str(tmp_path / "whole" / "report.html")
+    for k in range(2):
+        veltrano.study(images, schemes, out=tmp_path / str(k), shard="%d/2" % k, metrics=metrics,
+                       weights=weights_file)
+    merged = ftjpeg("rd", "--merge", tmp_path / "1", tmp_path / "0", "--out", tmp_path / "merged")
+    assert merged.returncode == 0, merged.stderr
+    whole = points_without_times(tmp_path / "whole" / "points.csv")
+    assert whole[0][-1] == "mean_abs" and len(whole) == 1 + 3 * (21 + 21 + 2)
+    assert points_without_times(tmp_path / "merged" / "points.csv") == whole
+    for table in ("summary.csv", "skipped.csv"):
+        assert (tmp_path / "merged" / table).read_bytes() == (tmp_path / "whole" / table).read_bytes(), table
+    assert sorted(os.listdir(tmp_path / "merged")) == sorted(os.listdir(tmp_path / "whole"))
+    with pytest.raises(ValueError, match="shard must be"):
+        veltrano.study(images, schemes, out=tmp_path / "x", shard="2/2")
+
+
+def test_module_runs_the_study_from_the_command_line(tmp_path):
+    (tmp_path / "own.py").write_text(
+        "import numpy as np, veltrano\n"
+        "grey = veltrano.Scheme('grey', [0], lambda image, s: image.mean(axis=2).astype(np.uint8).tobytes(),\n"
+        "    lambda data, size: np.frombuffer(data, np.uint8).reshape(size).copy())\n"
+        "def red(reference, decoded):\n"
+        "    return float(reference[..., 0].mean())\n")
+    Image.fromarray(photo("chelsea.png")[90:138, 180:244]).save(tmp_path / "cat.png")
+    env = dict(os.environ, PYTHONPATH=os.pathsep.join(sys.path))
+    run = subprocess.run([sys.executable, "-m", "veltrano", "rd", "cat.png", "--schemes", "none", "--scheme",
+                          "own:grey", "--metric", "red=own:red", "--out", "out"],
+                         cwd=tmp_path, capture_output=True, text=True, env=env)
+    assert run.returncode == 0, run.stderr
+    with open(tmp_path / "out" / "points.csv") as f:
+        rows = list(csv.DictReader(f))
+    assert [(r["scheme"], r["quality"], r["size_bytes"]) for r in rows] == [("grey", "0", str(64 * 48))]
+    assert float(rows[0]["red"]) == pytest.approx(photo("chelsea.png")[90:138, 180:244, 0].mean(), rel=1e-12)
+    assert sorted(os.listdir(tmp_path / "out")) == ["plot-average.png", "plot-cat.png", "points.csv", "report.html",
+                                                    "shards.csv", "skipped.csv", "summary.csv"]
+    bad = subprocess.run([sys.executable, "-m", "veltrano", "rd", "cat.png", "--scheme", "own:nothing"],
+                         cwd=tmp_path, capture_output=True, text=True, env=env)
+    assert bad.returncode == 2 and "--scheme own:nothing:" in bad.stderr
