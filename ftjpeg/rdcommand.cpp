@@ -368,8 +368,7 @@ int runRd(const QStringList &arguments)
         printError(QStringLiteral("note: no %1 here; using the table 'ftjpeg workdir' writes, entry i = "
                                   "1 / (1 + (i/20)^2)")
                        .arg(defaultWeightsFile));
-    } else if (!loadWeightsTable(parser.isSet(weightsOption) ? parser.value(weightsOption) : defaultWeightsFile,
-                                 weights, &error)) {
+    } else if (!loadWeightsTable(studyWeightsFile, weights, &error)) {
         return failure(error);
     }
 
