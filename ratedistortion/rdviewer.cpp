@@ -5,6 +5,7 @@
 #include "rdsummary.h"
 
 #include <QBuffer>
+#include <QColorSpace>
 #include <QCryptographicHash>
 #include <QDir>
 #include <QDirIterator>
@@ -187,6 +188,30 @@ int previewReduction(const QSize &size)
     return reduction;
 }
 
+namespace {
+
+// A digest of everything Qt's PNG writer takes from the image: format, size,
+// resolution, colour space, text and the bytes of the pixels. Images of one
+// digest give the same file, so a copy is found before it is encoded.
+QByteArray pngInputDigest(const QImage &image)
+{
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    const qint32 fields[] = {qint32(image.format()), image.width(), image.height(), image.dotsPerMeterX(),
+                             image.dotsPerMeterY()};
+    hash.addData(reinterpret_cast<const char *>(fields), int(sizeof fields));
+    hash.addData(image.colorSpace().iccProfile());
+    for (const QString &key : image.textKeys()) {
+        hash.addData(key.toUtf8().append('\0'));
+        hash.addData(image.text(key).toUtf8().append('\0'));
+    }
+    const int lineBytes = int((qint64(image.width()) * image.depth() + 7) / 8);
+    for (int y = 0; y < image.height(); ++y)
+        hash.addData(reinterpret_cast<const char *>(image.constScanLine(y)), lineBytes);
+    return hash.result();
+}
+
+} // namespace
+
 QString WrittenImages::claim(const QByteArray &digest, const QString &name)
 {
     std::lock_guard<std::mutex> lock(mutex);
@@ -206,17 +231,10 @@ bool writeImage(const QImage &image, const QString &folder, const QString &name,
         *error = QStringLiteral("cannot create the folder %1").arg(native(reduction > 1 ? previewFolder : folder));
         return false;
     }
-    QString reason;
-    QByteArray data = pngData(opaque, &reason);
-    if (data.isEmpty()) {
-        *error = QStringLiteral("cannot write %1: %2").arg(native(folder + QLatin1Char('/') + name), reason);
-        return false;
-    }
     // The same pixels were written already: a link (and one for the
     // preview) where the earlier file is complete, a file of its own
     // otherwise.
-    const QString earlier =
-        written ? written->claim(QCryptographicHash::hash(data, QCryptographicHash::Sha256), name) : QString();
+    const QString earlier = written ? written->claim(pngInputDigest(opaque), name) : QString();
     const auto linked = [&](const QString &at) {
         return ::link(QFile::encodeName(at + QLatin1Char('/') + earlier).constData(),
                       QFile::encodeName(at + QLatin1Char('/') + name).constData())
@@ -224,6 +242,12 @@ bool writeImage(const QImage &image, const QString &folder, const QString &name,
     };
     if (!earlier.isEmpty() && linked(folder) && (reduction == 1 || linked(previewFolder)))
         return true;
+    QString reason;
+    QByteArray data = pngData(opaque, &reason);
+    if (data.isEmpty()) {
+        *error = QStringLiteral("cannot write %1: %2").arg(native(folder + QLatin1Char('/') + name), reason);
+        return false;
+    }
     if (!writeFileAtomically(folder + QLatin1Char('/') + name, data, error))
         return false;
     if (reduction == 1)
