@@ -1,6 +1,6 @@
-#include "filedrophandler.h"
+#include "app/filedrophandler.h"
 
-#include "consolelog.h"
+#include "commands/consolelog.h"
 
 #include <QDropEvent>
 #include <QMetaObject>

@@ -1,4 +1,4 @@
-#include "imagepyramid.h"
+#include "app/imagepyramid.h"
 
 namespace {
 // Each pixel the mean of a 2 x 2 block, the last row and column repeated for

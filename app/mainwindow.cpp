@@ -1,14 +1,14 @@
-#include "mainwindow.h"
+#include "app/mainwindow.h"
 #include "ui_mainwindow.h"
 
-#include "colorbatch.h"
-#include "commandcontext.h"
-#include "compresscommand.h"
-#include "filedrophandler.h"
-#include "hdrevaluation.h"
-#include "jpegqualitysweep.h"
-#include "openimagecommand.h"
-#include "paneviewer.h"
+#include "experiments/colorbatch.h"
+#include "commands/commandcontext.h"
+#include "commands/compresscommand.h"
+#include "app/filedrophandler.h"
+#include "experiments/hdrevaluation.h"
+#include "experiments/jpegqualitysweep.h"
+#include "commands/openimagecommand.h"
+#include "app/paneviewer.h"
 
 #include <QShortcut>
 

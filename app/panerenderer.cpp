@@ -1,4 +1,4 @@
-#include "panerenderer.h"
+#include "app/panerenderer.h"
 
 #include <QVector>
 

@@ -1,4 +1,4 @@
-#include "paneview.h"
+#include "app/paneview.h"
 
 #include <QtGlobal>
 

@@ -1,11 +1,11 @@
-#include "paneviewer.h"
+#include "app/paneviewer.h"
 
-#include "busycursor.h"
-#include "consolelog.h"
-#include "failureline.h"
-#include "filechooser.h"
-#include "imagefile.h"
-#include "panerenderer.h"
+#include "commands/busycursor.h"
+#include "commands/consolelog.h"
+#include "commands/failureline.h"
+#include "commands/filechooser.h"
+#include "codec/qimage/imagefile.h"
+#include "app/panerenderer.h"
 
 #include <QAction>
 #include <QClipboard>

@@ -1,8 +1,8 @@
 #ifndef PANEVIEWER_H
 #define PANEVIEWER_H
 
-#include "imagepyramid.h"
-#include "paneview.h"
+#include "app/imagepyramid.h"
+#include "app/paneview.h"
 
 #include <QImage>
 #include <QList>

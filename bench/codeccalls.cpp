@@ -6,9 +6,9 @@
 // OUT.jpg so that its bytes can be compared. bench/python_overhead.py runs
 // it as the baseline of the module.
 
-#include "hybridjpeg.h"
-#include "imagefile.h"
-#include "workdirgenerator.h"
+#include "codec/qimage/hybridjpeg.h"
+#include "codec/qimage/imagefile.h"
+#include "experiments/workdirgenerator.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

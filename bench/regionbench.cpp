@@ -6,9 +6,9 @@
 // CPU second (the machine may be shared). Google Benchmark's options work as
 // usual.
 
-#include "regionimagefile.h"
-#include "region/regionexpansion.h"
-#include "region/regionfile.h"
+#include "codec/qimage/regionimagefile.h"
+#include "codec/region/regionexpansion.h"
+#include "codec/region/regionfile.h"
 
 #include <QImage>
 #include <QPainter>

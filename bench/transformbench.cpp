@@ -12,14 +12,14 @@
 //   transformbench --compress IN OUT WEIGHTS       what `ftjpeg compress` does
 //                                                  (for a memory measurement)
 
-#include "cpufeatures.h"
-#include "directtransform.h"
-#include "hybridjpeg.h"
-#include "imagefile.h"
-#include "inversetransform.h"
-#include "kernel.h"
+#include "codec/dsp/cpufeatures.h"
+#include "codec/qimage/directtransform.h"
+#include "codec/qimage/hybridjpeg.h"
+#include "codec/qimage/imagefile.h"
+#include "codec/qimage/inversetransform.h"
+#include "codec/transform/kernel.h"
 #include "referencetransforms.h"
-#include "weightsfile.h"
+#include "codec/transform/weightsfile.h"
 
 #include <QCoreApplication>
 #include <QImageReader>

@@ -1,6 +1,6 @@
 # What `cmake --install` puts under the prefix, and the Debian package
 # `cpack -G DEB` makes of it. The programs install themselves next to their
-# targets (install(TARGETS ...) in app/, ftjpeg/, ssimdiff/); this file adds
+# targets (install(TARGETS ...) in app/, tools/ftjpeg/, tools/ssimdiff/); this file adds
 # the data, the weights table, the desktop entry, the icon and the man pages.
 
 # The data folder: the window's background and start-up image and the test

@@ -1,4 +1,4 @@
-#include "busycursor.h"
+#include "commands/busycursor.h"
 
 #include <QCursor>
 #include <QGuiApplication>

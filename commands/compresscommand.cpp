@@ -1,14 +1,14 @@
-#include "compresscommand.h"
+#include "commands/compresscommand.h"
 
-#include "bitrate.h"
-#include "busycursor.h"
-#include "commandcontext.h"
-#include "consolelog.h"
-#include "failureline.h"
-#include "hybridjpeg.h"
-#include "imagefile.h"
-#include "memorybudget.h"
-#include "weightsfile.h"
+#include "codec/format/bitrate.h"
+#include "commands/busycursor.h"
+#include "commands/commandcontext.h"
+#include "commands/consolelog.h"
+#include "commands/failureline.h"
+#include "codec/qimage/hybridjpeg.h"
+#include "codec/qimage/imagefile.h"
+#include "platform/memorybudget.h"
+#include "codec/transform/weightsfile.h"
 
 #include <QFileInfo>
 #include <QLabel>

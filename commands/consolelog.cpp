@@ -1,4 +1,4 @@
-#include "consolelog.h"
+#include "commands/consolelog.h"
 
 #include <QPlainTextEdit>
 #include <QTime>

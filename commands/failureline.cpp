@@ -1,6 +1,6 @@
-#include "failureline.h"
+#include "commands/failureline.h"
 
-#include "consolelog.h"
+#include "commands/consolelog.h"
 
 namespace {
 QString asSentence(const QString &reason)

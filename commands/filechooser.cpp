@@ -1,4 +1,4 @@
-#include "filechooser.h"
+#include "commands/filechooser.h"
 
 #include <QFileDialog>
 

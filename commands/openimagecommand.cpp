@@ -1,14 +1,14 @@
-#include "openimagecommand.h"
+#include "commands/openimagecommand.h"
 
-#include "busycursor.h"
-#include "commandcontext.h"
-#include "consolelog.h"
-#include "failureline.h"
-#include "filechooser.h"
-#include "hybridjpeg.h"
-#include "imagefile.h"
-#include "memorybudget.h"
-#include "regionimagefile.h"
+#include "commands/busycursor.h"
+#include "commands/commandcontext.h"
+#include "commands/consolelog.h"
+#include "commands/failureline.h"
+#include "commands/filechooser.h"
+#include "codec/qimage/hybridjpeg.h"
+#include "codec/qimage/imagefile.h"
+#include "platform/memorybudget.h"
+#include "codec/qimage/regionimagefile.h"
 
 #include <QCoreApplication>
 #include <QDir>

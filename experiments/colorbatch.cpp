@@ -1,11 +1,11 @@
-#include "colorbatch.h"
+#include "experiments/colorbatch.h"
 
-#include "bitrate.h"
-#include "compressdecompressexperiment.h"
-#include "experimentoutput.h"
-#include "hybridjpeg.h"
-#include "imagefile.h"
-#include "weightsfile.h"
+#include "codec/format/bitrate.h"
+#include "experiments/compressdecompressexperiment.h"
+#include "experiments/experimentoutput.h"
+#include "codec/qimage/hybridjpeg.h"
+#include "codec/qimage/imagefile.h"
+#include "codec/transform/weightsfile.h"
 
 #include <QElapsedTimer>
 #include <QFile>

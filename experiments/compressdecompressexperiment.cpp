@@ -1,12 +1,12 @@
-#include "compressdecompressexperiment.h"
+#include "experiments/compressdecompressexperiment.h"
 
-#include "bitrate.h"
-#include "directtransform.h"
-#include "experimentoutput.h"
-#include "hybridjpeg.h"
-#include "imagefile.h"
-#include "inversetransform.h"
-#include "kernel.h"
+#include "codec/format/bitrate.h"
+#include "codec/qimage/directtransform.h"
+#include "experiments/experimentoutput.h"
+#include "codec/qimage/hybridjpeg.h"
+#include "codec/qimage/imagefile.h"
+#include "codec/qimage/inversetransform.h"
+#include "codec/transform/kernel.h"
 
 #include <QElapsedTimer>
 #include <QFile>

@@ -1,6 +1,6 @@
-#include "experimentoutput.h"
+#include "experiments/experimentoutput.h"
 
-#include "imagefile.h"
+#include "codec/qimage/imagefile.h"
 
 #include <QFile>
 

@@ -1,8 +1,8 @@
-#include "hdrevaluation.h"
+#include "experiments/hdrevaluation.h"
 
-#include "experimentoutput.h"
-#include "imagefile.h"
-#include "imagemetrics.h"
+#include "experiments/experimentoutput.h"
+#include "codec/qimage/imagefile.h"
+#include "metrics/imagemetrics.h"
 
 #include <QSaveFile>
 #include <QImage>

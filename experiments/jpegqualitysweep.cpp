@@ -1,8 +1,8 @@
-#include "jpegqualitysweep.h"
+#include "experiments/jpegqualitysweep.h"
 
-#include "bitrate.h"
-#include "experimentoutput.h"
-#include "imagefile.h"
+#include "codec/format/bitrate.h"
+#include "experiments/experimentoutput.h"
+#include "codec/qimage/imagefile.h"
 
 #include <QFile>
 #include <QFileInfo>

@@ -1,11 +1,11 @@
-#include "workdirgenerator.h"
+#include "experiments/workdirgenerator.h"
 
-#include "directtransform.h"
-#include "experimentoutput.h"
-#include "hybridjpeg.h"
-#include "imagefile.h"
-#include "inversetransform.h"
-#include "kernel.h"
+#include "codec/qimage/directtransform.h"
+#include "experiments/experimentoutput.h"
+#include "codec/qimage/hybridjpeg.h"
+#include "codec/qimage/imagefile.h"
+#include "codec/qimage/inversetransform.h"
+#include "codec/transform/kernel.h"
 
 #include <QBuffer>
 #include <QCoreApplication>

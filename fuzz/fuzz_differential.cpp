@@ -9,13 +9,13 @@
 // skipped, so that every input decodes within the time limit.
 
 #include "fuzzsupport.h"
-#include "directtransform.h"
-#include "hybridjpeg.h"
-#include "hybridmarker.h"
-#include "imagefile.h"
-#include "kernel.h"
-#include "streamingcodec.h"
-#include "variantsegment.h"
+#include "codec/qimage/directtransform.h"
+#include "codec/qimage/hybridjpeg.h"
+#include "codec/format/hybridmarker.h"
+#include "codec/qimage/imagefile.h"
+#include "codec/transform/kernel.h"
+#include "codec/streaming/streamingcodec.h"
+#include "codec/format/variantsegment.h"
 
 #include <QFile>
 #include <QImage>

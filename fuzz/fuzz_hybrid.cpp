@@ -5,10 +5,10 @@
 // marking in memory and on disk, which may change byte 12 only.
 
 #include "fuzzsupport.h"
-#include "hybridjpeg.h"
-#include "imagefile.h"
+#include "codec/qimage/hybridjpeg.h"
+#include "codec/qimage/imagefile.h"
 #include "referencetransforms.h"
-#include "variantsegment.h"
+#include "codec/format/variantsegment.h"
 
 #include <QBuffer>
 #include <QFile>

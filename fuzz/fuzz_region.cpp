@@ -5,9 +5,9 @@
 // largest allocation stays bounded.
 
 #include "fuzzsupport.h"
-#include "regionimagefile.h"
-#include "region/regionfile.h"
-#include "region/regiontext.h"
+#include "codec/qimage/regionimagefile.h"
+#include "codec/region/regionfile.h"
+#include "codec/region/regiontext.h"
 
 #include <cstdint>
 

@@ -16,11 +16,11 @@
 //   then the kernel's and the table's values when they come from the bytes,
 //   the colour table, and the pixel bytes (repeated to fill the image).
 
-#include "cpufeatures.h"
-#include "directtransform.h"
+#include "codec/dsp/cpufeatures.h"
+#include "codec/qimage/directtransform.h"
 #include "fuzzsupport.h"
-#include "inversetransform.h"
-#include "kernel.h"
+#include "codec/qimage/inversetransform.h"
+#include "codec/transform/kernel.h"
 #include "referencetransforms.h"
 
 #include <QImage>

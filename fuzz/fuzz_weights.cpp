@@ -3,7 +3,7 @@
 // does not convert, and append to what the table held.
 
 #include "fuzzsupport.h"
-#include "weightsfile.h"
+#include "codec/transform/weightsfile.h"
 
 #include <QList>
 #include <QString>

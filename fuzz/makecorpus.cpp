@@ -4,7 +4,7 @@
 // read from it); OUTPUT_DIR receives fuzz_hybrid/, fuzz_weights/,
 // fuzz_transforms/ and fuzz_region/. Run through fuzz/make-corpus.sh.
 
-#include "hybridjpeg.h"
+#include "codec/qimage/hybridjpeg.h"
 
 #include <QBuffer>
 #include <QCoreApplication>
@@ -19,9 +19,9 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "regionimagefile.h"
-#include "region/regionfile.h"
-#include "region/regiontext.h"
+#include "codec/qimage/regionimagefile.h"
+#include "codec/region/regionfile.h"
+#include "codec/region/regiontext.h"
 
 namespace {
 

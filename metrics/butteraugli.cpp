@@ -1,6 +1,6 @@
-#include "butteraugli.h"
+#include "metrics/butteraugli.h"
 
-#include "studycodecs.h"
+#include "study/codecs/module/studycodecs.h"
 
 #include <cmath>
 

@@ -1,7 +1,7 @@
-#include "imagemetrics.h"
+#include "metrics/imagemetrics.h"
 
-#include "metricchecks.h"
-#include "scanlinesource.h"
+#include "metrics/metricchecks.h"
+#include "codec/qimage/scanlinesource.h"
 
 #include <cmath>
 #include <limits>

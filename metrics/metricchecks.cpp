@@ -1,6 +1,6 @@
-#include "metricchecks.h"
+#include "metrics/metricchecks.h"
 
-#include "imagemetrics.h"
+#include "metrics/imagemetrics.h"
 
 #include <QCoreApplication>
 

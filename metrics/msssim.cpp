@@ -1,7 +1,7 @@
-#include "msssim.h"
+#include "metrics/msssim.h"
 
-#include "scanlinesource.h"
-#include "windowedssim.h"
+#include "codec/qimage/scanlinesource.h"
+#include "metrics/windowedssim.h"
 
 #include <algorithm>
 #include <cmath>

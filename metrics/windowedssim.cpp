@@ -1,7 +1,7 @@
-#include "windowedssim.h"
+#include "metrics/windowedssim.h"
 
-#include "metricchecks.h"
-#include "scanlinesource.h"
+#include "metrics/metricchecks.h"
+#include "codec/qimage/scanlinesource.h"
 
 #include <QCoreApplication>
 

@@ -1,7 +1,7 @@
 #ifndef WINDOWEDSSIM_H
 #define WINDOWEDSSIM_H
 
-#include "imagemetrics.h"
+#include "metrics/imagemetrics.h"
 
 #include <QImage>
 #include <QString>

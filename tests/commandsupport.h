@@ -4,8 +4,8 @@
 // Helpers shared by the tests of the Open image and Compress commands: they
 // drive the real window through its buttons and read back what it shows.
 
-#include "filechooser.h"
-#include "mainwindow.h"
+#include "commands/filechooser.h"
+#include "app/mainwindow.h"
 #include "testsupport.h"
 
 #include <QDateTime>

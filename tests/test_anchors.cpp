@@ -3,15 +3,15 @@
 // resampling on ramps, MS-SSIM against a plain per-window reference, and
 // Butteraugli's order.
 
-#include "butteraugli.h"
-#include "imagemetrics.h"
-#include "jpegcodec.h"
-#include "msssim.h"
-#include "rdscheme.h"
-#include "resampling.h"
+#include "metrics/butteraugli.h"
+#include "metrics/imagemetrics.h"
+#include "study/codecs/jpegcodec.h"
+#include "metrics/msssim.h"
+#include "study/rdscheme.h"
+#include "study/codecs/resampling.h"
 #include "testsupport.h"
-#include "weightsfile.h"
-#include "workdirgenerator.h"
+#include "codec/transform/weightsfile.h"
+#include "experiments/workdirgenerator.h"
 
 #include <QtTest>
 

@@ -3,11 +3,11 @@
 // status, the console, and that no file is lost or left half written.
 #include "badinputsupport.h"
 #include "commandsupport.h"
-#include "directtransform.h"
-#include "hybridjpeg.h"
-#include "imagefile.h"
-#include "inversetransform.h"
-#include "kernel.h"
+#include "codec/qimage/directtransform.h"
+#include "codec/qimage/hybridjpeg.h"
+#include "codec/qimage/imagefile.h"
+#include "codec/qimage/inversetransform.h"
+#include "codec/transform/kernel.h"
 #include "referencetransforms.h"
 
 #include <QtTest>

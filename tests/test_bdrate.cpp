@@ -2,7 +2,7 @@
 // curve at exactly half the rate, and small cases worked out by hand from
 // the Hermite formulas.
 
-#include "bdrate.h"
+#include "study/bdrate.h"
 
 #include <QtTest>
 

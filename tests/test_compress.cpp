@@ -1,10 +1,10 @@
 // Compress, run through the window's real slots and widgets: the files it
 // writes, the panes, the console lines and what it does when a step fails.
-#include "directtransform.h"
-#include "filechooser.h"
-#include "hybridjpeg.h"
-#include "kernel.h"
-#include "mainwindow.h"
+#include "codec/qimage/directtransform.h"
+#include "commands/filechooser.h"
+#include "codec/qimage/hybridjpeg.h"
+#include "codec/transform/kernel.h"
+#include "app/mainwindow.h"
 #include "testsupport.h"
 
 #include <QBuffer>

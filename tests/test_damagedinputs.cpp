@@ -4,8 +4,8 @@
 // ftjpeg, the study and the window's commands say, and what they leave.
 #include "badinputsupport.h"
 #include "commandsupport.h"
-#include "hybridjpeg.h"
-#include "imagefile.h"
+#include "codec/qimage/hybridjpeg.h"
+#include "codec/qimage/imagefile.h"
 
 #include <QtTest>
 

@@ -3,13 +3,13 @@
 // their rows, files, command lines of the image-difference program and
 // failures.
 
-#include "colorbatch.h"
+#include "experiments/colorbatch.h"
 #include "experimentsupport.h"
-#include "imagemetrics.h"
-#include "mainwindow.h"
+#include "metrics/imagemetrics.h"
+#include "app/mainwindow.h"
 #include "referencetransforms.h"
 #include "testsupport.h"
-#include "workdirgenerator.h"
+#include "experiments/workdirgenerator.h"
 
 #include <QBuffer>
 #include <QImageWriter>

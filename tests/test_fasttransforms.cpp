@@ -4,13 +4,13 @@
 // and kernels and weights that take the exact row/column pass and the
 // general per-node order.
 
-#include "cpufeatures.h"
-#include "directtransform.h"
-#include "imagebuffer.h"
-#include "inversetransform.h"
-#include "kernel.h"
+#include "codec/dsp/cpufeatures.h"
+#include "codec/qimage/directtransform.h"
+#include "codec/qimage/imagebuffer.h"
+#include "codec/qimage/inversetransform.h"
+#include "codec/transform/kernel.h"
 #include "referencetransforms.h"
-#include "scanlinesource.h"
+#include "codec/qimage/scanlinesource.h"
 #include "testsupport.h"
 
 #include <QBuffer>

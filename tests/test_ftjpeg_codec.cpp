@@ -1,10 +1,10 @@
 #include "codectestsupport.h"
-#include "directtransform.h"
-#include "hybridjpeg.h"
-#include "inversetransform.h"
-#include "kernel.h"
+#include "codec/qimage/directtransform.h"
+#include "codec/qimage/hybridjpeg.h"
+#include "codec/qimage/inversetransform.h"
+#include "codec/transform/kernel.h"
 #include "testsupport.h"
-#include "weightsfile.h"
+#include "codec/transform/weightsfile.h"
 
 #include <QtTest>
 

@@ -1,8 +1,8 @@
 #include "codectestsupport.h"
-#include "hybridjpeg.h"
-#include "imagefile.h"
+#include "codec/qimage/hybridjpeg.h"
+#include "codec/qimage/imagefile.h"
 #include "testsupport.h"
-#include "weightsfile.h"
+#include "codec/transform/weightsfile.h"
 
 #include <QtTest>
 

@@ -4,15 +4,15 @@
 // segments; and the weight fit.
 #include "codectestsupport.h"
 #include "commandsupport.h"
-#include "hybridjpeg.h"
-#include "hybridvariant.h"
-#include "kernel.h"
-#include "rdcompare.h"
-#include "rdoutput.h"
-#include "rdsummary.h"
+#include "codec/qimage/hybridjpeg.h"
+#include "codec/qimage/hybridvariant.h"
+#include "codec/transform/kernel.h"
+#include "study/rdcompare.h"
+#include "study/rdoutput.h"
+#include "study/rdsummary.h"
 #include "referencetransforms.h"
 #include "testsupport.h"
-#include "weightfit.h"
+#include "codec/qimage/weightfit.h"
 
 #include <QtEndian>
 #include <QtTest>

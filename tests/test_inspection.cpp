@@ -3,7 +3,7 @@
 // pane's image, the pixel read-out, files dropped on the window and the
 // commands' shortcuts.
 #include "commandsupport.h"
-#include "hybridjpeg.h"
+#include "codec/qimage/hybridjpeg.h"
 
 #include <QApplication>
 #include <QBuffer>

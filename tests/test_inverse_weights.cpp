@@ -1,9 +1,9 @@
-#include "directtransform.h"
-#include "inversetransform.h"
-#include "kernel.h"
+#include "codec/qimage/directtransform.h"
+#include "codec/qimage/inversetransform.h"
+#include "codec/transform/kernel.h"
 #include "referencetransforms.h"
 #include "testsupport.h"
-#include "weightsfile.h"
+#include "codec/transform/weightsfile.h"
 
 #include <QtTest>
 

@@ -1,5 +1,5 @@
-#include "directtransform.h"
-#include "kernel.h"
+#include "codec/qimage/directtransform.h"
+#include "codec/transform/kernel.h"
 #include "referencetransforms.h"
 #include "testsupport.h"
 

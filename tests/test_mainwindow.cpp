@@ -1,6 +1,6 @@
 // The main window as built by its form: widgets, slots, dispatch and start-up.
-#include "filechooser.h"
-#include "mainwindow.h"
+#include "commands/filechooser.h"
+#include "app/mainwindow.h"
 #include "testsupport.h"
 
 #include <QBuffer>

@@ -2,10 +2,10 @@
 // SSIM and PSNR against a brute-force window sum and recorded scikit-image
 // figures.
 
-#include "imagemetrics.h"
+#include "metrics/imagemetrics.h"
 #include "ssimfigures.h"
 #include "testsupport.h"
-#include "windowedssim.h"
+#include "metrics/windowedssim.h"
 
 #include <QtTest>
 

@@ -2,8 +2,8 @@
 // button is clicked, and the console, the panes, the state and the working
 // directory are checked.
 #include "commandsupport.h"
-#include "hybridjpeg.h"
-#include "mainwindow.h"
+#include "codec/qimage/hybridjpeg.h"
+#include "app/mainwindow.h"
 #include "testsupport.h"
 
 #include <QBuffer>

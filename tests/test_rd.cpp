@@ -6,22 +6,22 @@
 // the library a process run cannot reach (CSV round trip, progress text,
 // plots).
 
-#include "hybridjpeg.h"
-#include "imagemetrics.h"
-#include "jpegcodec.h"
-#include "rdcsv.h"
-#include "rdmeasurement.h"
-#include "rdoutput.h"
-#include "rdplot.h"
-#include "rdresamplescheme.h"
-#include "rdvariantscheme.h"
-#include "rdprogress.h"
-#include "rdscheme.h"
-#include "rdsummary.h"
-#include "rdviewer.h"
-#include "studycodecs.h"
+#include "codec/qimage/hybridjpeg.h"
+#include "metrics/imagemetrics.h"
+#include "study/codecs/jpegcodec.h"
+#include "study/rdcsv.h"
+#include "study/rdmeasurement.h"
+#include "study/rdoutput.h"
+#include "study/rdplot.h"
+#include "study/rdresamplescheme.h"
+#include "study/rdvariantscheme.h"
+#include "study/rdprogress.h"
+#include "study/rdscheme.h"
+#include "study/rdsummary.h"
+#include "study/rdviewer.h"
+#include "study/codecs/module/studycodecs.h"
 #include "testsupport.h"
-#include "workdirgenerator.h"
+#include "experiments/workdirgenerator.h"
 
 #include <QtTest>
 

@@ -2,17 +2,17 @@
 // the two block files, damaged files and the component-grid distance.
 
 #include "commandsupport.h"
-#include "mainwindow.h"
+#include "app/mainwindow.h"
 #include "testsupport.h"
 
-#include "imagemetrics.h"
-#include "kernel.h"
-#include "regionimagefile.h"
-#include "region/binaryrangecoder.h"
-#include "region/gridsimilarity.h"
-#include "region/regionencoder.h"
-#include "region/regionfile.h"
-#include "region/regiontext.h"
+#include "metrics/imagemetrics.h"
+#include "codec/transform/kernel.h"
+#include "codec/qimage/regionimagefile.h"
+#include "codec/region/binaryrangecoder.h"
+#include "codec/region/gridsimilarity.h"
+#include "codec/region/regionencoder.h"
+#include "codec/region/regionfile.h"
+#include "codec/region/regiontext.h"
 
 #include <QtTest>
 

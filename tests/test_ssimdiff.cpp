@@ -3,7 +3,7 @@
 
 #include "ssimfigures.h"
 #include "testsupport.h"
-#include "windowedssim.h"
+#include "metrics/windowedssim.h"
 
 #include <QDir>
 #include <QImageReader>

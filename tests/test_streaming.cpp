@@ -8,17 +8,17 @@
 
 #include "testsupport.h"
 
-#include "directtransform.h"
-#include "hybridjpeg.h"
-#include "imagefile.h"
-#include "imagerowreader.h"
-#include "imagerowwriter.h"
-#include "inversetransform.h"
-#include "jpegrowwriter.h"
-#include "kernel.h"
-#include "pixelrows.h"
-#include "streamingcodec.h"
-#include "weightsfile.h"
+#include "codec/qimage/directtransform.h"
+#include "codec/qimage/hybridjpeg.h"
+#include "codec/qimage/imagefile.h"
+#include "codec/rowio/imagerowreader.h"
+#include "codec/rowio/imagerowwriter.h"
+#include "codec/qimage/inversetransform.h"
+#include "codec/rowio/jpegrowwriter.h"
+#include "codec/transform/kernel.h"
+#include "codec/dsp/pixelrows.h"
+#include "codec/streaming/streamingcodec.h"
+#include "codec/transform/weightsfile.h"
 
 #include <QBuffer>
 #include <QDir>

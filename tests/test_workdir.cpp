@@ -4,7 +4,7 @@
 #include "experimentsupport.h"
 #include "referencetransforms.h"
 #include "testsupport.h"
-#include "workdirgenerator.h"
+#include "experiments/workdirgenerator.h"
 
 #include <QBuffer>
 #include <QImageReader>

@@ -1,4 +1,4 @@
-#include "binaryrangecoder.h"
+#include "codec/region/binaryrangecoder.h"
 
 using binaryrangecoder::adaptationShift;
 using binaryrangecoder::probabilityBits;

@@ -1,4 +1,4 @@
-#include "gridsimilarity.h"
+#include "codec/region/gridsimilarity.h"
 
 #include <cmath>
 #include <limits>

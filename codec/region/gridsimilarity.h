@@ -1,7 +1,7 @@
 #ifndef GRIDSIMILARITY_H
 #define GRIDSIMILARITY_H
 
-#include "regionexpansion.h"
+#include "codec/region/regionexpansion.h"
 
 // The component-grid distance: how far apart two F-transform component grids
 // over the same width x height extent are, whatever their node spacings.

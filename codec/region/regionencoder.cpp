@@ -1,8 +1,8 @@
-#include "regionencoder.h"
+#include "codec/region/regionencoder.h"
 
-#include "gridsimilarity.h"
-#include "hybridmarker.h"
-#include "regionexpansion.h"
+#include "codec/region/gridsimilarity.h"
+#include "codec/format/hybridmarker.h"
+#include "codec/region/regionexpansion.h"
 
 #include <cmath>
 #include <cstdlib>

@@ -1,7 +1,7 @@
 #ifndef REGIONENCODER_H
 #define REGIONENCODER_H
 
-#include "regionimage.h"
+#include "codec/region/regionimage.h"
 
 #include <cstdint>
 

@@ -1,6 +1,6 @@
-#include "regionexpansion.h"
+#include "codec/region/regionexpansion.h"
 
-#include "kernel.h"
+#include "codec/transform/kernel.h"
 
 RegionKernels::RegionKernels()
 {

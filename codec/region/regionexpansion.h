@@ -1,7 +1,7 @@
 #ifndef REGIONEXPANSION_H
 #define REGIONEXPANSION_H
 
-#include "regionimage.h"
+#include "codec/region/regionimage.h"
 
 #include <cstdint>
 #include <vector>

@@ -1,7 +1,7 @@
-#include "regionfile.h"
+#include "codec/region/regionfile.h"
 
-#include "binaryrangecoder.h"
-#include "quadtreewalk.h"
+#include "codec/region/binaryrangecoder.h"
+#include "codec/region/quadtreewalk.h"
 
 #include <QtEndian>
 

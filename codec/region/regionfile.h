@@ -1,7 +1,7 @@
 #ifndef REGIONFILE_H
 #define REGIONFILE_H
 
-#include "regionimage.h"
+#include "codec/region/regionimage.h"
 
 #include <QByteArray>
 

@@ -1,6 +1,6 @@
-#include "regionimage.h"
+#include "codec/region/regionimage.h"
 
-#include "quadtreewalk.h"
+#include "codec/region/quadtreewalk.h"
 
 #include <cmath>
 

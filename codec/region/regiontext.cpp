@@ -1,4 +1,4 @@
-#include "regiontext.h"
+#include "codec/region/regiontext.h"
 
 #include <QList>
 

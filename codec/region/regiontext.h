@@ -1,7 +1,7 @@
 #ifndef REGIONTEXT_H
 #define REGIONTEXT_H
 
-#include "regionimage.h"
+#include "codec/region/regionimage.h"
 
 #include <QByteArray>
 
