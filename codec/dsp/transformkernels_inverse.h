@@ -3,7 +3,7 @@
 
 // The inverse F-transform loop over a lane type (see transformkernels_impl.h).
 
-#include "codec/transform/nodeterm.h"
+#include "codec/dsp/nodeterm.h"
 #include "codec/dsp/transformkernels_impl.h"
 
 namespace {

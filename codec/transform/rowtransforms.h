@@ -1,7 +1,7 @@
 #ifndef ROWTRANSFORMS_H
 #define ROWTRANSFORMS_H
 
-#include "codec/transform/nodeterm.h"
+#include "codec/dsp/nodeterm.h"
 #include "codec/dsp/transformkernels.h"
 
 #include <QList>
