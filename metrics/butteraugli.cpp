@@ -4,7 +4,8 @@
 
 #include <cmath>
 
-// libjxl is called in the study-codec module, loaded at the first use.
+// libjxl is called in module/butteraugli_impl.cpp, inside the study-codec
+// module, loaded at the first use.
 
 bool butteraugliDistance(const QImage &reference, const QImage &test, ButteraugliDistance *distance,
                          QString *errorMessage)

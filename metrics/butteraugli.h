@@ -4,6 +4,11 @@
 #include <QImage>
 #include <QString>
 
+// Forwards to its implementation (module/butteraugli_impl.cpp), built into
+// the study-codec module, which is loaded at the first use
+// (study/codecs/module/studycodecs.h), since libjxl must not be loaded at the
+// start of every program.
+
 // The Butteraugli distance of libjxl's butteraugli API between a reference
 // and a test image, both read as 8-bit sRGB (QImage::pixel, alpha ignored),
 // an intensity target of 80 nits (an ordinary display) and libjxl's default

@@ -4,7 +4,8 @@
 
 #include <algorithm>
 
-// libavif is called in the study-codec module, loaded at the first use.
+// libavif is called in module/avifcodec_impl.cpp, inside the study-codec
+// module, loaded at the first use.
 
 int avifQuantizer(int quality)
 {

@@ -5,6 +5,10 @@
 #include <QImage>
 #include <QString>
 
+// The study's API of AVIF: these functions forward to its implementation in
+// the study-codec module (module/avifcodec_impl.cpp), which is loaded at the
+// first use (module/studycodecs.h).
+
 // AVIF through libavif with the libaom encoder at speed 6, one thread:
 // 8-bit full-range YUV with BT.601 coefficients, 4:2:0 for a colour image
 // and 4:0:0 (luma only) for a grey one. Quality 0 to 100 sets the AV1

@@ -5,7 +5,8 @@
 #include <algorithm>
 #include <cmath>
 
-// libjxl is called in the study-codec module, loaded at the first use.
+// libjxl is called in module/jxlcodec_impl.cpp, inside the study-codec
+// module, loaded at the first use.
 
 float jxlDistance(int quality)
 {

@@ -5,6 +5,10 @@
 #include <QImage>
 #include <QString>
 
+// The study's API of JPEG XL: these functions forward to its implementation in
+// the study-codec module (module/jxlcodec_impl.cpp), which is loaded at the
+// first use (module/studycodecs.h).
+
 // Lossy JPEG XL through libjxl: VarDCT in the XYB colour space (no chroma
 // subsampling), effort 7 (libjxl's default), one thread, the source tagged
 // sRGB, one colour channel for a grey image. Quality 0 to 99 sets the

@@ -2,7 +2,8 @@
 
 #include "study/codecs/module/studycodecs.h"
 
-// libwebp is called in the study-codec module, loaded at the first use.
+// libwebp is called in module/webpcodec_impl.cpp, inside the study-codec
+// module, loaded at the first use.
 
 QByteArray encodeWebp(const QImage &image, int quality, QString *error)
 {

@@ -5,6 +5,10 @@
 
 #include <QString>
 
+// The loader of the study-codec module, linked into the programs (not into
+// the module): the forwarders of study/codecs/ (webpcodec.h, avifcodec.h,
+// jxlcodec.h) and metrics/butteraugli.h call through it.
+//
 // The study-codec module's functions, the module loaded at the first call
 // (once per process, safe from any thread) and kept to the end. Null, with
 // *error set when given, when it cannot be loaded: the message names the

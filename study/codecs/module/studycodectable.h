@@ -6,10 +6,12 @@
 #include <QString>
 
 // The functions of the study-codec module (WebP, AVIF and JPEG XL through
-// their libraries, and libjxl's Butteraugli), as the module's one exported
-// entry point hands them out. The programs load the module only when one of
-// these is first used (studycodecs.h), so that libjxl, libavif, libwebp and
-// everything they pull in are not loaded at the start of every program.
+// their libraries, *codec_impl.cpp here, and libjxl's Butteraugli,
+// metrics/module/butteraugli_impl.cpp), as the module's one exported entry
+// point (studycodecmodule.cpp) hands them out. The programs load the module
+// only when one of these is first used (studycodecs.h), so that libjxl,
+// libavif, libwebp and everything they pull in are not loaded at the start
+// of every program.
 //
 // The module and the programs come from one build: the version changes with
 // any change of this table, and a module of another version is refused.

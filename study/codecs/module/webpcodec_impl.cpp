@@ -1,11 +1,11 @@
-#include "study/codecs/module/studycodecmodule.h"
+#include "study/codecs/module/webpcodec_impl.h"
 
 #include "study/codecs/anchorimage.h"
 
 #include <webp/decode.h>
 #include <webp/encode.h>
 
-namespace studycodecs {
+namespace moduleimpl {
 
 QByteArray encodeWebp(const QImage &image, int quality, QString *error)
 {
@@ -69,4 +69,4 @@ QImage decodeWebp(const QByteArray &data, QString *error)
     return image;
 }
 
-} // namespace studycodecs
+} // namespace moduleimpl

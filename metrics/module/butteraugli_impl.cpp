@@ -1,4 +1,4 @@
-#include "study/codecs/module/studycodecmodule.h"
+#include "metrics/module/butteraugli_impl.h"
 
 #include "codec/qimage/scanlinesource.h"
 
@@ -8,7 +8,7 @@
 #include <memory>
 #include <vector>
 
-namespace studycodecs {
+namespace moduleimpl {
 
 namespace {
 
@@ -75,4 +75,4 @@ bool butteraugliDistance(const QImage &reference, const QImage &test, double *pN
     return true;
 }
 
-} // namespace studycodecs
+} // namespace moduleimpl

@@ -1,4 +1,4 @@
-#include "study/codecs/module/studycodecmodule.h"
+#include "study/codecs/module/jxlcodec_impl.h"
 
 #include "study/codecs/anchorimage.h"
 
@@ -8,7 +8,7 @@
 #include <memory>
 #include <vector>
 
-namespace studycodecs {
+namespace moduleimpl {
 
 namespace {
 
@@ -126,4 +126,4 @@ QImage decodeJxl(const QByteArray &data, QString *error)
     return QImage();
 }
 
-} // namespace studycodecs
+} // namespace moduleimpl

@@ -1,4 +1,4 @@
-#include "study/codecs/module/studycodecmodule.h"
+#include "study/codecs/module/avifcodec_impl.h"
 
 #include "study/codecs/anchorimage.h"
 
@@ -6,7 +6,7 @@
 
 #include <memory>
 
-namespace studycodecs {
+namespace moduleimpl {
 
 namespace {
 
@@ -124,4 +124,4 @@ QImage decodeAvif(const QByteArray &data, QString *error)
     return image;
 }
 
-} // namespace studycodecs
+} // namespace moduleimpl
