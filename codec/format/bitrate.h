@@ -3,9 +3,12 @@
 
 #include <QtGlobal>
 
+// The bit rate of a compressed file, bits per pixel, computed the way each
+// part of the project prints it.
+
 // How the bit count of a file is divided by the pixel count. The window,
-// ftjpeg compress, the rate-distortion study and the JPEG quality sweep
-// divide in double precision; the colour batch and the compress/decompress
+// ftjpeg, the rate-distortion study and the JPEG quality sweep divide in
+// double precision; the colour batch and the compress/decompress
 // worker divide in single precision and widen the quotient.
 enum class BitRateDivision { Double, Single };
 

@@ -8,6 +8,11 @@
 
 class QIODevice;
 
+// The mark that tells a hybrid JPEG file from a plain one, how it is found
+// in a file's first line and how it is set, on disk or in memory. The image
+// size limits (imagelimits.h) come with it: users of the hybrid codec take
+// them from here or through qimage/hybridjpeg.h.
+
 // A hybrid JPEG file is the JFIF file of a component image (step 2, kernel
 // radius 2) whose byte 12, the JFIF minor version, is set to this marker.
 constexpr char hybridMarker = 0x04;
@@ -32,7 +37,9 @@ bool isHybridJpegData(const QByteArray &data);
 
 // Marks a JPEG file just written as hybrid: only byte 12 changes. A file that
 // cannot be opened, or whose first line is shorter than 13 bytes, is left
-// untouched.
+// untouched. The codec's own writers mark the bytes before they are written
+// (markHybridJpegData); only the tests and the hybrid fuzzer mark a file in
+// place.
 void markHybridJpeg(const QString &fileName);
 
 // The same marking applied to the bytes of a JPEG stream in memory: byte 12

@@ -321,6 +321,86 @@ QString damagedFileMessage(const QString &fileName, const QString &damage)
     return QStringLiteral("cannot read %1: %2; the file is damaged or truncated").arg(displayName(fileName), damage);
 }
 
+namespace {
+
+// What one pass over the file's first bytes tells, before any size is known.
+struct HeaderScan
+{
+    JpegFrame frame;      // valid for a JPEG stream
+    bool png = false;     // the file starts with the PNG signature
+    qint64 fileBytes = 0;
+    qint64 overrun = -1;  // a PNG chunk's length past the end of the file
+};
+
+// Reads the JPEG frame header, the PNG chunks and, for the other formats, the
+// rows a BMP, PPM or PGM is short of (into header->damage).
+bool scanImageFile(const QString &fileName, ImageFileHeader *header, HeaderScan *scan, QString *error)
+{
+    QFile file(fileName);
+    if (!file.open(QIODevice::ReadOnly)) {
+        setError(error, QStringLiteral("cannot read %1: %2").arg(displayName(fileName), file.errorString()));
+        return false;
+    }
+    scan->fileBytes = file.size();
+    scan->frame = jpegFrame(file);
+    const bool jpeg = scan->frame.size.isValid();
+    scan->png = file.seek(0) && file.read(8) == QByteArray("\x89PNG\r\n\x1a\n", 8);
+    if (!jpeg && file.seek(0))
+        scan->overrun = overrunningPngChunk(file);
+    if (!jpeg && scan->overrun < 0 && file.seek(0))
+        header->damage = shortBmpDamage(file);
+    if (!jpeg && scan->overrun < 0 && header->damage.isEmpty() && file.seek(0))
+        header->damage = shortPnmDamage(file);
+    return true;
+}
+
+// The size the file declares and its format: a JPEG stream's from its frame
+// header, a PNG's from libpng, any other's as declared or probed (invalid
+// when neither tells it).
+bool declaredImageSize(const QString &fileName, const HeaderScan &scan, QSize declaredSize, ImageSizeProbe probe,
+                       ImageFileHeader *header, QSize *size, QString *error)
+{
+    *size = scan.frame.size;
+    if (size->isValid()) {
+        header->format = QByteArrayLiteral("jpeg");
+        header->jpegComponents = scan.frame.components;
+    } else if (scan.png) {
+        // Read by libpng with handlers of our own before any reader of Qt's
+        // sees the file: Qt's PNG plugin lets libpng print its errors.
+        QString reason;
+        bool damaged = false;
+        if (!pngHeaderSize(fileName, size, &reason, &damaged)) {
+            setError(error, damaged ? damagedFileMessage(fileName, reason)
+                                    : QStringLiteral("cannot read %1: %2").arg(displayName(fileName), reason));
+            return false;
+        }
+        header->format = QByteArrayLiteral("png");
+    } else if (declaredSize.isValid()) {
+        *size = declaredSize;
+    } else if (probe) {
+        *size = probe(fileName, &header->format);
+    }
+    return true;
+}
+
+// The memory decoding the image takes: decoded as 32-bit pixels, with the
+// decoder's rows beside them; a JPEG stream of several scans (progressive)
+// with all its coefficients beside that (two bytes each, every component
+// counted at full resolution), which libjpeg holds for the damage check and
+// the decoding alike.
+qint64 decodingBytes(const QSize &size, const JpegFrame &frame, ImageDecoding decoding)
+{
+    const qint64 wholeImage = decoding == ImageDecoding::WholeImage ? qint64(size.width()) * size.height() * 4 : 0;
+    const bool progressive = frame.marker == 0xC2 || frame.marker == 0xC6 || frame.marker == 0xCA
+        || frame.marker == 0xCE;
+    const qint64 coefficients = progressive && decoding == ImageDecoding::WholeImage
+        ? ((qint64(size.width()) + 7) / 8) * ((qint64(size.height()) + 7) / 8) * 128 * std::max(1, frame.components)
+        : 0;
+    return wholeImage + coefficients + qint64(size.width()) * 64;
+}
+
+} // namespace
+
 bool checkImageHeader(const QString &fileName, qint64 maxPixels, ImageFileHeader *header, QString *error,
                       ImageDecoding decoding, QSize declaredSize, ImageSizeProbe probe)
 {
@@ -336,89 +416,43 @@ bool checkImageHeader(const QString &fileName, qint64 maxPixels, ImageFileHeader
     // stream's from its frame header, which also tells whether the file can
     // hold the image at all; any other format's as declared or probed, once
     // the file is known to hold every PNG chunk it declares.
-    JpegFrame frame;
-    bool png = false;
-    qint64 fileBytes = 0;
-    qint64 overrun = -1;
-    {
-        QFile file(fileName);
-        if (!file.open(QIODevice::ReadOnly)) {
-            setError(error, QStringLiteral("cannot read %1: %2").arg(displayName(fileName), file.errorString()));
-            return false;
-        }
-        fileBytes = file.size();
-        frame = jpegFrame(file);
-        png = file.seek(0) && file.read(8) == QByteArray("\x89PNG\r\n\x1a\n", 8);
-        if (!frame.size.isValid() && file.seek(0))
-            overrun = overrunningPngChunk(file);
-        if (!frame.size.isValid() && overrun < 0 && file.seek(0))
-            header->damage = shortBmpDamage(file);
-        if (!frame.size.isValid() && overrun < 0 && header->damage.isEmpty() && file.seek(0))
-            header->damage = shortPnmDamage(file);
-    }
-    if (overrun >= 0) {
+    HeaderScan scan;
+    if (!scanImageFile(fileName, header, &scan, error))
+        return false;
+    if (scan.overrun >= 0) {
         setError(error, QStringLiteral("cannot read %1: a PNG chunk of %2 bytes runs past the end of the file "
                                        "(%3 bytes); the file is damaged or truncated")
                             .arg(displayName(fileName))
-                            .arg(overrun)
-                            .arg(fileBytes));
+                            .arg(scan.overrun)
+                            .arg(scan.fileBytes));
         return false;
     }
-    QSize size = frame.size;
-    if (size.isValid()) {
-        header->format = QByteArrayLiteral("jpeg");
-        header->jpegComponents = frame.components;
-    } else if (png) {
-        // Read by libpng with handlers of our own before any reader of Qt's
-        // sees the file: Qt's PNG plugin lets libpng print its errors.
-        QString reason;
-        bool damaged = false;
-        if (!pngHeaderSize(fileName, &size, &reason, &damaged)) {
-            setError(error, damaged ? damagedFileMessage(fileName, reason)
-                                    : QStringLiteral("cannot read %1: %2").arg(displayName(fileName), reason));
-            return false;
-        }
-        header->format = QByteArrayLiteral("png");
-    } else if (declaredSize.isValid()) {
-        size = declaredSize;
-    } else if (probe) {
-        size = probe(fileName, &header->format);
-    }
+    QSize size;
+    if (!declaredImageSize(fileName, scan, declaredSize, probe, header, &size, error))
+        return false;
     header->size = size;
     if (size.isValid() && qint64(size.width()) * qint64(size.height()) > maxPixels) {
         setError(error, tooLargeMessage(fileName, size, maxPixels));
         return false;
     }
-    const qint64 needed = frame.size.isValid() ? minimumJpegBytes(frame) : 0;
-    if (fileBytes < needed) {
+    const qint64 needed = scan.frame.size.isValid() ? minimumJpegBytes(scan.frame) : 0;
+    if (scan.fileBytes < needed) {
         setError(error, QStringLiteral("cannot read %1: %2 bytes cannot hold a JPEG image of %3x%4 pixels (at "
                                        "least %5 are needed); the file is damaged or truncated")
                             .arg(displayName(fileName))
-                            .arg(fileBytes)
+                            .arg(scan.fileBytes)
                             .arg(size.width())
                             .arg(size.height())
                             .arg(needed));
         return false;
     }
-    // Decoded as 32-bit pixels, with the decoder's rows beside them; a JPEG
-    // stream of several scans (progressive) with all its coefficients
-    // beside that (two bytes each, every component counted at full
-    // resolution), which libjpeg holds for the damage check and the decoding
-    // alike.
-    if (size.isValid()) {
-        const qint64 wholeImage = decoding == ImageDecoding::WholeImage ? qint64(size.width()) * size.height() * 4 : 0;
-        const bool progressive = frame.marker == 0xC2 || frame.marker == 0xC6 || frame.marker == 0xCA
-            || frame.marker == 0xCE;
-        const qint64 coefficients = progressive && decoding == ImageDecoding::WholeImage
-            ? ((qint64(size.width()) + 7) / 8) * ((qint64(size.height()) + 7) / 8) * 128 * std::max(1, frame.components)
-            : 0;
-        const qint64 bytes = wholeImage + coefficients + qint64(size.width()) * 64;
-        if (!fitsInMemory(bytes, QStringLiteral("reading %1 (%2x%3 pixels)")
-                                     .arg(displayName(fileName))
-                                     .arg(size.width())
-                                     .arg(size.height()),
-                          error))
-            return false;
-    }
+    if (size.isValid()
+        && !fitsInMemory(decodingBytes(size, scan.frame, decoding),
+                         QStringLiteral("reading %1 (%2x%3 pixels)")
+                             .arg(displayName(fileName))
+                             .arg(size.width())
+                             .arg(size.height()),
+                         error))
+        return false;
     return true;
 }

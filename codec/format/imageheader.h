@@ -7,6 +7,12 @@
 
 class QIODevice;
 
+// What is checked of an image file before any of it is decoded, by the image
+// readers streamed and in memory alike (checkImageHeader), the header
+// parsing those checks rest on (JPEG frame, PNG chunks, binary PPM and PGM),
+// and the wording every reader shares for a file that is damaged, too large
+// or not a regular file.
+
 // What the checks before decoding tell of an image file.
 struct ImageFileHeader
 {
@@ -16,18 +22,8 @@ struct ImageFileHeader
     QString damage;          // what the header shows to be missing, empty when nothing
 };
 
-// The checks made before anything of a file is decoded: a regular file, not
-// empty, its declared size within maxPixels and the memory left, a JPEG
-// stream large enough for its frame, PNG chunks within the file. A BMP, PPM
-// or PGM short of the rows it declares passes with header->damage set. A decoder that
-// reads the file by itself calls this first. On failure *error names the
-// file and gives the reason. A decoder that holds a few rows at a time, never
-// the whole image, says so: the memory left is then checked for rows only.
-// The size of a file other than JPEG is the declaredSize a decoder that has
-// already read it from the file's header passes (the format is then left
-// empty); without one it is the probe's, and with no probe either it is
-// left invalid, the format empty, and only the checks that need no size are
-// made.
+// How a decoder holds the image: whole, or a few rows at a time (never all
+// of them).
 enum class ImageDecoding
 {
     WholeImage,
@@ -38,6 +34,17 @@ enum class ImageDecoding
 // the format); an invalid size when it cannot be told.
 using ImageSizeProbe = QSize (*)(const QString &fileName, QByteArray *format);
 
+// The checks made before anything of a file is decoded: a regular file, not
+// empty, its declared size within maxPixels and the memory left, a JPEG
+// stream large enough for its frame, PNG chunks within the file. A BMP, PPM
+// or PGM short of the rows it declares passes with header->damage set. A
+// decoder that reads the file by itself calls this first. On failure *error
+// names the file and gives the reason. A decoder that reads row by row says
+// so: the memory left is then checked for rows only. The size of a file
+// other than JPEG or PNG is the declaredSize a decoder that has already read
+// it from the file's header passes (the format is then left empty); without
+// one it is the probe's, and with no probe either it is left invalid, the
+// format empty, and only the checks that need no size are made.
 bool checkImageHeader(const QString &fileName, qint64 maxPixels, ImageFileHeader *header, QString *error,
                       ImageDecoding decoding, QSize declaredSize, ImageSizeProbe probe);
 
@@ -58,9 +65,10 @@ struct PnmHeader
 bool binaryPnmHeader(QIODevice &device, PnmHeader *header);
 
 // What damage of a JPEG stream means for the image, as *damage of
-// readImageFile words it: firstWarning is libjpeg's first warning (empty when
-// there was none), ranOut tells that the decoder asked for bytes past the
-// end of the file, and rowsRead that it did so only after every row.
+// readImageFile (qimage/imagefile.h) and the streamed JPEG reader word it:
+// firstWarning is libjpeg's first warning (empty when there was none),
+// ranOut tells that the decoder asked for bytes past the end of the file,
+// and rowsRead that it did so only after every row.
 QString jpegDamageDescription(const QString &firstWarning, bool ranOut, bool rowsRead);
 
 // The error of a tool or the study for a damaged file: "cannot read NAME:

@@ -17,7 +17,8 @@
 //
 // Both paths hold JPEG and PNG streams to their byte counts and chunk
 // lengths, and every image to the memory the process has left
-// (imageheader.h); the streamed path needs memory for a few rows only.
+// (checkImageHeader, imageheader.h); the streamed path needs memory for a
+// few rows only.
 
 // Images decoded or expanded whole are held to this many pixels (1 GiB of
 // ARGB32).

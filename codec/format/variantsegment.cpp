@@ -1,6 +1,7 @@
 #include "codec/format/variantsegment.h"
 
-#include "codec/format/hybridmarker.h"
+#include "codec/format/imageheader.h"
+#include "codec/format/imagelimits.h"
 #include "codec/transform/rowtransforms.h"
 
 #include <QFile>
@@ -45,11 +46,6 @@ bool fail(QString *error, const QString &message)
 bool carriesIdentifier(const char *payload, int length)
 {
     return length >= identifierLength && std::memcmp(payload, variantSegmentIdentifier, identifierLength) == 0;
-}
-
-bool isFrameMarker(unsigned char marker)
-{
-    return marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
 }
 
 } // namespace
@@ -144,7 +140,7 @@ bool readJpegHeaders(const QByteArray &data, JpegHeaderInfo *info, QString *erro
         if (application && carriesIdentifier(payload, payloadLength)) {
             if (info->variantSegments++ == 0)
                 info->variantPayload = QByteArray(payload, payloadLength);
-        } else if (isFrameMarker(marker) && !info->frameSize.isValid()) {
+        } else if (isStartOfFrame(marker) && !info->frameSize.isValid()) {
             if (payloadLength < 6)
                 return fail(error, QStringLiteral("its JPEG frame header is too short"));
             const auto *p = reinterpret_cast<const unsigned char *>(payload);
@@ -168,19 +164,25 @@ bool hasVariantSegment(const QByteArray &data)
     return info.variantSegments > 0;
 }
 
-bool parseVariantSegment(const QByteArray &data, VariantSegment *segment, QString *error)
+namespace {
+
+// The fixed fields of a version 1 segment, as read and not yet checked.
+struct VariantFields
 {
-    *segment = VariantSegment();
-    JpegHeaderInfo info;
-    QString reason;
-    if (!readJpegHeaders(data, &info, &reason))
-        return fail(error, reason);
-    if (info.variantSegments == 0)
-        return fail(error, QStringLiteral("it has no variant segment"));
-    if (info.variantSegments > 1)
-        return fail(error, QStringLiteral("it has %1 variant segments, where one is allowed")
-                               .arg(info.variantSegments));
-    const QByteArray &p = info.variantPayload;
+    quint32 width = 0;
+    quint32 height = 0;
+    quint32 step = 0;
+    quint32 kernelRadius = 0;
+    quint32 radius = 0;
+    int quality = 0;
+    int flags = 0;
+    int count = 0; // weight entries
+};
+
+// The version byte and the fixed fields of the payload p, and a length that
+// matches the entry count; nothing of a field is checked here.
+bool readVariantFields(const QByteArray &p, VariantFields *fields, QString *error)
+{
     if (p.size() <= identifierLength)
         return fail(error, QStringLiteral("its variant segment ends before its version"));
     const int version = static_cast<unsigned char>(p.at(identifierLength));
@@ -192,97 +194,109 @@ bool parseVariantSegment(const QByteArray &data, VariantSegment *segment, QStrin
         return fail(error, QStringLiteral("its variant segment of %1 bytes is too short (at least %2)")
                                .arg(p.size() + 2)
                                .arg(fixedPayloadLength + 2));
-    int offset = identifierLength + 1;
-    const quint32 width = getU32(p, offset);
-    const quint32 height = getU32(p, offset + 4);
-    const quint32 step = getU32(p, offset + 8);
-    const quint32 kernelRadius = getU32(p, offset + 12);
-    const quint32 radius = getU32(p, offset + 16);
-    offset += 20;
-    const int quality = static_cast<unsigned char>(p.at(offset));
-    const int flags = static_cast<unsigned char>(p.at(offset + 1));
-    const int count = getU16(p, offset + 2);
-    offset += 4;
-    if (p.size() != fixedPayloadLength + count * entryLength)
+    const int offset = identifierLength + 1;
+    fields->width = getU32(p, offset);
+    fields->height = getU32(p, offset + 4);
+    fields->step = getU32(p, offset + 8);
+    fields->kernelRadius = getU32(p, offset + 12);
+    fields->radius = getU32(p, offset + 16);
+    fields->quality = static_cast<unsigned char>(p.at(offset + 20));
+    fields->flags = static_cast<unsigned char>(p.at(offset + 21));
+    fields->count = getU16(p, offset + 22);
+    if (p.size() != fixedPayloadLength + fields->count * entryLength)
         return fail(error, QStringLiteral("its variant segment is %1 bytes long, but %2 weight entries need %3")
                                .arg(p.size() + 2)
-                               .arg(count)
-                               .arg(fixedPayloadLength + count * entryLength + 2));
-    if (step < 1 || step > quint32(maxTransformStep))
+                               .arg(fields->count)
+                               .arg(fixedPayloadLength + fields->count * entryLength + 2));
+    return true;
+}
+
+// Node spacing, radii, quality, flags and source size within the codec's
+// limits.
+bool checkVariantFields(const VariantFields &f, QString *error)
+{
+    if (f.step < 1 || f.step > quint32(maxTransformStep))
         return fail(error, QStringLiteral("its variant segment gives node spacing %1 (must be 1 to %2)")
-                               .arg(step)
+                               .arg(f.step)
                                .arg(maxTransformStep));
-    if (kernelRadius < 1 || kernelRadius > quint32(maxTransformStep))
+    if (f.kernelRadius < 1 || f.kernelRadius > quint32(maxTransformStep))
         return fail(error, QStringLiteral("its variant segment gives kernel radius %1 (must be 1 to %2)")
-                               .arg(kernelRadius)
+                               .arg(f.kernelRadius)
                                .arg(maxTransformStep));
-    const quint64 radiusLimit = quint64(maxVariantRadiusSpacings + 1) * step - 1;
-    if (radius > radiusLimit)
+    const quint64 radiusLimit = quint64(maxVariantRadiusSpacings + 1) * f.step - 1;
+    if (f.radius > radiusLimit)
         return fail(error, QStringLiteral("its variant segment gives reconstruction radius %1 (at most %2 at node "
                                           "spacing %3)")
-                               .arg(radius)
+                               .arg(f.radius)
                                .arg(radiusLimit)
-                               .arg(step));
-    if (quality > 100)
-        return fail(error, QStringLiteral("its variant segment gives quality %1 (at most 100)").arg(quality));
-    if (flags & ~knownFlags)
+                               .arg(f.step));
+    if (f.quality > 100)
+        return fail(error, QStringLiteral("its variant segment gives quality %1 (at most 100)").arg(f.quality));
+    if (f.flags & ~knownFlags)
         return fail(error, QStringLiteral("its variant segment has unknown flags 0x%1")
-                               .arg(flags & ~knownFlags, 2, 16, QLatin1Char('0')));
-    if (width < step || height < step || width > 0x7FFFFFFFu || height > 0x7FFFFFFFu
-        || quint64(width) * quint64(height) > quint64(maxDecodedPixels))
+                               .arg(f.flags & ~knownFlags, 2, 16, QLatin1Char('0')));
+    if (f.width < f.step || f.height < f.step || f.width > 0x7FFFFFFFu || f.height > 0x7FFFFFFFu
+        || quint64(f.width) * quint64(f.height) > quint64(maxDecodedPixels))
         return fail(error, QStringLiteral("its variant segment gives a source of %1x%2 pixels, which is not "
                                           "from %3x%3 to %4 pixels")
-                               .arg(width)
-                               .arg(height)
-                               .arg(step)
+                               .arg(f.width)
+                               .arg(f.height)
+                               .arg(f.step)
                                .arg(maxDecodedPixels));
-    const QSize components(int(width / step), int(height / step));
+    return true;
+}
+
+// A JPEG frame of exactly the component size, progressive or sequential and
+// with the chroma sampling the flags say.
+bool checkVariantFrame(const VariantFields &f, const JpegHeaderInfo &info, QString *error)
+{
+    const QSize components(int(f.width / f.step), int(f.height / f.step));
     if (!info.frameSize.isValid())
         return fail(error, QStringLiteral("it has no JPEG frame header"));
     if (info.frameSize != components)
         return fail(error, QStringLiteral("its variant segment gives a source of %1x%2 pixels at node spacing %3, "
                                           "which needs %4x%5 components, but the JPEG frame holds %6x%7")
-                               .arg(width)
-                               .arg(height)
-                               .arg(step)
+                               .arg(f.width)
+                               .arg(f.height)
+                               .arg(f.step)
                                .arg(components.width())
                                .arg(components.height())
                                .arg(info.frameSize.width())
                                .arg(info.frameSize.height()));
-    if (bool(flags & VariantProgressive) != info.progressive)
+    if (bool(f.flags & VariantProgressive) != info.progressive)
         return fail(error, QStringLiteral("its variant segment says the JPEG stream is %1, but its frame is %2")
-                               .arg(flags & VariantProgressive ? QStringLiteral("progressive")
-                                                               : QStringLiteral("sequential"),
+                               .arg(f.flags & VariantProgressive ? QStringLiteral("progressive")
+                                                                 : QStringLiteral("sequential"),
                                     info.progressive ? QStringLiteral("progressive")
                                                      : QStringLiteral("sequential")));
     if (info.components == 3) {
-        const int expected = flags & VariantChroma444 ? 0x11 : 0x22;
+        const int expected = f.flags & VariantChroma444 ? 0x11 : 0x22;
         if (info.lumaSampling != expected)
             return fail(error, QStringLiteral("its variant segment says chroma %1, but the JPEG frame samples "
                                               "luma at %2x%3")
-                                   .arg(flags & VariantChroma444 ? QStringLiteral("4:4:4")
-                                                                 : QStringLiteral("4:2:0"))
+                                   .arg(f.flags & VariantChroma444 ? QStringLiteral("4:4:4")
+                                                                   : QStringLiteral("4:2:0"))
                                    .arg(info.lumaSampling >> 4)
                                    .arg(info.lumaSampling & 15));
     }
+    return true;
+}
 
-    const QList<int> needed = usedWeightIndexes(int(width), int(height), int(step), int(radius));
-    if (needed.size() != count)
+// The weight entries of the payload p: exactly the indexes the expansion of
+// the source size looks up, in order, every weight finite.
+bool readVariantEntries(const QByteArray &p, const VariantFields &f, QList<QPair<int, float>> *entries,
+                        QString *error)
+{
+    const QList<int> needed = usedWeightIndexes(int(f.width), int(f.height), int(f.step), int(f.radius));
+    if (needed.size() != f.count)
         return fail(error, QStringLiteral("its variant segment holds %1 weight entries, but step %2 and radius %3 "
                                           "use %4")
-                               .arg(count)
-                               .arg(step)
-                               .arg(radius)
+                               .arg(f.count)
+                               .arg(f.step)
+                               .arg(f.radius)
                                .arg(needed.size()));
-    VariantSegment result;
-    result.sourceWidth = int(width);
-    result.sourceHeight = int(height);
-    result.step = int(step);
-    result.kernelRadius = int(kernelRadius);
-    result.reconstructRadius = int(radius);
-    result.quality = quality;
-    result.flags = flags;
-    for (int i = 0; i < count; ++i, offset += entryLength) {
+    int offset = fixedPayloadLength;
+    for (int i = 0; i < f.count; ++i, offset += entryLength) {
         const quint32 index = getU32(p, offset);
         const quint32 bits = getU32(p, offset + 4);
         float weight;
@@ -296,8 +310,39 @@ bool parseVariantSegment(const QByteArray &data, VariantSegment *segment, QStrin
         if (!std::isfinite(weight))
             return fail(error, QStringLiteral("its variant segment's weight for index %1 is not finite")
                                    .arg(index));
-        result.entries.append(qMakePair(int(index), weight));
+        entries->append(qMakePair(int(index), weight));
     }
+    return true;
+}
+
+} // namespace
+
+bool parseVariantSegment(const QByteArray &data, VariantSegment *segment, QString *error)
+{
+    *segment = VariantSegment();
+    JpegHeaderInfo info;
+    QString reason;
+    if (!readJpegHeaders(data, &info, &reason))
+        return fail(error, reason);
+    if (info.variantSegments == 0)
+        return fail(error, QStringLiteral("it has no variant segment"));
+    if (info.variantSegments > 1)
+        return fail(error, QStringLiteral("it has %1 variant segments, where one is allowed")
+                               .arg(info.variantSegments));
+    VariantFields fields;
+    if (!readVariantFields(info.variantPayload, &fields, error) || !checkVariantFields(fields, error)
+        || !checkVariantFrame(fields, info, error))
+        return false;
+    VariantSegment result;
+    result.sourceWidth = int(fields.width);
+    result.sourceHeight = int(fields.height);
+    result.step = int(fields.step);
+    result.kernelRadius = int(fields.kernelRadius);
+    result.reconstructRadius = int(fields.radius);
+    result.quality = fields.quality;
+    result.flags = fields.flags;
+    if (!readVariantEntries(info.variantPayload, fields, &result.entries, error))
+        return false;
     *segment = result;
     return true;
 }

@@ -7,14 +7,20 @@
 #include <QSize>
 #include <QString>
 
+// The variant segment of a hybrid variant file, as bytes: its layout, writing
+// it, finding it among a JPEG stream's headers and checking it against the
+// stream's frame. Encoding and decoding the file itself is
+// qimage/hybridvariant.h's.
+
 // The application segment that makes a hybrid file a variant: APP9
 // (FF E9), identified by "FTVARIANT" and a zero byte, then a version byte.
 // Version 1 holds, big-endian: source width and height, node spacing, kernel
 // radius and reconstruction radius (5 x 32 bits), the component quality
 // (8 bits), flags (8 bits: 1 optimized Huffman tables, 2 progressive, 4
-// chroma 4:4:4, 8 channels clamped instead of wrapped), the entry count K (16 bits) and K pairs of a table index (32
-// bits) and its weight (IEEE single precision), in increasing index order:
-// exactly the entries the expansion of the source size looks up.
+// chroma 4:4:4, 8 channels clamped instead of wrapped), the entry count K
+// (16 bits) and K pairs of a table index (32 bits) and its weight (IEEE
+// single precision), in increasing index order: exactly the entries the
+// expansion of the source size looks up.
 constexpr unsigned char variantSegmentMarker = 0xE9;
 constexpr char variantSegmentIdentifier[] = "FTVARIANT"; // followed by 0x00 in the file
 constexpr int variantSegmentVersion = 1;

@@ -8,7 +8,12 @@
 #include <QList>
 #include <QString>
 
-// The image with that fixed resolution. Images the codec and the experiments
+// The classic hybrid codec on QImage: a source image to the bytes or file of
+// its hybrid JPEG (fixed step 2, kernel radius 2, reconstruction radius 1)
+// and back. The marker itself is format/hybridmarker.h's; variant files,
+// which this decoder passes on, are qimage/hybridvariant.h's.
+
+// The image with the hybrid codec's fixed resolution (hybridDotsPerMeter). Images the codec and the experiments
 // make carry it, since it lands in the JPEG, BMP and PNG headers, which would
 // otherwise depend on the default resolution of the program that runs them
 // (its screen).
@@ -38,24 +43,25 @@ bool hybridWeightsSuffice(const QList<float> &weights, int width, int height, QS
 QImage decodeHybridJpeg(const QByteArray &data, int width, int height, const QList<float> &weights,
                         QString *error = nullptr);
 
-// Hybrid compression: direct transform (step 2, radius 2), component image
-// saved as JPEG at the given quality to fileName, marked, loaded back and
-// expanded to the source size (step 2, radius 1) with the weights.
-// Returns a null image, with *error set when given, if the quality is outside
-// 0..100 (nothing is written then), the source is too small
-// for a component image, the file cannot be written or read back, or it reads
-// back at another size than it was written; no pixel of a failed load is used.
+// Hybrid compression: the bytes of encodeHybridJpeg written to fileName in
+// one piece (writeFileAtomically), read back and expanded to the source size
+// (step 2, radius 1) with the weights. Returns a null image, with *error set
+// when given, if the quality is outside 0..100, the source is too small for
+// a component image or the table too short for its expansion (nothing is
+// written in these cases), the file cannot be written or read back, or it
+// reads back at another size than it was written; no pixel of a failed load
+// is used.
 QImage compressHybrid(const QImage &source, int quality, const QList<float> &weights,
                       QString *error = nullptr, const QString &fileName = QStringLiteral("hybrid.jpg"));
 
 // Hybrid decompression: reads the weights file, loads the hybrid file and
 // expands it to twice its component size. A variant file (hybridvariant.h)
 // is decoded to its source size with the weights it records instead, and
-// no weights file is read. Returns a null image, with *error
-// set when given, if the weights file cannot be read ("cannot open weights
-// file!" on standard output, as readWeightsFile does), the file cannot be
-// read, its decoded size would exceed maxDecodedPixels, or the table is too
-// short. With damage given, a damaged or truncated classic file is decoded as
+// no weights file is read. Returns a null image, with *error set when given,
+// if the weights file cannot be read ("cannot open weights file!" on
+// standard output, as readWeightsFile does), the file cannot be read, its
+// decoded size would exceed maxDecodedPixels (format/imagelimits.h), or the
+// table is too short. With damage given, a damaged or truncated classic file is decoded as
 // its components read, and *damage says what is missing (see readImageFile);
 // otherwise it is refused.
 QImage decompressHybrid(const QString &fileName, QString *error = nullptr,

@@ -8,10 +8,15 @@
 
 #include "codec/format/variantsegment.h"
 
+// Hybrid variant files on QImage: their parameters, encoding a source image
+// into one, decoding one back to the source size, and the expansion with
+// clamped channels that variants may ask for. The segment's bytes are
+// format/variantsegment.h's.
+
 // The parameters of a hybrid variant: the scheme of the classic hybrid file
 // with its node spacing, kernel radius, reconstruction radius and JPEG coding
 // free. A variant file is a marked JPEG of the component image that carries
-// one variant segment (variantsegment.h) with the source size, these
+// one variant segment (format/variantsegment.h) with the source size, these
 // parameters and the weight entries its expansion uses, so it decodes to the
 // source size without a weights file.
 struct HybridVariant

@@ -6,7 +6,7 @@
 #include <QImage>
 #include <QString>
 
-// The region codec (region/) on QImage and on files.
+// The region codec (codec/region/) on QImage and on files.
 
 // Encodes an image (alpha ignored); false with *error.
 bool encodeRegionQImage(const QImage &image, const RegionParameters &parameters, RegionImage *blocks,

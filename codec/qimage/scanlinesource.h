@@ -14,8 +14,8 @@
 // (pixel() returns their words as stored, premultiplied ones included);
 // grey and indexed rows are converted through the grey level or the colour
 // table, RGB888, RGBX8888 and RGBA8888 rows (byte-ordered colours, as numpy
-// arrays hold them) byte by byte; every other format is read through QImage::pixel() itself. Only one
-// row of memory is used beyond the image.
+// arrays hold them) byte by byte; every other format is read through
+// QImage::pixel() itself. Only one row of memory is used beyond the image.
 class ScanLineSource
 {
 public:

@@ -51,81 +51,79 @@ double reconstructionMse(const QList<WeightFitSample> &samples, int step, int ra
     return count > 0 ? sum / count : 0;
 }
 
-WeightFitResult fitReconstructionWeights(const QList<WeightFitSample> &samples, int step, int radius,
-                                         const QList<float> &start, int maxEvaluations, QString *error, bool clamp)
+namespace {
+
+// The entries any of the expansions of the samples looks up, in increasing
+// order.
+QList<int> usedIndexes(const QList<WeightFitSample> &samples, int step, int radius)
 {
-    WeightFitResult result;
-    result.weights = start;
-    // The entries any of the expansions looks up.
     std::set<int> used;
     for (const WeightFitSample &sample : samples)
         for (int index : usedWeightIndexes(sample.target.width(), sample.target.height(), step, radius))
             used.insert(index);
-    result.fittedIndexes = QList<int>(used.begin(), used.end());
+    return QList<int>(used.begin(), used.end());
+}
 
-    // The targets once in the format the error is measured on.
-    QList<WeightFitSample> prepared;
+// Every term that meets at a pixel along one axis lies at a distance d with
+// the same d mod step, up to sign: the pixel's class. The expansion divides by
+// the weight sum per pixel, so scaling all weights of one class changes
+// nothing; the entry of each class's nearest distance is held, the others are
+// fitted.
+std::set<int> heldIndexes(const QList<WeightFitSample> &samples, int step, int radius)
+{
+    int longest = 0;
     for (const WeightFitSample &sample : samples)
-        prepared.append({sample.components, sample.target.convertToFormat(QImage::Format_RGB32)});
-
-    result.startMse = reconstructionMse(prepared, step, radius, start, error, clamp);
-    result.fittedMse = result.startMse;
-    result.evaluations = 1;
-    if (result.startMse < 0)
-        return result;
-
-    // Every term that meets at a pixel along one axis lies at a distance d
-    // with the same d mod step, up to sign: the pixel's class. The expansion
-    // divides by the weight sum per pixel, so scaling all weights of one
-    // class changes nothing; the entry of each class's nearest distance is
-    // held, the others are fitted.
+        longest = std::max(longest, std::max(sample.target.width(), sample.target.height()) - 1);
+    const int distance = std::min(radius, longest);
+    const float q = static_cast<float>(20.0 / step);
     std::set<int> held;
-    std::set<int> freeSet;
-    {
-        const int longest = [&] {
-            int value = 0;
-            for (const WeightFitSample &sample : samples)
-                value = std::max(value, std::max(sample.target.width(), sample.target.height()) - 1);
-            return value;
-        }();
-        const int distance = std::min(radius, longest);
-        const float q = static_cast<float>(20.0 / step);
-        std::set<int> anchoredClasses;
-        for (int d = 0; d <= distance; ++d) {
-            const int index = int(std::ceil(double(float(d) * q)));
-            const int remainder = d % step;
-            const int pixelClass = std::min(remainder, step - remainder);
-            if (anchoredClasses.insert(pixelClass).second)
-                held.insert(index);
-        }
-        for (int index : result.fittedIndexes)
-            if (!held.count(index))
-                freeSet.insert(index);
+    std::set<int> anchoredClasses;
+    for (int d = 0; d <= distance; ++d) {
+        const int index = int(std::ceil(double(float(d) * q)));
+        const int remainder = d % step;
+        const int pixelClass = std::min(remainder, step - remainder);
+        if (anchoredClasses.insert(pixelClass).second)
+            held.insert(index);
     }
-    const QList<int> free(freeSet.begin(), freeSet.end());
-    result.heldIndexes = QList<int>(held.begin(), held.end());
+    return held;
+}
+
+// The largest magnitude among the fitted entries of the start table, 1 when
+// that is 0 or not finite: the scale of the search's steps.
+float searchScale(const QList<float> &start, const QList<int> &fitted)
+{
     float scale = 0;
-    for (int index : result.fittedIndexes)
+    for (int index : fitted)
         scale = std::max(scale, std::fabs(start.at(index)));
     if (!(scale > 0) || !std::isfinite(scale))
         scale = 1;
-    const double smallest = 1e-5 * scale;
-    double delta = 0.25 * scale;
+    return scale;
+}
 
-    QList<float> best = start;
-    double bestMse = result.startMse;
+// The compass search over the free entries, from result->weights (whose error
+// is result->fittedMse), which it leaves at the best table found, until the
+// step falls below smallest or result->evaluations reaches maxEvaluations.
+// Each free entry is moved by +delta, then -delta, a move that improves
+// repeated with a doubled step; the step is halved after a round without
+// improvement.
+void compassSearch(const QList<WeightFitSample> &prepared, int step, int radius, bool clamp,
+                   const QList<int> &free, double delta, double smallest, int maxEvaluations,
+                   WeightFitResult *result)
+{
+    QList<float> &best = result->weights;
+    double &bestMse = result->fittedMse;
     auto evaluate = [&](const QList<float> &table) {
-        ++result.evaluations;
+        ++result->evaluations;
         const double value = reconstructionMse(prepared, step, radius, table, nullptr, clamp);
         return value < 0 ? HUGE_VAL : value;
     };
-    while (delta >= smallest && result.evaluations < maxEvaluations && !free.isEmpty()) {
+    while (delta >= smallest && result->evaluations < maxEvaluations && !free.isEmpty()) {
         bool improved = false;
         for (int index : free) {
             for (int sign : {1, -1}) {
                 double move = sign * delta;
                 bool moved = false;
-                while (result.evaluations < maxEvaluations) {
+                while (result->evaluations < maxEvaluations) {
                     QList<float> trial = best;
                     trial[index] = float(double(best.at(index)) + move);
                     if (trial.at(index) == best.at(index))
@@ -147,8 +145,36 @@ WeightFitResult fitReconstructionWeights(const QList<WeightFitSample> &samples, 
         if (!improved)
             delta *= 0.5;
     }
-    result.weights = best;
-    result.fittedMse = bestMse;
+}
+
+} // namespace
+
+WeightFitResult fitReconstructionWeights(const QList<WeightFitSample> &samples, int step, int radius,
+                                         const QList<float> &start, int maxEvaluations, QString *error, bool clamp)
+{
+    WeightFitResult result;
+    result.weights = start;
+    result.fittedIndexes = usedIndexes(samples, step, radius);
+
+    // The targets once in the format the error is measured on.
+    QList<WeightFitSample> prepared;
+    for (const WeightFitSample &sample : samples)
+        prepared.append({sample.components, sample.target.convertToFormat(QImage::Format_RGB32)});
+
+    result.startMse = reconstructionMse(prepared, step, radius, start, error, clamp);
+    result.fittedMse = result.startMse;
+    result.evaluations = 1;
+    if (result.startMse < 0)
+        return result;
+
+    const std::set<int> held = heldIndexes(samples, step, radius);
+    QList<int> free;
+    for (int index : result.fittedIndexes)
+        if (!held.count(index))
+            free.append(index);
+    result.heldIndexes = QList<int>(held.begin(), held.end());
+    const float scale = searchScale(start, result.fittedIndexes);
+    compassSearch(prepared, step, radius, clamp, free, 0.25 * scale, 1e-5 * scale, maxEvaluations, &result);
     return result;
 }
 

@@ -5,6 +5,10 @@
 #include <QList>
 #include <QString>
 
+// Fitting a reconstruction weights table to a corpus of images (ftjpeg
+// fit-weights), the error it minimises, and the provenance file kept beside
+// a fitted table.
+
 // One image of a fitting corpus: the components as the decoder sees them
 // (decoded from their JPEG) and the source they should expand back to.
 struct WeightFitSample
@@ -26,8 +30,8 @@ struct WeightFitResult
 // The mean squared error over every pixel and colour channel of the samples
 // (pooled: larger images weigh more) of their expansions by the inverse
 // transform with the table, exactly as a decoder computes them (clamped, as
-// expandHybridVariant does, when clamp is set). Negative,
-// with *error set, when an expansion fails (a table too short for it).
+// expandHybridVariant does, when clamp is set). Negative, with *error set,
+// when an expansion fails (a table too short for it).
 double reconstructionMse(const QList<WeightFitSample> &samples, int step, int radius, const QList<float> &weights,
                          QString *error = nullptr, bool clamp = false);
 
@@ -39,8 +43,8 @@ double reconstructionMse(const QList<WeightFitSample> &samples, int step, int ra
 // step, the step halved when no move improves. The terms of one output pixel
 // along an axis all lie at distances of one class (d mod step, up to sign),
 // and only ratios within a class matter: the entry of each class's nearest
-// distance keeps its start value. Only strict improvements are taken, so the result never has a
-// higher error than the start table. Stops when the step falls below 1e-5 of
+// distance keeps its start value. Only strict improvements are taken, so the
+// result never has a higher error than the start table. Stops when the step falls below 1e-5 of
 // the largest start weight or after maxEvaluations expansions of the corpus.
 // With clamp, the expansions clamp their channels as a clamped variant does.
 WeightFitResult fitReconstructionWeights(const QList<WeightFitSample> &samples, int step, int radius,

@@ -21,10 +21,11 @@
 // and any file that fails or warns while it is read, is left to the caller's
 // in-memory path, which reads it with Qt's reader and reports its faults.
 // The exceptions are the faults the in-memory path would report in the same
-// words: a file its checks before decoding refuse (checkImageFile, with the
-// streaming limit below), and JPEG data its decoder reports damaged.
+// words: a file its checks before decoding refuse (checkImageHeader of
+// format/imageheader.h, with the streamed path's limits), and JPEG or PNG
+// data its decoder reports damaged.
 //
-// Their size limits are those of the streamed path in imagelimits.h.
+// Their size limits are those of the streamed path in format/imagelimits.h.
 
 class ImageRowReader
 {
@@ -46,13 +47,14 @@ public:
     // row() for the transforms' row fetching.
     static const std::uint32_t *fetch(void *reader, int y);
 
-    // Reads what follows the last row (a JPEG stream's end) and tells
-    // whether the whole file was read without fault.
+    // Reads what follows the last row (a JPEG stream's end, a PNG file's
+    // chunks up to IEND) and tells whether the whole file was read without
+    // fault.
     bool finish();
 
     bool failed() const { return broken; }
     // After a failure, the in-memory path's message for it when that is
-    // known (damaged JPEG data); empty otherwise.
+    // known (damaged JPEG or PNG data); empty otherwise.
     const QString &damage() const { return damageMessage; }
 
 protected:

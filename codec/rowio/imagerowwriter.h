@@ -12,7 +12,7 @@
 
 // An image file written one row at a time, top to bottom, byte for byte as
 // Qt's writer would write an opaque ARGB32 image of those rows with the same
-// resolution and quality (writeImageFile). Rows are 32-bit words, red in bits
+// resolution and quality (writeImageFile of qimage/imagefile.h). Rows are 32-bit words, red in bits
 // 16 to 23, green 8 to 15, blue 0 to 7. The file takes its target's place
 // only when finish() succeeds.
 class ImageRowWriter
@@ -43,7 +43,6 @@ public:
     // Completes the file and puts it in place.
     virtual bool finish() = 0;
 
-    int rowWidth() const { return width; }
     // The bytes written so far.
     qint64 bytesWritten() const { return output.size(); }
     QString error() const { return message.isEmpty() ? output.error() : message; }
