@@ -10,6 +10,7 @@
 #include "codec/qimage/regionimagefile.h"
 #include "codec/region/binaryrangecoder.h"
 #include "codec/region/gridsimilarity.h"
+#include "codec/region/regionexpansion.h"
 #include "codec/region/regionencoder.h"
 #include "codec/region/regionfile.h"
 #include "codec/region/regiontext.h"
@@ -88,6 +89,7 @@ private slots:
     void flatImageIsOneBlockPerRoot();
     void sharpEdgeSplitsAlongIt();
     void photoDecodesAsTheReferenceInBothFiles();
+    void expansionMatchesTheReferenceOnPhotos();
     void damagedFilesAreRefused();
     void coderDecodesWhatItCodes();
     void gridDistance();
@@ -178,6 +180,41 @@ void TestRegion::photoDecodesAsTheReferenceInBothFiles()
         QCOMPARE(expandRegionQImage(fromText, &error), decoded);
         QCOMPARE(writeRegionFile(fromText), compressed);
         QCOMPARE(writeRegionText(fromCompressed), text);
+    }
+}
+
+void TestRegion::expansionMatchesTheReferenceOnPhotos()
+{
+    // Every spacing from 1 to the root's, blocks clipped at odd borders and
+    // rows of every width, through the whole-image expansion and through the
+    // row-by-row decoding of the compressed file, against the per-pixel
+    // reference.
+    const struct
+    {
+        const char *photo;
+        QRect crop;
+        int minArea;
+        float maxDiff;
+    } cases[] = {
+        {"camera.png", QRect(101, 63, 131, 97), 1, 1.0f},   {"gravel.png", QRect(0, 0, 130, 67), 4, 3.0f},
+        {"astronaut.png", QRect(250, 40, 71, 139), 16, 2.0f}, {"brick.png", QRect(7, 9, 200, 70), 4, 12.0f},
+        {"chelsea.png", QRect(0, 0, 67, 66), 1, 40.0f},
+    };
+    for (const auto &item : cases) {
+        RegionParameters parameters;
+        parameters.minArea = item.minArea;
+        parameters.maxDiff = item.maxDiff;
+        const RegionImage blocks = encode(loadPhoto(QLatin1String(item.photo)).copy(item.crop), parameters);
+        const QImage reference = referenceExpansion(blocks);
+        QString error;
+        QCOMPARE(commandtest::rgbDifference(expandRegionQImage(blocks, &error), reference), QString());
+        QImage rows(blocks.width, blocks.height, QImage::Format_ARGB32);
+        rows.fill(Qt::magenta);
+        auto rowDone = [&](const RegionImage &decoded, int first) {
+            expandRegionBlocks(decoded, first, reinterpret_cast<uint32_t *>(rows.bits()), rows.bytesPerLine() / 4);
+        };
+        QVERIFY2(decodeRegionFile(writeRegionFile(blocks), 1 << 28, &error, {}, rowDone), qPrintable(error));
+        QCOMPARE(commandtest::rgbDifference(rows, reference), QString());
     }
 }
 
