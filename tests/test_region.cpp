@@ -288,8 +288,8 @@ void TestRegion::damagedFilesAreRefused()
 void TestRegion::coderDecodesWhatItCodes()
 {
     // Runs of one symbol drive the distributions to their extremes (every
-    // other symbol at its floor), mixed with bits and equiprobable runs of
-    // every length.
+    // other symbol at its floor), mixed with bits, even or biased, and
+    // equiprobable runs of every length.
     struct Item
     {
         int kind;
@@ -304,8 +304,8 @@ void TestRegion::coderDecodesWhatItCodes()
         const int length = k % 32 + 1;
         if (k % 7 == 0)
             items.push_back({2, ((r << 8) ^ next()) >> (32 - length), length});
-        else if (k % 3 == 0)
-            items.push_back({0, r & 1u, 0});
+        else if (k % 3 == 0) // even and heavily biased bits: a rare one shifts in several bytes at once
+            items.push_back(k & 1 ? Item{0, uint32_t(r % 97 == 0), 2} : Item{0, r & 1u, 0});
         else
             items.push_back({1, k < 3000 ? 15u : k < 6000 ? 0u : r % 16, int(r % 3)});
     }

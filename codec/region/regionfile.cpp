@@ -134,38 +134,26 @@ bool codeGrid(Coder &sharedCoder, RegionModel &model, int32_t *values, int nodes
     // rather than being stored around every write to values.
     Coder coder(std::move(sharedCoder));
     RegionModel::Residual *contexts = model.residual + (channelKind * 4 + spacingClass) * 5;
-    bool good = true;
-    for (int j = 0; j < nodesY && good; ++j) {
-        int32_t *row = values + size_t(j) * nodesX;
-        int32_t *rowResiduals = residuals + size_t(j) * nodesX;
-        for (int i = 0; i < nodesX; ++i) {
-            int32_t prediction;
-            uint32_t activity;
-            if (j > 0 && i > 0) {
-                prediction = medianPrediction(row[i - 1], row[i - nodesX], row[i - nodesX - 1]);
-                activity = uint32_t(std::abs(rowResiduals[i - 1])) + uint32_t(std::abs(rowResiduals[i - nodesX]));
-            } else if (j > 0) {
-                prediction = row[i - nodesX];
-                activity = 2 * uint32_t(std::abs(rowResiduals[i - nodesX]));
-            } else if (i > 0) {
-                prediction = row[i - 1];
-                activity = 2 * uint32_t(std::abs(rowResiduals[i - 1]));
-            } else {
-                prediction = lastFirst;
-                activity = 2 * uint32_t(std::abs(lastResidual));
-            }
-            int32_t residual = Coder::decoding ? 0 : row[i] - prediction;
-            if (!codeResidual(coder, contexts[activityClass(activity)], residual)) {
-                good = false;
-                break;
-            }
-            rowResiduals[i] = residual;
-            row[i] = prediction + residual;
-            if (std::abs(row[i]) > 1048575) {
-                good = false;
-                break;
-            }
-        }
+    // One node from its prediction and activity; false when out of range.
+    auto codeNode = [&](int k, int32_t prediction, uint32_t activity) {
+        int32_t residual = Coder::decoding ? 0 : values[k] - prediction;
+        if (!codeResidual(coder, contexts[activityClass(activity)], residual))
+            return false;
+        residuals[k] = residual;
+        values[k] = prediction + residual;
+        return std::abs(values[k]) <= 1048575;
+    };
+    // The first node from the previous grid's, the rest of the first row
+    // from the left, the first column from above, the others by the median.
+    bool good = codeNode(0, lastFirst, 2 * uint32_t(std::abs(lastResidual)));
+    for (int i = 1; i < nodesX && good; ++i)
+        good = codeNode(i, values[i - 1], 2 * uint32_t(std::abs(residuals[i - 1])));
+    for (int j = 1; j < nodesY && good; ++j) {
+        const int row = j * nodesX;
+        good = codeNode(row, values[row - nodesX], 2 * uint32_t(std::abs(residuals[row - nodesX])));
+        for (int k = row + 1; k < row + nodesX && good; ++k)
+            good = codeNode(k, medianPrediction(values[k - 1], values[k - nodesX], values[k - nodesX - 1]),
+                            uint32_t(std::abs(residuals[k - 1])) + uint32_t(std::abs(residuals[k - nodesX])));
     }
     if (good) {
         lastFirst = values[0];
