@@ -26,6 +26,16 @@ RegionKernels::RegionKernels()
 
 namespace {
 
+// Scratch only grows: shrinking and growing again would clear the new part
+// on every block.
+template <class T>
+inline T *scratchOf(std::vector<T> &buffer, size_t size)
+{
+    if (buffer.size() < size)
+        buffer.resize(size);
+    return buffer.data();
+}
+
 // Quantiser indexes as values, float(index) * step, four a step.
 inline void dequantise(const int32_t *grid, int count, float step, float *out)
 {
@@ -113,8 +123,7 @@ void expandRegionGrid(const RegionKernels &kernels, const int32_t *grid, int nod
     // One node row as values, then the expansion along x of every node row
     // the pixels need (the one past the last repeats the last).
     const int usedRows = qMin(nodesY, ((height - 1) >> level) + 2);
-    scratch.resize(size_t(nodesX) + 1 + size_t(usedRows) * width);
-    float *nodes = scratch.data();
+    float *nodes = scratchOf(scratch, size_t(nodesX) + 1 + size_t(usedRows) * width);
     float *rows = nodes + nodesX + 1;
     for (int j = 0; j < usedRows; ++j) {
         dequantiseNodeRow(grid + size_t(j) * nodesX, nodesX, step, nodes);
@@ -198,8 +207,7 @@ void expandRegionBlocks(const RegionImage &image, int first, uint32_t *pixels, q
     for (int index = first; index < image.blocks.size(); ++index) {
         const RegionBlock &block = image.blocks.at(index);
         const int count = block.width * block.height;
-        planes.resize(size_t(count) * 3);
-        float *luma = planes.data();
+        float *luma = scratchOf(planes, size_t(count) * 3);
         float *cb = luma + count;
         float *cr = cb + count;
         const int chroma = regionChromaSpacing(block.side, block.lumaSpacing);
@@ -218,10 +226,10 @@ void expandRegionBlocks(const RegionImage &image, int first, uint32_t *pixels, q
                          scratch);
         // The block is converted as one run, so that short rows do not
         // leave the four-pixel steps idle, then laid row by row.
-        words.resize(size_t(count));
-        convertRegionColours(luma, cb, cr, count, words.data());
+        uint32_t *converted = scratchOf(words, size_t(count));
+        convertRegionColours(luma, cb, cr, count, converted);
         for (int y = 0; y < block.height; ++y)
-            std::memcpy(pixels + (block.y + y) * stride + block.x, words.data() + y * block.width,
+            std::memcpy(pixels + (block.y + y) * stride + block.x, converted + y * block.width,
                         size_t(block.width) * sizeof(uint32_t));
     }
 }
