@@ -10,6 +10,7 @@
 #include "codec/qimage/regionimagefile.h"
 #include "codec/region/binaryrangecoder.h"
 #include "codec/region/gridsimilarity.h"
+#include "codec/region/regionexpansion.h"
 #include "codec/region/regionencoder.h"
 #include "codec/region/regionfile.h"
 #include "codec/region/regiontext.h"
@@ -88,6 +89,7 @@ private slots:
     void flatImageIsOneBlockPerRoot();
     void sharpEdgeSplitsAlongIt();
     void photoDecodesAsTheReferenceInBothFiles();
+    void expansionMatchesTheReferenceOnPhotos();
     void damagedFilesAreRefused();
     void coderDecodesWhatItCodes();
     void gridDistance();
@@ -181,6 +183,41 @@ void TestRegion::photoDecodesAsTheReferenceInBothFiles()
     }
 }
 
+void TestRegion::expansionMatchesTheReferenceOnPhotos()
+{
+    // Every spacing from 1 to the root's, blocks clipped at odd borders and
+    // rows of every width, through the whole-image expansion and through the
+    // row-by-row decoding of the compressed file, against the per-pixel
+    // reference.
+    const struct
+    {
+        const char *photo;
+        QRect crop;
+        int minArea;
+        float maxDiff;
+    } cases[] = {
+        {"camera.png", QRect(101, 63, 131, 97), 1, 1.0f},   {"gravel.png", QRect(0, 0, 130, 67), 4, 3.0f},
+        {"astronaut.png", QRect(250, 40, 71, 139), 16, 2.0f}, {"brick.png", QRect(7, 9, 200, 70), 4, 12.0f},
+        {"chelsea.png", QRect(0, 0, 67, 66), 1, 40.0f},
+    };
+    for (const auto &item : cases) {
+        RegionParameters parameters;
+        parameters.minArea = item.minArea;
+        parameters.maxDiff = item.maxDiff;
+        const RegionImage blocks = encode(loadPhoto(QLatin1String(item.photo)).copy(item.crop), parameters);
+        const QImage reference = referenceExpansion(blocks);
+        QString error;
+        QCOMPARE(commandtest::rgbDifference(expandRegionQImage(blocks, &error), reference), QString());
+        QImage rows(blocks.width, blocks.height, QImage::Format_ARGB32);
+        rows.fill(Qt::magenta);
+        auto rowDone = [&](const RegionImage &decoded, int first) {
+            expandRegionBlocks(decoded, first, reinterpret_cast<uint32_t *>(rows.bits()), rows.bytesPerLine() / 4);
+        };
+        QVERIFY2(decodeRegionFile(writeRegionFile(blocks), 1 << 28, &error, {}, rowDone), qPrintable(error));
+        QCOMPARE(commandtest::rgbDifference(rows, reference), QString());
+    }
+}
+
 void TestRegion::damagedFilesAreRefused()
 {
     const QImage photo = loadPhoto(QStringLiteral("astronaut.png")).copy(0, 0, 150, 100);
@@ -251,8 +288,8 @@ void TestRegion::damagedFilesAreRefused()
 void TestRegion::coderDecodesWhatItCodes()
 {
     // Runs of one symbol drive the distributions to their extremes (every
-    // other symbol at its floor), mixed with bits and equiprobable runs of
-    // every length.
+    // other symbol at its floor), mixed with bits, even or biased, and
+    // equiprobable runs of every length.
     struct Item
     {
         int kind;
@@ -267,8 +304,8 @@ void TestRegion::coderDecodesWhatItCodes()
         const int length = k % 32 + 1;
         if (k % 7 == 0)
             items.push_back({2, ((r << 8) ^ next()) >> (32 - length), length});
-        else if (k % 3 == 0)
-            items.push_back({0, r & 1u, 0});
+        else if (k % 3 == 0) // even and heavily biased bits: a rare one shifts in several bytes at once
+            items.push_back(k & 1 ? Item{0, uint32_t(r % 97 == 0), 2} : Item{0, r & 1u, 0});
         else
             items.push_back({1, k < 3000 ? 15u : k < 6000 ? 0u : r % 16, int(r % 3)});
     }

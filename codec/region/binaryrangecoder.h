@@ -155,6 +155,7 @@ public:
 
 private:
     uint8_t nextByte();
+    void normalise();
 
     const uint8_t *m_data;
     qint64 m_size;
@@ -173,6 +174,28 @@ inline uint8_t BinaryRangeDecoder::nextByte()
     return 0;
 }
 
+// Shifts in bytes while the range is below 2^24: as many as its leading
+// zero bits hold whole bytes (the range is never 0). Away from the end of
+// the data the bytes come from one big-endian load, without a branch on
+// how many there are.
+inline void BinaryRangeDecoder::normalise()
+{
+    const int count = __builtin_clz(m_range) >> 3;
+    if (m_position + 4 <= m_size) {
+        const uint32_t next = (uint32_t(m_data[m_position]) << 24) | (uint32_t(m_data[m_position + 1]) << 16)
+            | (uint32_t(m_data[m_position + 2]) << 8) | uint32_t(m_data[m_position + 3]);
+        const int bits = 8 * count;
+        m_code = uint32_t((uint64_t(m_code) << bits) | ((uint64_t(next) << bits) >> 32));
+        m_range <<= bits;
+        m_position += count;
+        return;
+    }
+    for (int k = 0; k < count; ++k) {
+        m_range <<= 8;
+        m_code = (m_code << 8) | nextByte();
+    }
+}
+
 inline int BinaryRangeDecoder::decode(BinaryContext &context)
 {
     // Branch free: the bit is data, and a mispredicted branch on it costs
@@ -186,10 +209,7 @@ inline int BinaryRangeDecoder::decode(BinaryContext &context)
     const uint32_t towardsZero = probability + (((1u << binaryrangecoder::probabilityBits) - probability) >> binaryrangecoder::adaptationShift);
     const uint32_t towardsOne = probability - (probability >> binaryrangecoder::adaptationShift);
     context.probabilityOfZero = uint16_t(bit ? towardsOne : towardsZero);
-    while (m_range < binaryrangecoder::topValue) {
-        m_range <<= 8;
-        m_code = (m_code << 8) | nextByte();
-    }
+    normalise();
     return bit;
 }
 
@@ -203,10 +223,7 @@ inline int BinaryRangeDecoder::decode(SymbolContext &context)
     m_code -= low;
     m_range = symbol + 1 < binaryrangecoder::symbolCount ? scale * context.start(symbol + 1) - low : m_range - low;
     context.update(symbol);
-    while (m_range < binaryrangecoder::topValue) {
-        m_range <<= 8;
-        m_code = (m_code << 8) | nextByte();
-    }
+    normalise();
     return symbol;
 }
 
@@ -224,10 +241,7 @@ inline uint32_t BinaryRangeDecoder::decodeEquiprobable(int bitCount)
         part = part > largest ? largest : part;
         m_code -= part * m_range;
         value = (value << chunk) | part;
-        while (m_range < binaryrangecoder::topValue) {
-            m_range <<= 8;
-            m_code = (m_code << 8) | nextByte();
-        }
+        normalise();
     }
     return value;
 }

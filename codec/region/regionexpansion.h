@@ -8,15 +8,25 @@
 
 // The raised-cosine basis at every node spacing a block can have (powers of
 // two up to 1024): table(s)[d] = A(d / s) of makeRaisedCosineKernel(s), for
-// d = 0 .. s; A(1) = 0.
+// d = 0 .. s; A(1) = 0. Along a whole row of up to 1024 pixels it is also
+// laid out per pixel: leftWeights(s)[x] = A[x % s], the weight of the node
+// at or before x, and rightWeights(s)[x] = A[s - x % s], that of the next.
 class RegionKernels
 {
 public:
+    static constexpr int maxLevel = 10;
+
     RegionKernels();
-    const float *table(int spacing) const;
+    const float *table(int spacing) const { return m_tables[levelOf(spacing)].data(); }
+    const float *leftWeights(int spacing) const { return m_left[levelOf(spacing)].data(); }
+    const float *rightWeights(int spacing) const { return m_right[levelOf(spacing)].data(); }
+    // The least level whose spacing 2^level is at least `spacing`.
+    static int levelOf(int spacing) { return spacing <= 1 ? 0 : 32 - __builtin_clz(unsigned(spacing - 1)); }
 
 private:
-    std::vector<float> m_tables[11];
+    std::vector<float> m_tables[maxLevel + 1];
+    std::vector<float> m_left[maxLevel + 1];
+    std::vector<float> m_right[maxLevel + 1];
 };
 
 // Inverse F-transform of one quantised grid of nodesX x nodesY nodes at the

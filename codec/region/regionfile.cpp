@@ -134,38 +134,26 @@ bool codeGrid(Coder &sharedCoder, RegionModel &model, int32_t *values, int nodes
     // rather than being stored around every write to values.
     Coder coder(std::move(sharedCoder));
     RegionModel::Residual *contexts = model.residual + (channelKind * 4 + spacingClass) * 5;
-    bool good = true;
-    for (int j = 0; j < nodesY && good; ++j) {
-        int32_t *row = values + size_t(j) * nodesX;
-        int32_t *rowResiduals = residuals + size_t(j) * nodesX;
-        for (int i = 0; i < nodesX; ++i) {
-            int32_t prediction;
-            uint32_t activity;
-            if (j > 0 && i > 0) {
-                prediction = medianPrediction(row[i - 1], row[i - nodesX], row[i - nodesX - 1]);
-                activity = uint32_t(std::abs(rowResiduals[i - 1])) + uint32_t(std::abs(rowResiduals[i - nodesX]));
-            } else if (j > 0) {
-                prediction = row[i - nodesX];
-                activity = 2 * uint32_t(std::abs(rowResiduals[i - nodesX]));
-            } else if (i > 0) {
-                prediction = row[i - 1];
-                activity = 2 * uint32_t(std::abs(rowResiduals[i - 1]));
-            } else {
-                prediction = lastFirst;
-                activity = 2 * uint32_t(std::abs(lastResidual));
-            }
-            int32_t residual = Coder::decoding ? 0 : row[i] - prediction;
-            if (!codeResidual(coder, contexts[activityClass(activity)], residual)) {
-                good = false;
-                break;
-            }
-            rowResiduals[i] = residual;
-            row[i] = prediction + residual;
-            if (std::abs(row[i]) > 1048575) {
-                good = false;
-                break;
-            }
-        }
+    // One node from its prediction and activity; false when out of range.
+    auto codeNode = [&](int k, int32_t prediction, uint32_t activity) {
+        int32_t residual = Coder::decoding ? 0 : values[k] - prediction;
+        if (!codeResidual(coder, contexts[activityClass(activity)], residual))
+            return false;
+        residuals[k] = residual;
+        values[k] = prediction + residual;
+        return std::abs(values[k]) <= 1048575;
+    };
+    // The first node from the previous grid's, the rest of the first row
+    // from the left, the first column from above, the others by the median.
+    bool good = codeNode(0, lastFirst, 2 * uint32_t(std::abs(lastResidual)));
+    for (int i = 1; i < nodesX && good; ++i)
+        good = codeNode(i, values[i - 1], 2 * uint32_t(std::abs(residuals[i - 1])));
+    for (int j = 1; j < nodesY && good; ++j) {
+        const int row = j * nodesX;
+        good = codeNode(row, values[row - nodesX], 2 * uint32_t(std::abs(residuals[row - nodesX])));
+        for (int k = row + 1; k < row + nodesX && good; ++k)
+            good = codeNode(k, medianPrediction(values[k - 1], values[k - nodesX], values[k - nodesX - 1]),
+                            uint32_t(std::abs(residuals[k - 1])) + uint32_t(std::abs(residuals[k - nodesX])));
     }
     if (good) {
         lastFirst = values[0];
@@ -175,117 +163,181 @@ bool codeGrid(Coder &sharedCoder, RegionModel &model, int32_t *values, int nodes
     return good;
 }
 
-// Codes the partition and components of `image`: reads them when encoding,
-// fills them in (blocks, components) when decoding. When decoding with a
-// rowDone, that is called after each row of roots with the blocks decoded
-// since the last call (from index `first` of image.blocks), and the blocks
-// before the last one are then dropped, so that memory holds one row of
-// roots. False with *fault.
+// Codes the partition and components of an image leaf by leaf, in coding
+// order: reads them when encoding, fills them in (blocks, components) when
+// decoding. Each step returns false with fault set.
+template <class Coder>
+class BlockCoder
+{
+public:
+    BlockCoder(Coder &coder, RegionImage &image)
+        : m_coder(coder), m_image(image), m_rootLevel(log2Of(image.rootSide)),
+          m_residuals(size_t(image.rootSide) * size_t(image.rootSide))
+    {
+    }
+
+    // One node of the quadtree walk: 1 to split it, 0 for a leaf, -1 to stop.
+    int visit(int x, int y, int side, int width, int height, bool canSplit);
+    // The blocks of a row of roots were handed over: all but the last one
+    // are dropped, which stays as the previous leaf of the next row.
+    void keepLastBlockOnly();
+
+    QString fault;
+
+private:
+    bool codeCopy(RegionBlock &block);
+    void codeSpacing(RegionBlock &block);
+    bool codeComponents(const RegionBlock &block);
+
+    Coder &m_coder;
+    RegionImage &m_image;
+    RegionModel m_model;
+    const int m_rootLevel;
+    int m_index = 0;
+    int32_t m_lastFirst[3] = {0, 0, 0};
+    int32_t m_lastResidual[3] = {0, 0, 0};
+    std::vector<int32_t> m_residuals;
+};
+
+template <class Coder>
+int BlockCoder<Coder>::visit(int x, int y, int side, int width, int height, bool canSplit)
+{
+    if (m_coder.failed()) {
+        fault = QStringLiteral("its block data end early: the file is damaged or truncated");
+        return -1;
+    }
+    int split = 0;
+    if (!Coder::decoding) {
+        const RegionBlock &next = m_image.blocks.at(m_index);
+        split = !(next.x == x && next.y == y && next.side == side);
+    }
+    if (canSplit)
+        split = m_coder.bit(m_model.split[qMin(m_rootLevel - log2Of(side), 11)], split);
+    if (split)
+        return 1;
+    RegionBlock block;
+    if (Coder::decoding) {
+        block.x = x;
+        block.y = y;
+        block.side = side;
+        block.width = width;
+        block.height = height;
+        block.offset = qint64(m_image.components.size());
+    } else {
+        block = m_image.blocks.at(m_index);
+    }
+    if (!codeCopy(block)) {
+        codeSpacing(block);
+        if (!codeComponents(block))
+            return -1;
+    }
+    if (Coder::decoding)
+        m_image.blocks.append(block);
+    ++m_index;
+    return 0;
+}
+
+// A leaf of the previous leaf's shape may be coded as a copy of it; true
+// when it is (then its components are in place when decoding).
+template <class Coder>
+bool BlockCoder<Coder>::codeCopy(RegionBlock &block)
+{
+    const RegionBlock *previous = Coder::decoding
+        ? (m_image.blocks.isEmpty() ? nullptr : &m_image.blocks.last())
+        : (m_index > 0 ? &m_image.blocks.at(m_index - 1) : nullptr);
+    if (!previous || previous->side != block.side || previous->width != block.width
+        || previous->height != block.height)
+        return false;
+    std::vector<int32_t> &components = m_image.components;
+    const qint64 count = regionBlockComponentCount(*previous);
+    int copy = 0;
+    if (!Coder::decoding)
+        copy = block.lumaSpacing == previous->lumaSpacing
+            && std::equal(components.begin() + previous->offset, components.begin() + previous->offset + count,
+                          components.begin() + block.offset);
+    if (!m_coder.bit(m_model.copy, copy))
+        return false;
+    if (Coder::decoding) {
+        block.lumaSpacing = previous->lumaSpacing;
+        components.resize(size_t(block.offset + count));
+        std::copy(components.begin() + previous->offset, components.begin() + previous->offset + count,
+                  components.begin() + block.offset);
+    }
+    return true;
+}
+
+// The spacing as the number of halvings from the side, in unary.
+template <class Coder>
+void BlockCoder<Coder>::codeSpacing(RegionBlock &block)
+{
+    const int level = log2Of(block.side);
+    const int target = Coder::decoding ? 0 : level - log2Of(block.lumaSpacing);
+    int halvings = 0;
+    while (halvings < level && m_coder.bit(m_model.spacing[qMin(level, 10)][halvings], halvings < target))
+        ++halvings;
+    block.lumaSpacing = block.side >> halvings;
+}
+
+template <class Coder>
+bool BlockCoder<Coder>::codeComponents(const RegionBlock &block)
+{
+    if (Coder::decoding)
+        m_image.components.resize(size_t(block.offset + regionBlockComponentCount(block)));
+    int32_t *values = m_image.components.data() + block.offset;
+    const int chroma = regionChromaSpacing(block.side, block.lumaSpacing);
+    for (int c = 0; c < 3; ++c) {
+        const int spacing = c == 0 ? block.lumaSpacing : chroma;
+        const int nodesX = regionNodeCount(block.width, spacing);
+        const int nodesY = regionNodeCount(block.height, spacing);
+        const int spacingClass = qMin(log2Of(spacing), 3);
+        if (!codeGrid(m_coder, m_model, values, nodesX, nodesY, c == 0 ? 0 : 1, spacingClass, m_lastFirst[c],
+                      m_lastResidual[c], m_residuals.data())) {
+            fault = QStringLiteral("a component of block %1 (at %2,%3) is out of range")
+                        .arg(m_index).arg(block.x).arg(block.y);
+            return false;
+        }
+        values += nodesX * nodesY;
+    }
+    return true;
+}
+
+template <class Coder>
+void BlockCoder<Coder>::keepLastBlockOnly()
+{
+    const RegionBlock last = m_image.blocks.last();
+    const qint64 count = regionBlockComponentCount(last);
+    std::copy(m_image.components.begin() + last.offset, m_image.components.begin() + last.offset + count,
+              m_image.components.begin());
+    m_image.components.resize(size_t(count));
+    m_image.blocks.clear();
+    m_image.blocks.append(last);
+    m_image.blocks.last().offset = 0;
+}
+
+// Codes the partition and components of `image` (see BlockCoder). When
+// decoding with a rowDone, that is called after each row of roots with the
+// blocks decoded since the last call (from index `first` of image.blocks),
+// and the blocks before the last one are then dropped, so that memory holds
+// one row of roots. False with *fault.
 template <class Coder>
 bool codeBlocks(Coder &coder, RegionImage &image, QString *fault,
                 const std::function<void(const RegionImage &, int first)> &rowDone = {})
 {
-    RegionModel model;
-    int index = 0;
-    int32_t lastFirst[3] = {0, 0, 0};
-    int32_t lastResidual[3] = {0, 0, 0};
-    std::vector<int32_t> residuals(size_t(image.rootSide) * size_t(image.rootSide));
-    const int rootLevel = log2Of(image.rootSide);
-    auto visit = [&](int x, int y, int side, int width, int height, bool canSplit) -> int {
-        if (coder.failed()) {
-            *fault = QStringLiteral("its block data end early: the file is damaged or truncated");
-            return -1;
-        }
-        const int level = log2Of(side);
-        int split = 0;
-        if (!Coder::decoding) {
-            const RegionBlock &next = image.blocks.at(index);
-            split = !(next.x == x && next.y == y && next.side == side);
-        }
-        if (canSplit)
-            split = coder.bit(model.split[qMin(rootLevel - level, 11)], split);
-        if (split)
-            return 1;
-        RegionBlock block;
-        if (Coder::decoding) {
-            block.x = x;
-            block.y = y;
-            block.side = side;
-            block.width = width;
-            block.height = height;
-            block.offset = qint64(image.components.size());
-        } else {
-            block = image.blocks.at(index);
-        }
-        const RegionBlock *previous = Coder::decoding ? (image.blocks.isEmpty() ? nullptr : &image.blocks.last())
-                                                      : (index > 0 ? &image.blocks.at(index - 1) : nullptr);
-        const bool sameShape = previous && previous->side == side && previous->width == width
-            && previous->height == height;
-        if (sameShape) {
-            const qint64 count = regionBlockComponentCount(*previous);
-            int copy = 0;
-            if (!Coder::decoding)
-                copy = block.lumaSpacing == previous->lumaSpacing
-                    && std::equal(image.components.begin() + previous->offset,
-                                  image.components.begin() + previous->offset + count,
-                                  image.components.begin() + block.offset);
-            if (coder.bit(model.copy, copy)) {
-                if (Coder::decoding) {
-                    block.lumaSpacing = previous->lumaSpacing;
-                    image.components.resize(size_t(block.offset + count));
-                    std::copy(image.components.begin() + previous->offset,
-                              image.components.begin() + previous->offset + count,
-                              image.components.begin() + block.offset);
-                    image.blocks.append(block);
-                }
-                ++index;
-                return 0;
-            }
-        }
-        // The spacing as the number of halvings from the side, in unary.
-        const int target = Coder::decoding ? 0 : level - log2Of(block.lumaSpacing);
-        int halvings = 0;
-        while (halvings < level && coder.bit(model.spacing[qMin(level, 10)][halvings], halvings < target))
-            ++halvings;
-        block.lumaSpacing = side >> halvings;
-        if (Coder::decoding)
-            image.components.resize(size_t(block.offset + regionBlockComponentCount(block)));
-        int32_t *values = image.components.data() + block.offset;
-        const int chroma = regionChromaSpacing(side, block.lumaSpacing);
-        for (int c = 0; c < 3; ++c) {
-            const int spacing = c == 0 ? block.lumaSpacing : chroma;
-            const int nodesX = regionNodeCount(width, spacing);
-            const int nodesY = regionNodeCount(height, spacing);
-            const int spacingClass = qMin(log2Of(spacing), 3);
-            if (!codeGrid(coder, model, values, nodesX, nodesY, c == 0 ? 0 : 1, spacingClass, lastFirst[c],
-                          lastResidual[c], residuals.data())) {
-                *fault = QStringLiteral("a component of block %1 (at %2,%3) is out of range").arg(index).arg(x).arg(y);
-                return -1;
-            }
-            values += nodesX * nodesY;
-        }
-        if (Coder::decoding)
-            image.blocks.append(block);
-        ++index;
-        return 0;
+    BlockCoder<Coder> blocks(coder, image);
+    auto visit = [&blocks](int x, int y, int side, int width, int height, bool canSplit) {
+        return blocks.visit(x, y, side, width, height, canSplit);
     };
     for (int y = 0; y < image.height; y += image.rootSide) {
         for (int x = 0; x < image.width; x += image.rootSide)
-            if (!walkRegionQuadtreeNode(image.width, image.height, image.minSide, x, y, image.rootSide, visit))
+            if (!walkRegionQuadtreeNode(image.width, image.height, image.minSide, x, y, image.rootSide, visit)) {
+                *fault = blocks.fault;
                 return false;
+            }
         if (Coder::decoding && rowDone) {
             // The first block was handed over with the row before; it stays
             // only as the previous leaf of the next.
-            const int first = y == 0 ? 0 : 1;
-            rowDone(image, first);
-            const RegionBlock last = image.blocks.last();
-            const qint64 count = regionBlockComponentCount(last);
-            std::copy(image.components.begin() + last.offset, image.components.begin() + last.offset + count,
-                      image.components.begin());
-            image.components.resize(size_t(count));
-            image.blocks.clear();
-            image.blocks.append(last);
-            image.blocks.last().offset = 0;
+            rowDone(image, y == 0 ? 0 : 1);
+            blocks.keepLastBlockOnly();
         }
     }
     if (coder.bits(endCheck, 32) != endCheck || coder.failed()) {
