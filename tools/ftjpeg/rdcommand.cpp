@@ -4,7 +4,6 @@
 
 #include "tools/ftjpeg/cli.h"
 #include "tools/ftjpeg/imageinputs.h"
-#include "platform/quietimageplugins.h"
 #include "tools/ftjpeg/subcommand.h"
 #include "tools/ftjpeg/subcommandparser.h"
 
@@ -237,7 +236,6 @@ int runRd(const QStringList &arguments)
         return parser.usageError(parser.isSet(mergeOption) ? QStringLiteral("no folders to merge")
                                                            : QStringLiteral("no images given"));
     const QString outDirectory = parser.value(outOption);
-    const QuietImagePlugins quiet;
 
     if (parser.isSet(mergeOption)) {
         if (parser.isSet(jobsOption) || parser.isSet(shardOption) || parser.isSet(weightsOption)
