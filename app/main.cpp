@@ -1,4 +1,5 @@
 #include "app/mainwindow.h"
+#include "platform/qtmessages.h"
 
 #include <QApplication>
 
@@ -7,6 +8,7 @@
 
 int main(int argc, char *argv[])
 {
+    QtMessages::install(QtMessages::Window);
     std::fputs("console: name, min area, max diff, back rejoin, edge, sim\n", stdout);
     std::fflush(stdout);
 

@@ -28,6 +28,7 @@
 #include "codec/transform/weightsfile.h"
 #include "metrics/windowedssim.h"
 #include "experiments/workdirgenerator.h"
+#include "platform/qtmessages.h"
 
 #include <pybind11/eval.h>
 #include <pybind11/numpy.h>
@@ -48,7 +49,6 @@
 
 #include <cmath>
 #include <cstdint>
-#include <cstdio>
 #include <limits>
 #include <memory>
 #include <stdexcept>
@@ -1041,23 +1041,6 @@ std::string study(const py::handle &imagesObject, const py::handle &schemesObjec
     return QDir(out).filePath(QStringLiteral("report.html")).toStdString();
 }
 
-// Qt's handler of messages before the module's.
-QtMessageHandler previousMessageHandler = nullptr;
-
-// Qt's image plugins report problems of the data they read as warnings on
-// standard error (libjpeg's "Corrupt JPEG data ..."); the module reports
-// every failure as an exception with the reason, so only critical and fatal
-// messages are passed on.
-void quietMessageHandler(QtMsgType type, const QMessageLogContext &context, const QString &message)
-{
-    if (type != QtCriticalMsg && type != QtFatalMsg)
-        return;
-    if (previousMessageHandler)
-        previousMessageHandler(type, context, message);
-    else
-        std::fprintf(stderr, "%s\n", qPrintable(message));
-}
-
 // componentGridDistance of two float grids over one extent.
 double gridDistance(const py::handle &aObject, int spacingA, const py::handle &bObject, int spacingB,
                     const py::handle &sizeObject)
@@ -1157,7 +1140,10 @@ in parallel.)";
     py::options options;
     options.disable_function_signatures();
 
-    previousMessageHandler = qInstallMessageHandler(&quietMessageHandler);
+    // The module reports every failure as an exception with the reason, as
+    // a command-line program reports it in a line: Qt's warnings (those of
+    // its image plugins about the data they read) are not printed.
+    QtMessages::install(QtMessages::CommandLine);
 
     py::register_exception_translator([](std::exception_ptr pointer) {
         try {

@@ -4,6 +4,7 @@
 #include "codec/qimage/imagebuffer.h"
 #include "codec/rowio/jpegrowreader.h"
 #include "platform/memorybudget.h"
+#include "platform/qtmessages.h"
 #include "codec/rowio/pngrowreader.h"
 
 #include <QBuffer>
@@ -15,8 +16,6 @@
 #include <QSaveFile>
 
 #include <algorithm>
-#include <atomic>
-#include <mutex>
 #include <new>
 
 #ifdef Q_OS_UNIX
@@ -36,60 +35,6 @@ void setError(QString *error, const QString &message)
     if (error)
         *error = message;
 }
-
-// Drops the warnings Qt's image plugins give (libjpeg's and libpng's among
-// them) while the calling thread decodes: the reader reports damage in its
-// own words, from checks of its own. A message handler that drops those of
-// the reading thread is installed for as long as any thread reads; the
-// messages of other threads, and any others, go on to the handler it
-// replaced.
-class PluginWarningsDropped
-{
-public:
-    PluginWarningsDropped()
-    {
-        std::lock_guard<std::mutex> lock(mutex());
-        if (users()++ == 0)
-            previous().store(qInstallMessageHandler(&PluginWarningsDropped::handle));
-        reading() = true;
-    }
-    ~PluginWarningsDropped()
-    {
-        reading() = false;
-        std::lock_guard<std::mutex> lock(mutex());
-        if (--users() == 0)
-            qInstallMessageHandler(previous().load());
-    }
-
-private:
-    static void handle(QtMsgType type, const QMessageLogContext &context, const QString &message)
-    {
-        if (type == QtWarningMsg && reading())
-            return;
-        if (const QtMessageHandler handler = previous().load())
-            handler(type, context, message);
-    }
-    static std::mutex &mutex()
-    {
-        static std::mutex instance;
-        return instance;
-    }
-    static int &users()
-    {
-        static int count = 0;
-        return count;
-    }
-    static std::atomic<QtMessageHandler> &previous()
-    {
-        static std::atomic<QtMessageHandler> handler{nullptr};
-        return handler;
-    }
-    static bool &reading()
-    {
-        static thread_local bool flag = false;
-        return flag;
-    }
-};
 
 // Qt's reader on a file other than JPEG, the format decided from its content.
 QSize qtImageSize(const QString &fileName, QByteArray *format)
@@ -179,7 +124,9 @@ bool readImageFile(const QString &fileName, QImage &image, QString *error, qint6
     if (header.jpegComponents == 3 || header.jpegComponents == 4)
         loaded = newTransformImage(size.width(), size.height(), QImage::Format_RGB32);
     {
-        const PluginWarningsDropped quiet;
+        // The damage was found and is told by the checks above; the plugins'
+        // own warnings about it (libjpeg's, libpng's) would only repeat it.
+        const QtMessages::PluginWarningsExpected expected;
         if (!reader.read(&loaded)) {
             // What is missing, when the checks found it, rather than the
             // plugin's general words.

@@ -10,7 +10,6 @@
 #include "tools/ftjpeg/cli.h"
 #include "tools/ftjpeg/inmemorycodec.h"
 #include "tools/ftjpeg/outputfiles.h"
-#include "platform/quietimageplugins.h"
 #include "tools/ftjpeg/subcommand.h"
 #include "tools/ftjpeg/subcommandparser.h"
 #include "tools/ftjpeg/variantoptions.h"
@@ -165,7 +164,6 @@ int runDirect(const QStringList &arguments)
 
     if (!outputIsNoInput(parser, output, QStringList{input}, &status))
         return status;
-    const QuietImagePlugins quiet;
     QString error;
     if (streamSettled(streamDirectTransform(input, output, format, step, makeRaisedCosineKernel(radius), &error),
                       error, &status))
@@ -222,7 +220,6 @@ int runInverse(const QStringList &arguments)
 
     if (!outputIsNoInput(parser, output, QStringList{input, parser.value(weightsOption)}, &status))
         return status;
-    const QuietImagePlugins quiet;
     const QString weightsFile = parser.value(weightsOption);
     QList<float> weights;
     QString error;
@@ -287,7 +284,6 @@ int runCompress(const QStringList &arguments)
     if (parser.isSet(decodedOption)
         && !outputIsNoInput(parser, decodedFile, QStringList{input, parser.value(weightsOption)}, &status))
         return status;
-    const QuietImagePlugins quiet;
     const QString weightsFile = parser.value(weightsOption);
     QList<float> weights;
     QString error;
@@ -327,7 +323,6 @@ int runDecompress(const QStringList &arguments)
 
     if (!outputIsNoInput(parser, output, QStringList{input, parser.value(weightsOption)}, &status))
         return status;
-    const QuietImagePlugins quiet;
     QString error;
     if (!isHybridFile(input, &error))
         return failure(error.isEmpty() ? QStringLiteral("%1 is not a hybrid JPEG file (open it as a plain image)")

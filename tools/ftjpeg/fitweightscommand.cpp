@@ -3,7 +3,6 @@
 
 #include "tools/ftjpeg/cli.h"
 #include "tools/ftjpeg/imageinputs.h"
-#include "platform/quietimageplugins.h"
 #include "tools/ftjpeg/subcommand.h"
 #include "tools/ftjpeg/subcommandparser.h"
 #include "tools/ftjpeg/variantcommands.h"
@@ -90,7 +89,6 @@ int runFitWeights(const QStringList &arguments)
                                        .arg(files.size() == 1 ? QString() : QStringLiteral("s"))
                                        .arg(holdout));
 
-    const QuietImagePlugins quiet;
     const QString weightsFile = parser.value(weightsOption);
     QList<float> start;
     QString error;

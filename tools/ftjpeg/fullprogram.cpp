@@ -5,6 +5,8 @@
 #include "tools/ftjpeg/fullprogram.h"
 #include "tools/ftjpeg/subcommand.h"
 
+#include "platform/qtmessages.h"
+
 #include <QCoreApplication>
 #include <QGuiApplication>
 #include <QStringList>
@@ -27,29 +29,21 @@ void printUsage(FILE *stream)
     std::fputs("\nRun 'ftjpeg COMMAND --help' for the options of a command.\n", stream);
 }
 
-QtMessageHandler defaultHandler = nullptr;
-
-void quietAboutRuntimeDirectory(QtMsgType type, const QMessageLogContext &context, const QString &message)
-{
-    if (type == QtWarningMsg && message.startsWith(QLatin1String("QStandardPaths: XDG_RUNTIME_DIR")))
-        return;
-    if (defaultHandler)
-        defaultHandler(type, context, message);
-}
 } // namespace
 
 extern "C" __attribute__((visibility("default"))) int veltranoFtjpegMain(int argc, char *argv[])
 {
+    // The module has a copy of the platform library of its own: its handler
+    // goes on top of the executable's, with the same rules. It is in place
+    // before the application is made, whose note that XDG_RUNTIME_DIR is not
+    // set would only be noise for the offscreen platform.
+    QtMessages::install(QtMessages::CommandLine);
     const Subcommand *chosen = argc >= 2 ? findSubcommand(argv[1]) : nullptr;
     std::unique_ptr<QCoreApplication> application;
     if (chosen && chosen->needsGuiApplication) {
         if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
             qputenv("QT_QPA_PLATFORM", "offscreen");
-        // The offscreen platform needs no runtime directory; Qt's note that
-        // none is set would only be noise on a tool's standard error.
-        defaultHandler = qInstallMessageHandler(quietAboutRuntimeDirectory);
         application.reset(new QGuiApplication(argc, argv));
-        qInstallMessageHandler(defaultHandler);
     } else {
         application.reset(new QCoreApplication(argc, argv));
     }

@@ -1,7 +1,6 @@
 // ftjpeg info: what each file is, from its header.
 
 #include "tools/ftjpeg/cli.h"
-#include "platform/quietimageplugins.h"
 #include "tools/ftjpeg/subcommand.h"
 #include "tools/ftjpeg/subcommandparser.h"
 #include "tools/ftjpeg/variantcommands.h"
@@ -29,7 +28,6 @@ int runInfo(const QStringList &arguments)
     if (!parser.parse(1, INT_MAX, &status))
         return status;
 
-    const QuietImagePlugins quiet;
     for (const QString &fileName : parser.positional()) {
         QString error;
         if (!isRegularFile(fileName, &error)) {

@@ -4,7 +4,6 @@
 
 #include "tools/ftjpeg/cli.h"
 #include "tools/ftjpeg/imageinputs.h"
-#include "platform/quietimageplugins.h"
 #include "tools/ftjpeg/subcommand.h"
 #include "tools/ftjpeg/subcommandparser.h"
 
@@ -32,12 +31,9 @@
 #include <QThread>
 
 #include <algorithm>
-#include <atomic>
 #include <climits>
-#include <csignal>
 #include <cmath>
 #include <cstdio>
-#include <memory>
 #include <unistd.h>
 
 namespace {
@@ -237,7 +233,6 @@ int runRd(const QStringList &arguments)
         return parser.usageError(parser.isSet(mergeOption) ? QStringLiteral("no folders to merge")
                                                            : QStringLiteral("no images given"));
     const QString outDirectory = parser.value(outOption);
-    const QuietImagePlugins quiet;
 
     if (parser.isSet(mergeOption)) {
         if (parser.isSet(jobsOption) || parser.isSet(shardOption) || parser.isSet(weightsOption)
@@ -435,16 +430,7 @@ int runRd(const QStringList &arguments)
     if (parser.isSet(viewOption))
         runner.setViewDirectory(QDir(folder.stagingPath()).filePath(RdViewer::folderName()));
     RdProgress progress(inputs.size() * runner.pointsPerImage(), isatty(fileno(stderr)) != 0);
-    // FTJPEG_RD_INTERRUPT_AFTER_POINTS=N ends the run by SIGTERM, as a user's
-    // kill would, once N points are measured: the tests interrupt a run at a
-    // known point of its work with it, on machines of any speed.
-    const int interruptAfter = qEnvironmentVariableIntValue("FTJPEG_RD_INTERRUPT_AFTER_POINTS");
-    auto pointsDone = std::make_shared<std::atomic<int>>(0);
-    runner.setPointDone([&progress, interruptAfter, pointsDone] {
-        progress.advance();
-        if (interruptAfter > 0 && ++*pointsDone == interruptAfter)
-            std::raise(SIGTERM);
-    });
+    runner.setPointDone([&progress] { progress.advance(); });
     runner.setImageSkipped([&progress](const RdSkippedImage &skipped) {
         const QString line = skipped.scheme.isEmpty()
                                  ? QStringLiteral("ftjpeg: skipped: %1").arg(skipped.reason)

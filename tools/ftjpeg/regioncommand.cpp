@@ -4,7 +4,6 @@
 #include "tools/ftjpeg/cli.h"
 #include "tools/ftjpeg/imageinputs.h"
 #include "tools/ftjpeg/outputfiles.h"
-#include "platform/quietimageplugins.h"
 #include "tools/ftjpeg/subcommand.h"
 #include "tools/ftjpeg/subcommandparser.h"
 
@@ -144,7 +143,6 @@ int runCompress(SubcommandParser &parser, const ParameterOptions &options)
     for (const QString &out : {output, parser.value(decodedOption), parser.value(textOption)})
         if (!out.isEmpty() && !outputIsNoInput(parser, out, QStringList{input}, &status))
             return status;
-    const QuietImagePlugins quiet;
     QImage source;
     QString error;
     if (!readImageFile(input, source, &error))
@@ -177,7 +175,6 @@ int runDecompress(SubcommandParser &parser)
     QByteArray format;
     if (!knownOutputFormat(output, parser, &format, &status) || !outputIsNoInput(parser, output, {input}, &status))
         return status;
-    const QuietImagePlugins quiet;
     QString error;
     const QImage decoded = decodeRegionBlockFile(input, &error);
     if (decoded.isNull() || !writeImageFile(output, decoded, format, -1, &error))
@@ -238,7 +235,6 @@ int runStudy(SubcommandParser &parser, const ParameterOptions &options)
     const QStringList inputs = imageInputs(parser.positional().mid(1));
     if (inputs.isEmpty())
         return parser.usageError(QStringLiteral("no image files among the inputs"));
-    const QuietImagePlugins quiet;
     const bool progress = isatty(fileno(stderr));
     QByteArray rows = "name,min_area,max_diff,back_rejoin,edge,sim,bpp,psnr_db,ssim,windowed_ssim,blocks,"
                       "encode_ms,decode_ms\n";
@@ -319,7 +315,6 @@ int runSim(SubcommandParser &parser)
         return status;
     if ((spacingA & (spacingA - 1)) || (spacingB & (spacingB - 1)))
         return parser.usageError(QStringLiteral("--step-a and --step-b must be powers of two"));
-    const QuietImagePlugins quiet;
     QImage images[2];
     QString error;
     for (int k = 0; k < 2; ++k)

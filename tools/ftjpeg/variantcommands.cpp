@@ -1,7 +1,6 @@
 #include "tools/ftjpeg/variantcommands.h"
 
 #include "tools/ftjpeg/cli.h"
-#include "platform/quietimageplugins.h"
 #include "tools/ftjpeg/subcommand.h"
 #include "tools/ftjpeg/subcommandparser.h"
 
@@ -46,7 +45,6 @@ bool readVariantOptions(const VariantOptions &options, const SubcommandParser &p
 int compressVariant(const QString &input, const QString &output, int quality, const HybridVariant &variant,
                     const QString &weightsFile, const QString &decodedFile, const QByteArray &decodedFormat)
 {
-    const QuietImagePlugins quiet;
     QList<float> weights;
     QString error;
     if (!loadWeightsTable(weightsFile, weights, &error))

@@ -3,8 +3,8 @@
 // "ssimdiff_cygwin -CC 1 REF TEST" after writing the first fields of a row).
 
 #include "codec/qimage/imagefile.h"
-#include "platform/quietimageplugins.h"
 #include "metrics/windowedssim.h"
+#include "platform/qtmessages.h"
 
 #include <QCoreApplication>
 #include <QImage>
@@ -102,6 +102,7 @@ bool loadImage(const QString &fileName, QImage *image, QString *errorMessage)
 
 int main(int argc, char *argv[])
 {
+    QtMessages::install(QtMessages::CommandLine);
     QCoreApplication app(argc, argv);
     const QStringList args = app.arguments().mid(1);
 
@@ -140,7 +141,6 @@ int main(int argc, char *argv[])
                             .arg(files.size()),
                         BadUsage);
 
-    const QuietImagePlugins quiet;
     QImage reference, test;
     QString error;
     if (!loadImage(files.at(0), &reference, &error) || !loadImage(files.at(1), &test, &error))

@@ -11,6 +11,7 @@
 #include "tools/ftjpeg/subcommand.h"
 
 #include "platform/modulefile.h"
+#include "platform/qtmessages.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -48,6 +49,8 @@ int runFullProgram(int argc, char *argv[])
 
 int main(int argc, char *argv[])
 {
+    // Every command reports its failures itself (platform/qtmessages.h).
+    QtMessages::install(QtMessages::CommandLine);
     if (argc >= 2 && (std::strcmp(argv[1], "--version") == 0 || std::strcmp(argv[1], "-v") == 0)) {
         std::printf("ftjpeg %s\n", VELTRANO_VERSION);
         return ExitSuccess;
