@@ -536,8 +536,10 @@ struct HybridPass
 
     std::uint16_t *rowSums(int py) const { return sums.get() + size_t(ring.slotOf(py)) * rowLength; }
 
-    // Row pass of input row py into its slot of the ring.
-    void rowPass(const uint32_t *src, int py) const
+    // Row pass of input row py into its slot of the ring. A function of its
+    // own, once per row, so that the vector loop is compiled by itself (when
+    // inlined, GCC 12 loaded one of its vectors twice per step).
+    __attribute__((noinline)) void rowPass(const uint32_t *src, int py) const
     {
         const int width = shape.width;
         const int componentWidth = shape.componentWidth;
