@@ -37,8 +37,8 @@ struct DirectJob
     std::uint32_t *out;  // component row 0
     std::ptrdiff_t outStride; // words from one component row to the next
     // Every product and partial sum of the accumulation is exact in single
-    // precision (see kernelSumsAreExact in directtransform.cpp), so the sums
-    // may be formed in any order: a row pass and a column pass.
+    // precision (see kernelSumsAreExact in codec/transform/rowtransforms.cpp),
+    // so the sums may be formed in any order: a row pass and a column pass.
     bool separable;
     // The kernel is 1, 0.5 (then zeros) and the step 2, the hybrid codec's:
     // all sums are integers divided by 4 and are formed as such.

@@ -1,9 +1,10 @@
 // What the direct and the inverse F-transform loops share, written once over
-// a lane type: integer helpers, the pixel words, scratch memory. The loops
-// themselves are in transformkernels_direct.h and transformkernels_inverse.h,
-// included by transformkernels_scalar.cpp, _sse2.cpp and _avx2.cpp, each of
-// which defines `Lanes` (see below) for its instruction set; everything here
-// has internal linkage, so the three copies never meet at link time.
+// a lane type: integer helpers, the pixel words, scratch memory and the ring
+// of held rows (RowSlots). The loops themselves are in
+// transformkernels_direct.h and transformkernels_inverse.h, included by
+// transformkernels_scalar.cpp, _sse2.cpp and _avx2.cpp, each of which
+// defines `Lanes` (see below) for its instruction set; everything here has
+// internal linkage, so the three copies never meet at link time.
 //
 // A lane type provides:
 //   lanes                       number of single-precision lanes
@@ -144,6 +145,38 @@ public:
 
 private:
     T *memory = nullptr;
+};
+
+// Which row each slot of a ring of held rows holds (input rows of the direct
+// transform, component rows of the inverse): row py goes to slot py % count,
+// so the consecutive rows one output row uses never share a slot.
+class RowSlots
+{
+public:
+    explicit RowSlots(int count) : count(count), held(size_t(count))
+    {
+        if (held.ok())
+            for (int s = 0; s < count; ++s)
+                held[size_t(s)] = -1;
+    }
+
+    bool ok() const { return held.ok(); }
+    int slotOf(int py) const { return py % count; }
+
+    // True when row py is not in its slot yet; the slot counts as holding
+    // it from now on, so the caller puts it there.
+    bool claim(int py)
+    {
+        const size_t slot = size_t(py % count);
+        if (held[slot] == py)
+            return false;
+        held[slot] = py;
+        return true;
+    }
+
+private:
+    int count;
+    Scratch<int> held;
 };
 
 } // namespace

@@ -1,7 +1,11 @@
 #ifndef TRANSFORMKERNELS_INVERSE_H
 #define TRANSFORMKERNELS_INVERSE_H
 
-// The inverse F-transform loop over a lane type (see transformkernels_impl.h).
+// The inverse F-transform loop over a lane type (see transformkernels_impl.h):
+// HeldTaps and heldStep2Row, the step-2 loop with its taps held in
+// registers; sharedBlocks, the output pixels the vector loops take;
+// InversePass, the working memory with the steps of one output row; and
+// inverseTransformRows, the walk over the output rows.
 
 #include "codec/dsp/nodeterm.h"
 #include "codec/dsp/transformkernels_impl.h"
@@ -49,8 +53,8 @@ struct HeldTaps
 };
 
 // The nodes m up to lastBlock of a step-2 row with held taps; returns the
-// first node not done. A function of its own, so that the general loop below
-// is compiled as it would be without it.
+// first node not done. A function of its own, so that the general loop of
+// InversePass::blockRow is compiled as it would be without it.
 template<class L>
 __attribute__((noinline)) int heldStep2Row(const float *base, const ptrdiff_t *tapAt, const float *tapWeight,
                                            size_t maxTaps, const int *phaseTaps, const float *phaseWeight,
@@ -65,140 +69,194 @@ __attribute__((noinline)) int heldStep2Row(const float *base, const ptrdiff_t *t
     return m;
 }
 
-// Inverse transform: each output pixel accumulates row terms (outer) times
-// column terms (inner) in the defined order. Pixels of one phase x mod step
-// whose terms are neither cut by the image border nor clamped to the last
-// component column share their weights and node offsets, so consecutive
-// pixels of a phase take one lane each; the phases are interleaved on
-// storing. Every other pixel is computed on its own.
-template<class L>
-bool inverseTransformRows(const transformkernels::InverseJob &job)
+// The blocks m = first .. last of step output pixels x = m * step + c whose
+// terms are neither cut by the image border nor clamped to the last
+// component column; none (last < first) when there are none or their taps,
+// maxTaps per phase, would take too much memory.
+struct SharedBlocks
 {
-    using F = typename L::F;
-    using I = typename L::I;
-    const int width = job.width;
-    const int height = job.height;
-    const int step = job.step;
-    const int r = job.radius;
-    const int componentWidth = job.componentWidth;
-    const int componentHeight = job.componentHeight;
-    const float *weightAt = job.weightByDistance;
-    const int lanes = L::lanes;
+    int first;
+    int last;
+};
 
-    // Component rows as channel planes, a ring of the rows one output row
-    // can use: their node indexes are consecutive.
-    const int termsPerAxis = 2 * r / step + 1;
-    const int slots = minInt(termsPerAxis, componentHeight);
-    const size_t planeStride = size_t(componentWidth) + size_t(lanes);
-    const size_t slotSize = 3 * planeStride;
-    Scratch<float> ring{size_t(slots) * slotSize};
-    Scratch<int> slotRow{size_t(slots)};
-    Scratch<NodeTerm> rowTerms{size_t(termsPerAxis)};
-    Scratch<NodeTerm> columnTerms{size_t(termsPerAxis)};
-    Scratch<const float *> rowBase{size_t(termsPerAxis)};
-    if (!ring.ok() || !slotRow.ok() || !rowTerms.ok() || !columnTerms.ok() || !rowBase.ok())
-        return false;
-    for (int s = 0; s < slots; ++s)
-        slotRow[size_t(s)] = -1;
-
+inline SharedBlocks sharedBlocks(int width, int step, int r, int componentWidth, size_t maxTaps)
+{
     // The shared range: x in [r, width - 1 - r] with (x + r) / step at most
     // the last component column, i.e. x + r < componentWidth * step.
     const long long blockEnd = (long long)componentWidth * step - 1 - r;
     const long long lastInner = blockEnd < width - 1 - r ? blockEnd : width - 1 - r;
-    int firstBlock = 0;
-    int lastBlock = -1;
+    SharedBlocks blocks{0, -1};
     if (r <= lastInner) {
-        firstBlock = ceilDiv(r, step);
-        lastBlock = floorDiv(int(lastInner) - (step - 1), step);
+        blocks.first = ceilDiv(r, step);
+        blocks.last = floorDiv(int(lastInner) - (step - 1), step);
     }
+    if (!(blocks.first <= blocks.last && maxTaps * size_t(step) <= (size_t(1) << 22)))
+        blocks.last = blocks.first - 1;
+    return blocks;
+}
+
+// Inverse transform: each output pixel accumulates row terms (outer) times
+// column terms (inner) in the defined order. Pixels of one phase x mod step
+// in the shared blocks share their weights and node offsets, so consecutive
+// pixels of a phase take one lane each; the phases are interleaved on
+// storing. Every other pixel is computed on its own. The struct holds the
+// working memory; inverseTransformRows below walks the output rows.
+template<class L>
+struct InversePass
+{
+    using F = typename L::F;
+    using I = typename L::I;
+
+    const transformkernels::InverseJob &job;
+    // Component rows as channel planes, a ring of the rows one output row
+    // can use: their node indexes are consecutive.
+    int termsPerAxis;
+    int slots;
+    size_t planeStride;
+    size_t slotSize;
+    Scratch<float> planes;
+    RowSlots ring;
+    // The row terms of the current output row and their rows' planes.
+    Scratch<NodeTerm> rowTerms;
+    Scratch<const float *> rowBase;
+    int rows = 0;
+    Scratch<NodeTerm> columnTerms; // of the pixel pixelAt computes
+    size_t maxTaps;
+    SharedBlocks blocks;
     // Per phase: the column terms of a shared pixel (node offsets t from the
     // pixel's own block m, weights), then its taps for the current row.
-    const size_t maxTaps = size_t(termsPerAxis) * size_t(termsPerAxis);
-    const bool blocks = firstBlock <= lastBlock && maxTaps * size_t(step) <= (size_t(1) << 22);
-    if (!blocks)
-        lastBlock = firstBlock - 1;
-    Scratch<int> phaseFirstTerm{size_t(step)};
-    Scratch<int> phaseTermCount{size_t(step)};
-    Scratch<float> phaseTermWeight{size_t(step) * size_t(termsPerAxis)};
-    Scratch<ptrdiff_t> tapAt{blocks ? maxTaps * size_t(step) : 1};
-    Scratch<float> tapWeight{blocks ? maxTaps * size_t(step) : 1};
-    Scratch<int> phaseTaps{size_t(step)};
-    Scratch<float> phaseWeight{size_t(step)};
-    Scratch<uint32_t> scattered{size_t(step) * size_t(lanes)};
-    if (!phaseFirstTerm.ok() || !phaseTermCount.ok() || !phaseTermWeight.ok() || !tapAt.ok() || !tapWeight.ok()
-        || !phaseTaps.ok() || !phaseWeight.ok() || !scattered.ok())
-        return false;
-    for (int c = 0; c < step; ++c) {
-        const int tFirst = ceilDiv(c - r, step);
-        const int tLast = floorDiv(c + r, step);
-        phaseFirstTerm[size_t(c)] = tFirst;
-        phaseTermCount[size_t(c)] = tLast - tFirst + 1;
-        for (int t = tFirst; t <= tLast; ++t)
-            phaseTermWeight[size_t(c) * size_t(termsPerAxis) + size_t(t - tFirst)] = weightAt[absInt(c - t * step)];
+    Scratch<int> phaseFirstTerm;
+    Scratch<int> phaseTermCount;
+    Scratch<float> phaseTermWeight;
+    Scratch<ptrdiff_t> tapAt;
+    Scratch<float> tapWeight;
+    Scratch<int> phaseTaps;
+    Scratch<float> phaseWeight;
+    Scratch<uint32_t> scattered; // a block of each phase for steps above 2
+
+    explicit InversePass(const transformkernels::InverseJob &job)
+        : job(job), termsPerAxis(2 * job.radius / job.step + 1), slots(minInt(termsPerAxis, job.componentHeight)),
+          planeStride(size_t(job.componentWidth) + size_t(L::lanes)), slotSize(3 * planeStride),
+          planes(size_t(slots) * slotSize), ring(slots), rowTerms(size_t(termsPerAxis)),
+          rowBase(size_t(termsPerAxis)), columnTerms(size_t(termsPerAxis)),
+          maxTaps(size_t(termsPerAxis) * size_t(termsPerAxis)),
+          blocks(sharedBlocks(job.width, job.step, job.radius, job.componentWidth, maxTaps)),
+          phaseFirstTerm(size_t(job.step)), phaseTermCount(size_t(job.step)),
+          phaseTermWeight(size_t(job.step) * size_t(termsPerAxis)),
+          tapAt(hasBlocks() ? maxTaps * size_t(job.step) : 1), tapWeight(hasBlocks() ? maxTaps * size_t(job.step) : 1),
+          phaseTaps(size_t(job.step)), phaseWeight(size_t(job.step)), scattered(size_t(job.step) * size_t(L::lanes))
+    {
     }
 
-    const float *base = ring.get();
-    for (int y = 0; y < height; ++y) {
-        // Row terms: node rows j within the radius, in increasing order.
-        int rows = 0;
-        const int jLast = minInt(height - 1, y + r);
+    bool ok() const
+    {
+        return planes.ok() && ring.ok() && rowTerms.ok() && rowBase.ok() && columnTerms.ok() && phaseFirstTerm.ok()
+            && phaseTermCount.ok() && phaseTermWeight.ok() && tapAt.ok() && tapWeight.ok() && phaseTaps.ok()
+            && phaseWeight.ok() && scattered.ok();
+    }
+
+    bool hasBlocks() const { return blocks.first <= blocks.last; }
+
+    // The column terms of each phase c = x mod step of a shared pixel.
+    void preparePhases()
+    {
+        const int step = job.step;
+        const int r = job.radius;
+        for (int c = 0; c < step; ++c) {
+            const int tFirst = ceilDiv(c - r, step);
+            const int tLast = floorDiv(c + r, step);
+            phaseFirstTerm[size_t(c)] = tFirst;
+            phaseTermCount[size_t(c)] = tLast - tFirst + 1;
+            for (int t = tFirst; t <= tLast; ++t)
+                phaseTermWeight[size_t(c) * size_t(termsPerAxis) + size_t(t - tFirst)] =
+                    job.weightByDistance[absInt(c - t * step)];
+        }
+    }
+
+    // Component row src as channel planes from red on.
+    void splitComponentRow(const uint32_t *src, float *red) const
+    {
+        const int componentWidth = job.componentWidth;
+        float *green = red + planeStride;
+        float *blue = green + planeStride;
+        int x = L::toPlanar(src, componentWidth, red, green, blue);
+        for (; x < componentWidth; ++x) {
+            red[x] = redOf(src[x]);
+            green[x] = greenOf(src[x]);
+            blue[x] = blueOf(src[x]);
+        }
+    }
+
+    // The row terms of output row y: node rows j within the radius, in
+    // increasing order, each component row put into the ring unless held.
+    void loadRowTerms(int y)
+    {
+        const int step = job.step;
+        const int r = job.radius;
+        rows = 0;
+        const int jLast = minInt(job.height - 1, y + r);
         for (int j = ceilDiv(maxInt(0, y - r), step) * step; j <= jLast; j += step) {
-            const int node = minInt(j / step, componentHeight - 1);
-            const int slot = node % slots;
-            if (slotRow[size_t(slot)] != node) {
-                const uint32_t *src = job.fetchRow(job.context, node);
-                float *red = ring.get() + size_t(slot) * slotSize;
-                float *green = red + planeStride;
-                float *blue = green + planeStride;
-                int x = L::toPlanar(src, componentWidth, red, green, blue);
-                for (; x < componentWidth; ++x) {
-                    red[x] = redOf(src[x]);
-                    green[x] = greenOf(src[x]);
-                    blue[x] = blueOf(src[x]);
-                }
-                slotRow[size_t(slot)] = node;
-            }
-            rowTerms[size_t(rows)] = NodeTerm{weightAt[absInt(y - j)], node};
-            rowBase[size_t(rows)] = base + size_t(slot) * slotSize;
+            const int node = minInt(j / step, job.componentHeight - 1);
+            float *slotPlanes = planes.get() + size_t(ring.slotOf(node)) * slotSize;
+            if (ring.claim(node))
+                splitComponentRow(job.fetchRow(job.context, node), slotPlanes);
+            rowTerms[size_t(rows)] = NodeTerm{job.weightByDistance[absInt(y - j)], node};
+            rowBase[size_t(rows)] = slotPlanes;
             ++rows;
         }
+    }
 
-        uint32_t *out = job.out + ptrdiff_t(y) * job.outStride;
-        auto one = [&](int x) {
-            int columns = 0;
-            const int kLast = minInt(width - 1, x + r);
-            for (int k = ceilDiv(maxInt(0, x - r), step) * step; k <= kLast; k += step)
-                columnTerms[size_t(columns++)] = NodeTerm{weightAt[absInt(x - k)], minInt(k / step, componentWidth - 1)};
-            float red = 0.0f;
-            float green = 0.0f;
-            float blue = 0.0f;
-            float w = 0.0f;
-            for (int i = 0; i < rows; ++i) {
-                const NodeTerm row = rowTerms[size_t(i)];
-                for (int k = 0; k < columns; ++k) {
-                    const NodeTerm column = columnTerms[size_t(k)];
-                    const float s = row.weight * column.weight;
-                    w += s;
-                    if (s == 0.0f)
-                        continue;
-                    const float *at = rowBase[size_t(i)] + column.node;
-                    red += at[0] * s;
-                    green += at[planeStride] * s;
-                    blue += at[2 * planeStride] * s;
-                }
+    // Pixel x of the current output row on its own.
+    uint32_t pixelAt(int x) const
+    {
+        const int step = job.step;
+        const int r = job.radius;
+        const int componentWidth = job.componentWidth;
+        const float *weightAt = job.weightByDistance;
+        const size_t planeStride = this->planeStride;
+        const int rows = this->rows;
+        const NodeTerm *rowTerms = this->rowTerms.get();
+        const float *const *rowBase = this->rowBase.get();
+        NodeTerm *columnTerms = this->columnTerms.get();
+        int columns = 0;
+        const int kLast = minInt(job.width - 1, x + r);
+        for (int k = ceilDiv(maxInt(0, x - r), step) * step; k <= kLast; k += step)
+            columnTerms[columns++] = NodeTerm{weightAt[absInt(x - k)], minInt(k / step, componentWidth - 1)};
+        float red = 0.0f;
+        float green = 0.0f;
+        float blue = 0.0f;
+        float w = 0.0f;
+        for (int i = 0; i < rows; ++i) {
+            const NodeTerm row = rowTerms[i];
+            for (int k = 0; k < columns; ++k) {
+                const NodeTerm column = columnTerms[k];
+                const float s = row.weight * column.weight;
+                w += s;
+                if (s == 0.0f)
+                    continue;
+                const float *at = rowBase[i] + column.node;
+                red += at[0] * s;
+                green += at[planeStride] * s;
+                blue += at[2 * planeStride] * s;
             }
-            out[x] = pixelOf(red, green, blue, w);
-        };
-
-        if (!blocks) {
-            for (int x = 0; x < width; ++x)
-                one(x);
-            if (!passRow(job, y, out))
-                return false;
-            continue;
         }
+        return pixelOf(red, green, blue, w);
+    }
 
-        for (int c = 0; c < step; ++c) {
+    // The current output row at out, every pixel on its own.
+    void plainRow(uint32_t *out) const
+    {
+        for (int x = 0; x < job.width; ++x)
+            out[x] = pixelAt(x);
+    }
+
+    // Each phase's taps for the current row, in the accumulation order: the
+    // products of the row terms and the phase's column terms, zero ones left
+    // out, with their weight sum.
+    void phaseTapsOfRow()
+    {
+        const float *base = planes.get();
+        for (int c = 0; c < job.step; ++c) {
             int taps = 0;
             float w = 0.0f;
             const int tFirst = phaseFirstTerm[size_t(c)];
@@ -220,13 +278,31 @@ bool inverseTransformRows(const transformkernels::InverseJob &job)
             phaseTaps[size_t(c)] = taps;
             phaseWeight[size_t(c)] = w;
         }
+    }
+
+    // The current output row at out: the shared blocks lanes at a time per
+    // phase, every other pixel on its own.
+    void blockRow(uint32_t *out)
+    {
+        phaseTapsOfRow();
+        const int step = job.step;
+        const int lanes = L::lanes;
+        const int lastBlock = blocks.last;
+        const float *base = planes.get();
+        const size_t planeStride = this->planeStride;
+        const size_t maxTaps = this->maxTaps;
+        const ptrdiff_t *tapAt = this->tapAt.get();
+        const float *tapWeight = this->tapWeight.get();
+        const int *phaseTaps = this->phaseTaps.get();
+        const float *phaseWeight = this->phaseWeight.get();
+        uint32_t *scattered = this->scattered.get();
         auto phasePixels = [&](int c, int m) {
             F red = L::zero();
             F green = L::zero();
             F blue = L::zero();
-            const ptrdiff_t *at = tapAt.get() + size_t(c) * maxTaps;
-            const float *weight = tapWeight.get() + size_t(c) * maxTaps;
-            const int taps = phaseTaps[size_t(c)];
+            const ptrdiff_t *at = tapAt + size_t(c) * maxTaps;
+            const float *weight = tapWeight + size_t(c) * maxTaps;
+            const int taps = phaseTaps[c];
             for (int t = 0; t < taps; ++t) {
                 const float *v = base + (at[t] + m);
                 const F s = L::set1(weight[t]);
@@ -234,19 +310,19 @@ bool inverseTransformRows(const transformkernels::InverseJob &job)
                 green = L::add(green, L::mul(L::load(v + planeStride), s));
                 blue = L::add(blue, L::mul(L::load(v + 2 * planeStride), s));
             }
-            return L::pixels(red, green, blue, L::set1(phaseWeight[size_t(c)]));
+            return L::pixels(red, green, blue, L::set1(phaseWeight[c]));
         };
 
         int x = 0;
-        for (; x < firstBlock * step; ++x)
-            one(x);
-        int m = firstBlock;
+        for (; x < blocks.first * step; ++x)
+            out[x] = pixelAt(x);
+        int m = blocks.first;
         // Step 2 with a few taps per phase (the hybrid codec's radius 1 gives
         // 1 and 2, or 2 and 4): the taps' rows and weights are held for the
         // whole row, the sums formed tap by tap in the same order.
         if (step == 2 && phaseTaps[0] <= maxHeldTaps && phaseTaps[1] <= maxHeldTaps)
-            m = heldStep2Row<L>(base, tapAt.get(), tapWeight.get(), maxTaps, phaseTaps.get(), phaseWeight.get(), out,
-                                m, lastBlock, planeStride);
+            m = heldStep2Row<L>(base, tapAt, tapWeight, maxTaps, phaseTaps, phaseWeight, out, m, lastBlock,
+                                planeStride);
         for (; m + lanes - 1 <= lastBlock; m += lanes) {
             if (step == 1) {
                 L::storePixels(out + m, phasePixels(0, m));
@@ -256,15 +332,32 @@ bool inverseTransformRows(const transformkernels::InverseJob &job)
                 L::storePixels2(out + 2 * m, even, odd);
             } else {
                 for (int c = 0; c < step; ++c)
-                    L::storePixels(scattered.get() + size_t(c) * size_t(lanes), phasePixels(c, m));
+                    L::storePixels(scattered + size_t(c) * size_t(lanes), phasePixels(c, m));
                 uint32_t *block = out + ptrdiff_t(m) * step;
                 for (int i = 0; i < lanes; ++i)
                     for (int c = 0; c < step; ++c)
                         block[i * step + c] = scattered[size_t(c) * size_t(lanes) + size_t(i)];
             }
         }
-        for (x = m * step; x < width; ++x)
-            one(x);
+        for (x = m * step; x < job.width; ++x)
+            out[x] = pixelAt(x);
+    }
+};
+
+template<class L>
+bool inverseTransformRows(const transformkernels::InverseJob &job)
+{
+    InversePass<L> pass(job);
+    if (!pass.ok())
+        return false;
+    pass.preparePhases();
+    for (int y = 0; y < job.height; ++y) {
+        uint32_t *out = job.out + ptrdiff_t(y) * job.outStride;
+        pass.loadRowTerms(y);
+        if (pass.hasBlocks())
+            pass.blockRow(out);
+        else
+            pass.plainRow(out);
         if (!passRow(job, y, out))
             return false;
     }

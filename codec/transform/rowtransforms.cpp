@@ -1,3 +1,8 @@
+// The jobs of rowtransforms.h: their checks and set-up (with the test for a
+// separable kernel and the weights table's indexes), the one choice of
+// kernels by instruction set (currentKernels) and the one set-up of a job on
+// rows given and taken one at a time (runRowJob).
+
 #include "codec/transform/rowtransforms.h"
 
 #include "codec/transform/weightsfile.h"
@@ -51,18 +56,44 @@ bool kernelSumsAreExact(const std::vector<float> &kernel)
     return false;
 }
 
-// Points a job at rows given and taken one at a time: fetch reads the
-// input, each output row is built in `row` and handed to take.
-template <typename Job>
-void passRows(Job &job, transformkernels::FetchRow fetch, void *source, std::vector<std::uint32_t> &row,
-              transformkernels::TakeRow take, void *sink)
+// The kernels of one instruction set.
+struct Kernels
 {
+    bool (*direct)(const transformkernels::DirectJob &);
+    bool (*inverse)(const transformkernels::InverseJob &);
+};
+
+// The kernels of the instruction set the transforms use now
+// (transformSimdLevel()): the one place that chooses among them.
+Kernels currentKernels()
+{
+    switch (transformSimdLevel()) {
+#ifdef VELTRANO_X86_SIMD
+    case SimdLevel::Avx2:
+        return {transformkernels::directAvx2, transformkernels::inverseAvx2};
+    case SimdLevel::Sse2:
+        return {transformkernels::directSse2, transformkernels::inverseSse2};
+#endif
+    default:
+        return {transformkernels::directScalar, transformkernels::inverseScalar};
+    }
+}
+
+// Runs a job on rows given and taken one at a time: fetch reads the input,
+// each output row, of rowWidth pixels, is built in one buffer and handed to
+// take; run is runDirectJob or runInverseJob.
+template <typename Job>
+bool runRowJob(Job &job, int rowWidth, transformkernels::FetchRow fetch, void *source,
+               transformkernels::TakeRow take, void *sink, bool (*run)(const Job &))
+{
+    std::vector<std::uint32_t> row(std::size_t(rowWidth) + 16);
     job.fetchRow = fetch;
     job.context = source;
     job.out = row.data();
     job.outStride = 0;
     job.takeRow = take;
     job.sinkContext = sink;
+    return run(job);
 }
 
 // The normalised distance factor: 20 / step held in single precision.
@@ -112,16 +143,7 @@ bool directJob(int width, int height, int step, const QList<float> &kernel, std:
 
 bool runDirectJob(const transformkernels::DirectJob &job)
 {
-    switch (transformSimdLevel()) {
-#ifdef VELTRANO_X86_SIMD
-    case SimdLevel::Avx2:
-        return transformkernels::directAvx2(job);
-    case SimdLevel::Sse2:
-        return transformkernels::directSse2(job);
-#endif
-    default:
-        return transformkernels::directScalar(job);
-    }
+    return currentKernels().direct(job);
 }
 
 bool directFTransformRows(int width, int height, int step, const QList<float> &kernel,
@@ -132,9 +154,7 @@ bool directFTransformRows(int width, int height, int step, const QList<float> &k
     transformkernels::DirectJob job;
     if (!directJob(width, height, step, kernel, coefficients, job))
         return false;
-    std::vector<std::uint32_t> row(std::size_t(job.componentWidth) + 16);
-    passRows(job, fetch, source, row, take, sink);
-    return runDirectJob(job);
+    return runRowJob(job, job.componentWidth, fetch, source, take, sink, runDirectJob);
 }
 
 int requiredWeightCount(int width, int height, int step, int radius)
@@ -201,23 +221,13 @@ bool inverseJob(int componentWidth, int componentHeight, int width, int height, 
 
 bool runInverseJob(const transformkernels::InverseJob &job)
 {
-    switch (transformSimdLevel()) {
-#ifdef VELTRANO_X86_SIMD
-    case SimdLevel::Avx2:
-        return transformkernels::inverseAvx2(job);
-    case SimdLevel::Sse2:
-        return transformkernels::inverseSse2(job);
-#endif
-    default:
-        return transformkernels::inverseScalar(job);
-    }
+    return currentKernels().inverse(job);
 }
 
 QString workingMemoryMessage(int width, int height)
 {
     return QStringLiteral("cannot allocate the working memory for an image of %1x%2 pixels").arg(width).arg(height);
 }
-
 
 bool inverseFTransformRows(int componentWidth, int componentHeight, transformkernels::FetchRow fetch,
                            void *source, int width, int height, int step, int radius, const QList<float> &weights,
@@ -232,9 +242,7 @@ bool inverseFTransformRows(int componentWidth, int componentHeight, transformker
             *error = message;
         return false;
     }
-    std::vector<std::uint32_t> row(std::size_t(width) + 16);
-    passRows(job, fetch, source, row, take, sink);
-    if (!runInverseJob(job)) {
+    if (!runRowJob(job, width, fetch, source, take, sink, runInverseJob)) {
         if (error)
             *error = workingMemoryMessage(width, height);
         return false;

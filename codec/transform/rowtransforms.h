@@ -1,6 +1,12 @@
 #ifndef ROWTRANSFORMS_H
 #define ROWTRANSFORMS_H
 
+// The jobs of the transforms' kernels (codec/dsp/transformkernels.h): checked
+// and set up from a transform's arguments, run on the instruction set in use,
+// and run on rows given and taken one at a time (the streamed transforms);
+// with the weights table's required length and the transforms' limits and
+// messages.
+
 #include "codec/dsp/nodeterm.h"
 #include "codec/dsp/transformkernels.h"
 
@@ -25,7 +31,9 @@ constexpr int maxTransformStep = 1 << 20;
 bool directJob(int width, int height, int step, const QList<float> &kernel, std::vector<float> &coefficients,
                transformkernels::DirectJob &job);
 
-// Runs the job with the widest instruction set the processor has.
+// Runs the job with the instruction set the transforms use now
+// (transformSimdLevel() of codec/dsp/cpufeatures.h: the widest the processor
+// has unless a narrower one was chosen).
 bool runDirectJob(const transformkernels::DirectJob &job);
 
 // The kernels' job of the inverse transform, checked and filled but for its
@@ -35,7 +43,7 @@ bool inverseJob(int componentWidth, int componentHeight, int width, int height, 
                 const QList<float> &weights, std::vector<float> &weightByDistance,
                 transformkernels::InverseJob &job, QString *message);
 
-// Runs the job with the widest instruction set the processor has.
+// Runs the job as runDirectJob does.
 bool runInverseJob(const transformkernels::InverseJob &job);
 
 // The message of a transform whose working memory could not be allocated.
