@@ -9,6 +9,8 @@
 #include <QUrl>
 #include <QWidget>
 
+namespace veltrano {
+
 FileDropHandler::FileDropHandler(QWidget *window, QPlainTextEdit *console,
                                  std::function<void(const QString &)> open)
     : QObject(window)
@@ -45,3 +47,5 @@ bool FileDropHandler::eventFilter(QObject *watched, QEvent *event)
         this, [this, fileName] { open(fileName); }, Qt::QueuedConnection);
     return true;
 }
+
+} // namespace veltrano

@@ -9,6 +9,8 @@
 class QPlainTextEdit;
 class QWidget;
 
+namespace veltrano {
+
 // Files dropped on the window: one local file is handed to `open` (once the
 // drop is over, so that the drag's source is not kept waiting); anything else
 // is refused with a console line. Widgets of the window that take drops of
@@ -27,5 +29,7 @@ private:
     QPlainTextEdit *console;
     std::function<void(const QString &)> open;
 };
+
+} // namespace veltrano
 
 #endif // FILEDROPHANDLER_H

@@ -1,5 +1,7 @@
 #include "app/imagepyramid.h"
 
+namespace veltrano {
+
 namespace {
 // Each pixel the mean of a 2 x 2 block, the last row and column repeated for
 // odd sizes; premultiplied values average correctly.
@@ -62,3 +64,5 @@ const QImage &ImagePyramid::levelFor(double scale, double *levelScale)
     *levelScale = scale;
     return levels.isEmpty() ? image() : levels.at(level);
 }
+
+} // namespace veltrano

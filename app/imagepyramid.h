@@ -4,6 +4,8 @@
 #include <QImage>
 #include <QVector>
 
+namespace veltrano {
+
 // An image with copies of half, quarter, ... its resolution, each made from
 // the one before by averaging 2 x 2 pixels, made when first asked for. A
 // reduced view is drawn from the copy closest above its scale, so its cost
@@ -22,5 +24,7 @@ public:
 private:
     QVector<QImage> levels;
 };
+
+} // namespace veltrano
 
 #endif // IMAGEPYRAMID_H

@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <cstring>
 
+using namespace veltrano;
+
 int main(int argc, char *argv[])
 {
     QtMessages::install(QtMessages::Window);

@@ -12,6 +12,8 @@
 
 #include <QShortcut>
 
+using namespace veltrano;
+
 MainWindow::MainWindow(QWidget *parent)
     : QMainWindow(parent)
     , ui(new Ui::MainWindow)

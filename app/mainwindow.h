@@ -8,7 +8,9 @@ namespace Ui {
 class MainWindow;
 }
 
+namespace veltrano {
 struct CommandContext;
+} // namespace veltrano
 
 // The testbed's only window: the controls, the output console and the three
 // image panes. Each button runs its command synchronously in a private slot
@@ -34,7 +36,7 @@ private slots:
     void on_pushButton_8_clicked();
 
 private:
-    CommandContext commandContext();
+    veltrano::CommandContext commandContext();
 
     Ui::MainWindow *ui;
     QImage currentImage;

@@ -6,6 +6,8 @@
 #include <cmath>
 #include <cstdlib>
 
+namespace veltrano {
+
 namespace {
 const int maxSamplesPerAxis = 4;
 
@@ -131,3 +133,5 @@ QRgb straightPixel(const QImage &image, const QPoint &pixel)
 {
     return qUnpremultiply(reinterpret_cast<const QRgb *>(image.constScanLine(pixel.y()))[pixel.x()]);
 }
+
+} // namespace veltrano

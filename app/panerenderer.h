@@ -5,6 +5,8 @@
 #include <QPointF>
 #include <QSize>
 
+namespace veltrano {
+
 // What a pane shows of an image: outputSize pixels, each taken from the image
 // pixel under its centre at the given scale and position of the image's
 // top-left corner (see PaneView), so magnified pixels are sharp blocks. Below
@@ -29,5 +31,7 @@ QImage differenceImage(const QImage &image, const QImage &reference);
 
 // The red, green and blue of a pixel of an image in viewableFormat.
 QRgb straightPixel(const QImage &image, const QPoint &pixel);
+
+} // namespace veltrano
 
 #endif // PANERENDERER_H

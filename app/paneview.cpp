@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cmath>
 
+namespace veltrano {
+
 namespace {
 const double largestScale = 16.0;
 // Scales within this ratio of a step count as on it.
@@ -120,3 +122,5 @@ void PaneView::clamp()
     topLeft = QPointF(clampAxis(topLeft.x(), imageSize.width() * currentScale, paneSize.width()),
                       clampAxis(topLeft.y(), imageSize.height() * currentScale, paneSize.height()));
 }
+
+} // namespace veltrano

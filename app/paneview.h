@@ -6,6 +6,8 @@
 #include <QRect>
 #include <QSize>
 
+namespace veltrano {
+
 // Where an image lies in a pane: a scale (pane pixels per image pixel) and
 // the pane position of the image's top-left corner. Pane pixel (px, py) shows
 // image pixel (floor((px + 0.5 - x) / scale), floor((py + 0.5 - y) / scale)),
@@ -52,5 +54,7 @@ private:
     double currentScale = 1.0;
     QPointF topLeft;
 };
+
+} // namespace veltrano
 
 #endif // PANEVIEW_H

@@ -26,6 +26,8 @@
 
 #include <cmath>
 
+namespace veltrano {
+
 namespace {
 const int originalPane = 0;
 // One notch of a mouse wheel.
@@ -385,3 +387,5 @@ void PaneViewer::copyImage(int pane)
 {
     QGuiApplication::clipboard()->setImage(fullImage(pane));
 }
+
+} // namespace veltrano

@@ -16,6 +16,8 @@ class QLabel;
 class QPlainTextEdit;
 class QWidget;
 
+namespace veltrano {
+
 // Inspection of the window's three image panes, on top of the pictures the
 // commands put in them. Until the user zooms or pans, the labels draw their
 // pictures themselves (unscaled, as placed by the label); afterwards this
@@ -84,5 +86,7 @@ private:
     QPoint dragLast;
     int wheelRemainder = 0;
 };
+
+} // namespace veltrano
 
 #endif // PANEVIEWER_H

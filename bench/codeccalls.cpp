@@ -15,6 +15,8 @@
 
 #include <cstdio>
 
+using namespace veltrano;
+
 int main(int argc, char **argv)
 {
     QCoreApplication application(argc, argv);

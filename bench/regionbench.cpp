@@ -17,6 +17,8 @@
 
 #include <map>
 
+using namespace veltrano;
+
 namespace {
 
 const QSize benchSize(6000, 4000);

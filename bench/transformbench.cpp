@@ -36,6 +36,8 @@
 #include <unistd.h>
 #include <vector>
 
+using namespace veltrano;
+
 namespace {
 
 const int megapixels[] = {1, 4, 16, 24};

@@ -3,6 +3,8 @@
 #include <QCursor>
 #include <QGuiApplication>
 
+namespace veltrano {
+
 BusyCursor::BusyCursor()
     : active(qobject_cast<QGuiApplication *>(QCoreApplication::instance()) != nullptr)
 {
@@ -15,3 +17,5 @@ BusyCursor::~BusyCursor()
     if (active)
         QGuiApplication::restoreOverrideCursor();
 }
+
+} // namespace veltrano

@@ -7,6 +7,8 @@ class QPlainTextEdit;
 class QSpinBox;
 class QWidget;
 
+namespace veltrano {
+
 // What the interactive commands use of the window: its widgets and the state
 // they share. The window owns everything pointed to.
 struct CommandContext
@@ -20,5 +22,7 @@ struct CommandContext
     QImage *currentImage = nullptr;
     bool *imageOpened = nullptr;
 };
+
+} // namespace veltrano
 
 #endif // COMMANDCONTEXT_H

@@ -18,6 +18,8 @@
 #include <new>
 #include <utility>
 
+namespace veltrano {
+
 namespace {
 QString bitsPerPixelText(qint64 bytes, const QImage &image)
 {
@@ -107,3 +109,5 @@ void compressOpenedImage(const CommandContext &context, const QList<float> &weig
     appendResultLine(context.console, QStringLiteral("---------------------------"));
 }
 } // namespace
+
+} // namespace veltrano

@@ -3,6 +3,8 @@
 #include <QPlainTextEdit>
 #include <QTime>
 
+namespace veltrano {
+
 void appendStatusLine(QPlainTextEdit *console, const QString &message)
 {
     console->appendPlainText(QTime::currentTime().toString(Qt::TextDate) + message);
@@ -12,3 +14,5 @@ void appendResultLine(QPlainTextEdit *console, const QString &text)
 {
     console->appendPlainText(text);
 }
+
+} // namespace veltrano

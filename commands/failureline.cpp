@@ -2,6 +2,8 @@
 
 #include "commands/consolelog.h"
 
+namespace veltrano {
+
 namespace {
 QString asSentence(const QString &reason)
 {
@@ -20,3 +22,5 @@ void appendFailureLine(QPlainTextEdit *console, const QString &reason)
 {
     appendStatusLine(console, QStringLiteral(" - ") + asSentence(reason));
 }
+
+} // namespace veltrano

@@ -2,6 +2,8 @@
 
 #include <QFileDialog>
 
+namespace veltrano {
+
 namespace {
 OpenFileChooser &installedChooser()
 {
@@ -39,3 +41,5 @@ QString chooseFileToSave(QWidget *parent, const QString &caption, const QString 
         return installedSaveChooser()(parent, caption, suggestion);
     return QFileDialog::getSaveFileName(parent, caption, suggestion);
 }
+
+} // namespace veltrano

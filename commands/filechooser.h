@@ -7,6 +7,8 @@
 
 class QWidget;
 
+namespace veltrano {
+
 // How Open image asks for a file. By default Qt's standard open-file dialog;
 // tests install a chooser that returns a name (or an empty one, as a
 // cancelled dialog does) while the real slot runs.
@@ -25,5 +27,7 @@ using SaveFileChooser = OpenFileChooser;
 void setSaveFileChooser(SaveFileChooser chooser);
 
 QString chooseFileToSave(QWidget *parent, const QString &caption, const QString &suggestion);
+
+} // namespace veltrano
 
 #endif // FILECHOOSER_H

@@ -18,6 +18,8 @@
 
 #include <new>
 
+namespace veltrano {
+
 namespace {
 void openReadableImage(const CommandContext &context, const QString &fileName);
 
@@ -137,3 +139,5 @@ void openReadableImage(const CommandContext &context, const QString &fileName)
     context.hybridPane->clear();
 }
 } // namespace
+
+} // namespace veltrano

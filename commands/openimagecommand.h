@@ -3,6 +3,8 @@
 
 #include <QString>
 
+namespace veltrano {
+
 struct CommandContext;
 
 // "Open image": asks for a file, then opens it as openImageFile does.
@@ -17,5 +19,7 @@ QString chooseImageToOpen(const CommandContext &context);
 // decodes a hybrid file and shows the result, with the console lines of
 // "Open image". Files dropped on the window are opened by this too.
 void openImageFile(const CommandContext &context, const QString &fileName);
+
+} // namespace veltrano
 
 #endif // OPENIMAGECOMMAND_H

@@ -17,6 +17,8 @@
 
 #include <limits>
 
+namespace veltrano {
+
 namespace {
 
 // Plain JPEG at quality q, named like the F-transform files of the same
@@ -92,3 +94,5 @@ void runColorBatch(const std::function<int()> &quality)
 {
     startColorBatch(quality);
 }
+
+} // namespace veltrano

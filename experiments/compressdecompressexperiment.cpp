@@ -15,6 +15,8 @@
 
 #include <limits>
 
+namespace veltrano {
+
 // Every failure is told on standard error once the row is complete (so a
 // terminal shows it below the row), and nothing of an earlier run is ever
 // measured as this run's: the bit rate is given only for a component file
@@ -95,3 +97,5 @@ void runCompressDecompressExperiment(QImage image, QString name, int step, int e
 
     finishCompressDecompressRow(name, reconstructed, decompressedName, label, problems);
 }
+
+} // namespace veltrano

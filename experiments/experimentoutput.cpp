@@ -9,6 +9,8 @@
 #include <iostream>
 #include <sstream>
 
+namespace veltrano {
+
 namespace {
 int problemCount = 0;
 
@@ -84,3 +86,5 @@ void finishCompressDecompressRow(const QString &name, const QImage &decoded, con
     for (const QString &problem : problems)
         reportExperimentProblem(problem);
 }
+
+} // namespace veltrano

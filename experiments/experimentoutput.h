@@ -6,6 +6,8 @@
 #include <QStringList>
 #include <QtGlobal>
 
+namespace veltrano {
+
 // Fields of the experiments' measurement rows on standard output. Each value
 // is written in the stream's default format (for doubles that of printf's
 // "%g": six significant digits), whatever state std::cout was left in, and is
@@ -39,5 +41,7 @@ int experimentProblemCount();
 // then reports the problems gathered for the row, each prefixed by label.
 void finishCompressDecompressRow(const QString &name, const QImage &decoded, const QString &decompressedName,
                                  const QString &label, QStringList problems);
+
+} // namespace veltrano
 
 #endif // EXPERIMENTOUTPUT_H

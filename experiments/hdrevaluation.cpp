@@ -10,6 +10,8 @@
 
 #include <iostream>
 
+namespace veltrano {
+
 namespace {
 // At most six significant digits, with a decimal comma.
 QString numberText(float value)
@@ -73,3 +75,5 @@ void runHdrEvaluation()
 {
     startHdrEvaluation();
 }
+
+} // namespace veltrano

@@ -10,6 +10,8 @@
 
 #include <iostream>
 
+namespace veltrano {
+
 bool startJpegQualitySweep()
 {
     QImage reference;
@@ -44,3 +46,5 @@ void runJpegQualitySweep()
 {
     startJpegQualitySweep();
 }
+
+} // namespace veltrano

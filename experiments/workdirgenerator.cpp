@@ -17,6 +17,8 @@
 #include <QList>
 #include <QStringList>
 
+namespace veltrano {
+
 namespace {
 
 // The HDR series: step 4, no extra kernel radius, components as JPEG at
@@ -307,3 +309,5 @@ QString defaultDataDirectory()
         return installed;
     return QStringLiteral(VELTRANO_SOURCE_DATA_DIR);
 }
+
+} // namespace veltrano

@@ -6,6 +6,8 @@
 
 #include <functional>
 
+namespace veltrano {
+
 // Lays out a working directory with every input file that the window's
 // commands and the batch experiments read, made from the files of the data
 // folder (data/ of the source tree):
@@ -54,5 +56,7 @@ QList<float> workingDirectoryWeights();
 // it is there, else data/ of the source tree this program was built from
 // (recorded at configure time, so any build folder finds it).
 QString defaultDataDirectory();
+
+} // namespace veltrano
 
 #endif // WORKDIRGENERATOR_H

@@ -24,6 +24,8 @@
 
 #include <cstdint>
 
+using namespace veltrano;
+
 using fuzzsupport::fail;
 
 namespace {

@@ -21,6 +21,8 @@
 #include <atomic>
 #include <cstdint>
 
+using namespace veltrano;
+
 using fuzzsupport::fail;
 
 namespace {

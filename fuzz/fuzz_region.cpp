@@ -11,6 +11,8 @@
 
 #include <cstdint>
 
+using namespace veltrano;
+
 using fuzzsupport::fail;
 
 namespace {

@@ -32,6 +32,8 @@
 #include <cstring>
 #include <string>
 
+using namespace veltrano;
+
 using fuzzsupport::fail;
 
 namespace {

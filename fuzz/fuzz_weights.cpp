@@ -11,6 +11,8 @@
 #include <cstdint>
 #include <cstring>
 
+using namespace veltrano;
+
 using fuzzsupport::fail;
 
 namespace {

@@ -23,6 +23,8 @@
 #include "codec/region/regionfile.h"
 #include "codec/region/regiontext.h"
 
+using namespace veltrano;
+
 namespace {
 
 QString outputDir;

@@ -4,6 +4,8 @@
 
 #include <cmath>
 
+namespace veltrano {
+
 // libjxl is called in module/butteraugli_impl.cpp, inside the study-codec
 // module, loaded at the first use.
 
@@ -20,3 +22,5 @@ bool butteraugliDistance(const QImage &reference, const QImage &test, Butteraugl
         *errorMessage = error;
     return false;
 }
+
+} // namespace veltrano

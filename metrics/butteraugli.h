@@ -4,6 +4,8 @@
 #include <QImage>
 #include <QString>
 
+namespace veltrano {
+
 // Forwards to its implementation (module/butteraugli_impl.cpp), built into
 // the study-codec module, which is loaded at the first use
 // (study/codecs/module/studycodecs.h), since libjxl must not be loaded at the
@@ -26,5 +28,7 @@ struct ButteraugliDistance
 // study-codec module that calls it cannot be loaded: studycodecs.h).
 bool butteraugliDistance(const QImage &reference, const QImage &test, ButteraugliDistance *distance,
                          QString *errorMessage = nullptr);
+
+} // namespace veltrano
 
 #endif // BUTTERAUGLI_H

@@ -7,6 +7,8 @@
 #include <limits>
 #include <vector>
 
+namespace veltrano {
+
 namespace {
 
 constexpr double C1 = 6.5025;
@@ -177,3 +179,5 @@ double psnrChannel(const QImage &reference, const QImage &test, int channel, QSt
     const double samples = double(reference.width()) * double(reference.height());
     return psnrFromMse(sumOfSquaredDifferences(reference, test, channel) / samples);
 }
+
+} // namespace veltrano

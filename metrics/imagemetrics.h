@@ -4,6 +4,8 @@
 #include <QImage>
 #include <QString>
 
+namespace veltrano {
+
 // Mean over red, green and blue of the per-channel mean squared difference,
 // over the reference image's extent (columns outer, rows inner), summed in
 // double precision. NaN for an empty reference, or for a test image of
@@ -37,5 +39,7 @@ double psnrFromMse(double meanSquaredError);
 
 // The same for one channel (0 to 3 as above); NaN also for another channel.
 double psnrChannel(const QImage &reference, const QImage &test, int channel, QString *errorMessage = nullptr);
+
+} // namespace veltrano
 
 #endif // IMAGEMETRICS_H

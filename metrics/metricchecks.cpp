@@ -4,6 +4,8 @@
 
 #include <QCoreApplication>
 
+namespace veltrano {
+
 namespace
 {
 
@@ -46,3 +48,5 @@ bool checkChannel(int channel, QString *errorMessage)
                           QCoreApplication::translate("windowedSsim", "no channel %1 (0 to 3)").arg(channel));
     return true;
 }
+
+} // namespace veltrano

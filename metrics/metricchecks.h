@@ -4,6 +4,8 @@
 #include <QImage>
 #include <QString>
 
+namespace veltrano {
+
 // The checks every metric of two images makes before it reads a pixel. Each
 // returns false, setting *errorMessage when given, for a null image, images
 // of different sizes or images narrower or lower than minimumSize pixels
@@ -13,5 +15,7 @@ bool checkChannel(int channel, QString *errorMessage);
 
 // Sets *errorMessage, when given, to message; returns false.
 bool failMetric(QString *errorMessage, const QString &message);
+
+} // namespace veltrano
 
 #endif // METRICCHECKS_H

@@ -7,6 +7,8 @@
 #include <cmath>
 #include <vector>
 
+namespace veltrano {
+
 namespace {
 
 constexpr double exponents[msSsimScales] = {0.0448, 0.2856, 0.3001, 0.2363, 0.1333};
@@ -175,3 +177,5 @@ double msSsim(const QImage &reference, const QImage &test, QString *errorMessage
     }
     return sum / 3.0;
 }
+
+} // namespace veltrano

@@ -4,6 +4,8 @@
 #include <QImage>
 #include <QString>
 
+namespace veltrano {
+
 // Multi-scale structural similarity (Wang, Simoncelli and Bovik, 2003) of
 // 8-bit images. Five scales; at each, the windowed statistics of
 // windowedssim.h (11 x 11 Gaussian window, sigma 1.5, C1 = (0.01 * 255)^2,
@@ -31,5 +33,7 @@ double msSsim(const QImage &reference, const QImage &test, QString *errorMessage
 // row by row.
 double msSsimOfPlanes(const double *reference, const double *test, int width, int height,
                       QString *errorMessage = nullptr);
+
+} // namespace veltrano
 
 #endif // MSSSIM_H

@@ -13,6 +13,8 @@
 #include <memory>
 #include <vector>
 
+namespace veltrano {
+
 namespace {
 
 constexpr int windowRadius = windowedSsimWindowSize / 2;
@@ -203,3 +205,5 @@ double windowedSsimRgbMean(const QImage &reference, const QImage &test, QString 
         sum += meanWindowedSsim(reference.width(), reference.height(), channelRows(reference, test, channel));
     return sum / 3;
 }
+
+} // namespace veltrano

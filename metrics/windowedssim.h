@@ -6,6 +6,8 @@
 #include <QImage>
 #include <QString>
 
+namespace veltrano {
+
 // Structural similarity with a sliding Gaussian window (Wang, Bovik, Sheikh
 // and Simoncelli, 2004), for 8-bit images. The channels and the PSNR, which
 // ssimdiff_cygwin prints beside it, are those of imagemetrics.h.
@@ -45,5 +47,7 @@ double windowedSsimRgbMean(const QImage &reference, const QImage &test,
 // that hold their own sample data.
 double windowedSsimOfPlanes(const double *reference, const double *test, int width, int height,
                             QString *errorMessage = nullptr);
+
+} // namespace veltrano
 
 #endif // WINDOWEDSSIM_H

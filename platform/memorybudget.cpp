@@ -12,6 +12,8 @@
 #include <malloc.h>
 #endif
 
+namespace veltrano {
+
 namespace {
 
 // The value in kB of a "Name:   1234 kB" line of a /proc file, -1 when
@@ -79,3 +81,5 @@ void releaseFreedMemory()
     ::malloc_trim(0);
 #endif
 }
+
+} // namespace veltrano

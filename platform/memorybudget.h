@@ -3,6 +3,8 @@
 
 #include <QString>
 
+namespace veltrano {
+
 // Bytes this process can still allocate, as far as can be told before
 // trying: the smaller of what its address-space limit (ulimit -v) leaves
 // beside what is mapped already, and the memory and swap the system has
@@ -21,5 +23,7 @@ QString notEnoughMemoryMessage(const QString &what);
 // Gives the heap's freed pages back to the system, so that a long-running
 // process does not keep the peak of its last large command.
 void releaseFreedMemory();
+
+} // namespace veltrano
 
 #endif // MEMORYBUDGET_H

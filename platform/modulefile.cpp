@@ -6,6 +6,8 @@
 
 #include <dlfcn.h>
 
+namespace veltrano {
+
 QString runningExecutable()
 {
     return QFileInfo(QStringLiteral("/proc/self/exe")).canonicalFilePath();
@@ -29,3 +31,5 @@ void *openModule(const QString &file, QString *reason)
     }
     return handle;
 }
+
+} // namespace veltrano

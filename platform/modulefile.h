@@ -3,6 +3,8 @@
 
 #include <QString>
 
+namespace veltrano {
+
 // The file of the executable this process runs, its links resolved.
 QString runningExecutable();
 
@@ -16,5 +18,7 @@ QString moduleFile(const QString &linkedInto, const QString &buildFile, const QS
 // or returns null with *reason set to the loader's words, without the file
 // name they mostly start with.
 void *openModule(const QString &file, QString *reason);
+
+} // namespace veltrano
 
 #endif // MODULEFILE_H

@@ -5,6 +5,8 @@
 #include <atomic>
 #include <mutex>
 
+namespace veltrano {
+
 namespace {
 
 // Guards the installing and the putting back of the handler.
@@ -67,3 +69,5 @@ QtMessages::PluginWarningsExpected::~PluginWarningsExpected()
     if (!installedForProcess && --openSections == 0)
         qInstallMessageHandler(previousHandler.load());
 }
+
+} // namespace veltrano

@@ -1,6 +1,8 @@
 #ifndef QTMESSAGES_H
 #define QTMESSAGES_H
 
+namespace veltrano {
+
 // What becomes of Qt's own messages (qDebug, qInfo, qWarning, qCritical,
 // qFatal and those of Qt's image plugins) in every program of the project
 // and in the Python module. One handler applies these rules:
@@ -54,5 +56,7 @@ public:
         PluginWarningsExpected &operator=(const PluginWarningsExpected &) = delete;
     };
 };
+
+} // namespace veltrano
 
 #endif // QTMESSAGES_H

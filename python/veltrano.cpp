@@ -54,6 +54,8 @@
 #include <stdexcept>
 #include <utility>
 
+using namespace veltrano;
+
 namespace py = pybind11;
 
 namespace {

@@ -6,6 +6,8 @@
 #include <random>
 #include <vector>
 
+namespace veltrano {
+
 namespace {
 
 constexpr double notANumber = std::numeric_limits<double>::quiet_NaN();
@@ -285,3 +287,5 @@ MeanInterval bootstrapMean(const QVector<double> &values, int resamples, quint64
     result.high = percentile(0.975);
     return result;
 }
+
+} // namespace veltrano

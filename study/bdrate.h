@@ -3,6 +3,8 @@
 
 #include <QVector>
 
+namespace veltrano {
+
 // One operating point of a codec: its rate (bits per pixel, or any unit
 // proportional to it) and the quality it reaches (PSNR in dB).
 struct RateQualityPoint
@@ -89,5 +91,7 @@ struct MeanInterval
 };
 
 MeanInterval bootstrapMean(const QVector<double> &values, int resamples = 4000, quint64 seed = 20240824);
+
+} // namespace veltrano
 
 #endif // BDRATE_H

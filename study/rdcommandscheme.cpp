@@ -22,6 +22,8 @@
 
 extern char **environ;
 
+namespace veltrano {
+
 namespace {
 
 // The process groups of the commands running now, one slot each (0: free),
@@ -574,3 +576,5 @@ RdScheme rdCommandScheme(const RdCommandSpec &spec, double timeoutSeconds)
     };
     return scheme;
 }
+
+} // namespace veltrano

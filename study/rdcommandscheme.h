@@ -7,6 +7,8 @@
 #include <QStringList>
 #include <QVector>
 
+namespace veltrano {
+
 // A scheme of programs from elsewhere: an encoder and a decoder command line,
 // from a spec of comma-separated keys:
 //
@@ -88,5 +90,7 @@ RdCommandRun runRdCommand(const QStringList &arguments, const QString &folder, d
 // for a handler of a signal that ends the study, so that no encoder outlives
 // it).
 void rdKillRunningCommands();
+
+} // namespace veltrano
 
 #endif // RDCOMMANDSCHEME_H

@@ -4,6 +4,8 @@
 #include <cmath>
 #include <limits>
 
+namespace veltrano {
+
 namespace {
 
 constexpr double notANumber = std::numeric_limits<double>::quiet_NaN();
@@ -65,3 +67,5 @@ RdComparison compareRateQuality(const QVector<RateQualityPoint> &anchor, const Q
     result.belowQualityHigh = high;
     return result;
 }
+
+} // namespace veltrano

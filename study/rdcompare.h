@@ -5,6 +5,8 @@
 
 #include <QVector>
 
+namespace veltrano {
+
 // One scheme (test) against another (anchor) on PSNR: the Bjøntegaard deltas
 // over the whole overlap, the rate from which the anchor overtakes the test
 // scheme, the BD-rate below that crossover (over the PSNR range from the
@@ -21,5 +23,7 @@ struct RdComparison
 };
 
 RdComparison compareRateQuality(const QVector<RateQualityPoint> &anchor, const QVector<RateQualityPoint> &test);
+
+} // namespace veltrano
 
 #endif // RDCOMPARE_H

@@ -12,6 +12,8 @@
 #include <cmath>
 #include <system_error>
 
+namespace veltrano {
+
 namespace RdCsv {
 
 namespace {
@@ -573,3 +575,5 @@ bool parseShards(const QByteArray &data, const QString &fileName, QVector<RdShar
 }
 
 } // namespace RdCsv
+
+} // namespace veltrano

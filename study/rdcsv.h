@@ -8,6 +8,8 @@
 #include <QStringList>
 #include <QVector>
 
+namespace veltrano {
+
 struct RdSummary;
 
 // The CSV files of the study: comma-separated, a header line, "\n" line
@@ -43,5 +45,7 @@ bool parseFitted(const QByteArray &data, const QString &fileName, QVector<RdFitt
 QString quoteField(const QString &field);
 
 } // namespace RdCsv
+
+} // namespace veltrano
 
 #endif // RDCSV_H

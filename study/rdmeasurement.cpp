@@ -11,6 +11,8 @@
 #include <cmath>
 #include <limits>
 
+namespace veltrano {
+
 namespace {
 
 double elapsedMs(const QElapsedTimer &timer)
@@ -115,3 +117,5 @@ bool measurePoint(const QImage &source, const RdScheme &scheme, int setting, RdP
         *decodedImage = decoded;
     return true;
 }
+
+} // namespace veltrano

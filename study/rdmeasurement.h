@@ -9,6 +9,8 @@
 #include <QList>
 #include <QString>
 
+namespace veltrano {
+
 // The bytes of a JPEG file that are not entropy-coded image data: markers,
 // tables, headers and application segments (a hybrid variant's segment among
 // them), restart markers and anything after the end of the image. -1 for data
@@ -23,5 +25,7 @@ qint64 jpegHeaderBytes(const QByteArray &data);
 // given.
 bool measurePoint(const QImage &source, const RdScheme &scheme, int setting, RdPoint *point, QByteArray *data,
                   QString *error, QImage *decodedImage = nullptr);
+
+} // namespace veltrano
 
 #endif // RDMEASUREMENT_H

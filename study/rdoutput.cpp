@@ -18,6 +18,8 @@
 #include <algorithm>
 #include <limits>
 
+namespace veltrano {
+
 namespace RdOutput {
 
 namespace {
@@ -270,3 +272,5 @@ bool mergeStudies(const QVector<RdStudy> &parts, RdStudy *merged, QStringList *w
 }
 
 } // namespace RdOutput
+
+} // namespace veltrano

@@ -7,6 +7,8 @@
 #include <QStringList>
 #include <QVector>
 
+namespace veltrano {
+
 // The output folder of a study: points.csv, summary.csv, skipped.csv,
 // shards.csv, fitted.csv (when a scheme's weights were fitted on measured
 // images), a plot per image (plot-NAME.png), plot-average.png and
@@ -37,5 +39,7 @@ bool readStudy(const QString &directory, RdStudy *study, QString *error);
 bool mergeStudies(const QVector<RdStudy> &parts, RdStudy *merged, QStringList *warnings, QString *error);
 
 } // namespace RdOutput
+
+} // namespace veltrano
 
 #endif // RDOUTPUT_H

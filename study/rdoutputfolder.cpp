@@ -16,6 +16,8 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+namespace veltrano {
+
 namespace {
 
 QString displayName(const QString &fileName)
@@ -293,3 +295,5 @@ bool RdOutputFolder::contains(const QString &fileName) const
     const QString path = QDir::cleanPath(QFileInfo(fileName).absoluteFilePath());
     return path.startsWith(directory + QLatin1Char('/'));
 }
+
+} // namespace veltrano

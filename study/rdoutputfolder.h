@@ -4,6 +4,8 @@
 #include <QLockFile>
 #include <QString>
 
+namespace veltrano {
+
 // The output folder of one study run. The run locks it from its start
 // (".NAME.lock" beside it), so a second run on the same folder is refused
 // with the first one's process; it writes everything into a new hidden
@@ -40,5 +42,7 @@ private:
     QLockFile lock;
     QString staging;
 };
+
+} // namespace veltrano
 
 #endif // RDOUTPUTFOLDER_H

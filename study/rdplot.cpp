@@ -11,6 +11,8 @@
 #include <cmath>
 #include <functional>
 
+namespace veltrano {
+
 namespace {
 
 enum class Marker { Circle, Square, Diamond, TriangleUp, TriangleDown, Cross, Plus, Star };
@@ -456,3 +458,5 @@ QImage RdPlot::render() const
     painter.end();
     return image;
 }
+
+} // namespace veltrano

@@ -10,6 +10,8 @@
 #include <QString>
 #include <QVector>
 
+namespace veltrano {
+
 // The points of one scheme in a plot.
 struct RdCurve
 {
@@ -59,5 +61,7 @@ private:
     QString title;
     QVector<RdCurve> curves;
 };
+
+} // namespace veltrano
 
 #endif // RDPLOT_H

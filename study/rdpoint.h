@@ -5,6 +5,8 @@
 #include <QStringList>
 #include <QVector>
 
+namespace veltrano {
+
 // The two schemes the study has always compared, as points.csv names them;
 // rdscheme.h has the others.
 inline QString jpegScheme() { return QStringLiteral("jpeg"); }
@@ -99,5 +101,7 @@ struct RdStudy
     // the fixed ones (none for a study of built-in metrics only).
     QStringList extraColumns;
 };
+
+} // namespace veltrano
 
 #endif // RDPOINT_H

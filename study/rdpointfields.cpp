@@ -5,6 +5,8 @@
 #include <cmath>
 #include <limits>
 
+namespace veltrano {
+
 namespace {
 
 using Format = RdPointField::Format;
@@ -130,3 +132,5 @@ QString rdShowField(const RdPointField &field, const RdPoint &point)
         return QString::number(value, 'f', field.decimals);
     return std::isnan(value) ? QStringLiteral("&ndash;") : QStringLiteral("&infin;");
 }
+
+} // namespace veltrano

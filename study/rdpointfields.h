@@ -9,6 +9,8 @@
 
 #include <functional>
 
+namespace veltrano {
+
 // The measured columns of a point, each defined once: its points.csv column,
 // how it is written and read, its heading and decimals in the report's
 // points table, and how the average curve combines it. points.csv, its
@@ -63,5 +65,7 @@ QString rdWriteField(const RdPointField &field, const RdPoint &point);
 
 // The field as the report's points table shows it.
 QString rdShowField(const RdPointField &field, const RdPoint &point);
+
+} // namespace veltrano
 
 #endif // RDPOINTFIELDS_H

@@ -2,6 +2,8 @@
 
 #include <QByteArray>
 
+namespace veltrano {
+
 namespace {
 
 constexpr int barWidth = 30;
@@ -98,3 +100,5 @@ void RdProgress::draw()
     std::fprintf(stream, "\r%s\033[K", line(done, total, lastDrawMs).constData());
     std::fflush(stream);
 }
+
+} // namespace veltrano

@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <mutex>
 
+namespace veltrano {
+
 // A progress bar with the estimated time left, redrawn in place on a
 // terminal. Safe to advance from several threads. A disabled bar (standard
 // error is no terminal) prints nothing at all.
@@ -38,5 +40,7 @@ private:
     bool finished = false;
     FILE *stream;
 };
+
+} // namespace veltrano
 
 #endif // RDPROGRESS_H

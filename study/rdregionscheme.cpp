@@ -4,6 +4,8 @@
 #include "codec/qimage/regionimagefile.h"
 #include "codec/region/regionfile.h"
 
+namespace veltrano {
+
 RdScheme rdRegionScheme()
 {
     RdScheme scheme;
@@ -30,3 +32,5 @@ RdScheme rdRegionScheme()
     };
     return scheme;
 }
+
+} // namespace veltrano

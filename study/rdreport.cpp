@@ -10,6 +10,8 @@
 #include <cmath>
 #include <cstring>
 
+namespace veltrano {
+
 namespace {
 
 QString escaped(const QString &text)
@@ -290,3 +292,5 @@ QByteArray rdReportHtml(const RdStudy &study, const RdSummary &summary, const Rd
     html += QStringLiteral("<p>Tables: points.csv, summary.csv, skipped.csv beside this page.</p>\n</body>\n</html>\n");
     return html.toUtf8();
 }
+
+} // namespace veltrano

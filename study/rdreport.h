@@ -7,6 +7,8 @@
 #include <QString>
 #include <QVector>
 
+namespace veltrano {
+
 struct RdSummary;
 
 // A link over a point of a plot: the point's marker centre in the plot's
@@ -36,5 +38,7 @@ struct RdReportPlot
 // the list of schemes when the study has a viewer.
 QByteArray rdReportHtml(const RdStudy &study, const RdSummary &summary, const RdReportPlot &average,
                         const QVector<RdReportPlot> &imagePlots, const QString &viewerSection = QString());
+
+} // namespace veltrano
 
 #endif // RDREPORT_H

@@ -5,6 +5,8 @@
 #include "study/codecs/jpegcodec.h"
 
 
+namespace veltrano {
+
 namespace {
 
 const QString prefix = QStringLiteral("resample:");
@@ -219,3 +221,5 @@ RdScheme rdResampleScheme(const RdResampleSpec &spec)
     };
     return scheme;
 }
+
+} // namespace veltrano

@@ -9,6 +9,8 @@
 #include <QStringList>
 #include <QVector>
 
+namespace veltrano {
+
 // A resampling scheme of the study: the source reduced by a standard filter
 // at a node spacing (step), stored as JPEG, decoded and expanded back to the
 // source size by a standard filter, pixel centres aligned (resampling.h).
@@ -59,5 +61,7 @@ QVector<RdResampleSpec> rdMatchedAblations(const RdScheme &scheme,
 // The scheme: settings are the JPEG qualities 0, 5, ..., 100 of the reduced
 // image.
 RdScheme rdResampleScheme(const RdResampleSpec &spec);
+
+} // namespace veltrano
 
 #endif // RDRESAMPLESCHEME_H

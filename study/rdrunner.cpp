@@ -17,6 +17,8 @@
 #include <thread>
 #include <vector>
 
+namespace veltrano {
+
 namespace {
 
 // A reason on one line: reader messages may carry line breaks.
@@ -308,3 +310,5 @@ RdStudy runRdStudy(const QStringList &imageFiles, const QVector<RdScheme> &schem
     runner.setKeepDirectory(keepDirectory);
     return runner.run();
 }
+
+} // namespace veltrano

@@ -12,6 +12,8 @@
 
 #include <functional>
 
+namespace veltrano {
+
 // One image file of the study with its place in the whole input list.
 struct RdInput
 {
@@ -88,5 +90,7 @@ private:
 // run it in-process. Files are kept in keepDirectory unless it is empty.
 RdStudy runRdStudy(const QStringList &imageFiles, const QVector<RdScheme> &schemes, int jobs,
                    const QString &keepDirectory = QString());
+
+} // namespace veltrano
 
 #endif // RDRUNNER_H

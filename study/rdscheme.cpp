@@ -10,6 +10,8 @@
 
 #include <QSet>
 
+namespace veltrano {
+
 namespace {
 
 QVector<int> steps(std::initializer_list<int> values)
@@ -228,3 +230,5 @@ bool splitRdSpec(const QString &spec, const QString &what, QVector<RdSpecItem> *
     }
     return true;
 }
+
+} // namespace veltrano

@@ -11,6 +11,8 @@
 
 #include <functional>
 
+namespace veltrano {
+
 // How a scheme that reduces the image by the F-transform stores the
 // reduction: its node spacing and JPEG coding, which its matched ablations
 // (rdresamplescheme.h) take over. Step 0 for every other scheme.
@@ -84,5 +86,7 @@ struct RdSpecItem
 // The items of a spec. False, with *error, for an empty spec ("an empty
 // <what> spec") or a key given twice.
 bool splitRdSpec(const QString &spec, const QString &what, QVector<RdSpecItem> *items, QString *error);
+
+} // namespace veltrano
 
 #endif // RDSCHEME_H

@@ -12,6 +12,8 @@
 #include <cmath>
 #include <limits>
 
+namespace veltrano {
+
 namespace {
 
 constexpr double notANumber = std::numeric_limits<double>::quiet_NaN();
@@ -251,3 +253,5 @@ QVector<RdPoint> averageCurve(const RdStudy &study, const QString &scheme)
     }
     return curve;
 }
+
+} // namespace veltrano

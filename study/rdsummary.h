@@ -8,6 +8,8 @@
 #include <QStringList>
 #include <QVector>
 
+namespace veltrano {
+
 // The hybrid scheme against one other scheme (the anchor) on one image, or
 // on the average curves: Bjøntegaard deltas with the anchor as reference,
 // on PSNR and on the windowed SSIM in dB (-10 log10(1 - SSIM)), and the bit
@@ -116,5 +118,7 @@ RdSummary summarizeStudy(const RdStudy &study);
 // and the mean times. Non-finite PSNR values (a lossless point) are left out
 // of the PSNR mean.
 QVector<RdPoint> averageCurve(const RdStudy &study, const QString &scheme);
+
+} // namespace veltrano
 
 #endif // RDSUMMARY_H

@@ -4,6 +4,8 @@
 
 #include <QFileInfo>
 
+namespace veltrano {
+
 bool parseRdVariantSpec(const QString &spec, RdVariantSpec *result, QString *error)
 {
     RdVariantSpec parsed;
@@ -98,3 +100,5 @@ RdScheme rdVariantScheme(const RdVariantSpec &spec, const QList<float> &weights)
     scheme.reduction.chroma444 = variant.chroma444;
     return scheme;
 }
+
+} // namespace veltrano

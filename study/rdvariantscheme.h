@@ -7,6 +7,8 @@
 #include <QList>
 #include <QString>
 
+namespace veltrano {
+
 // A hybrid variant as a scheme of the study, from a spec of comma-separated
 // keys: step=H, kradius=N, rradius=R, weights=FILE, chroma=420|444,
 // optimize, progressive, clamp (for example "step=2,rradius=3,weights=fit.txt,
@@ -29,5 +31,7 @@ bool parseRdVariantSpec(const QString &spec, RdVariantSpec *result, QString *err
 // the table (the weights file's, read by the caller, or the study's),
 // decoded from its own segment.
 RdScheme rdVariantScheme(const RdVariantSpec &spec, const QList<float> &weights);
+
+} // namespace veltrano
 
 #endif // RDVARIANTSCHEME_H

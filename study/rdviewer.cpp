@@ -31,6 +31,8 @@ static void initViewerResources()
     Q_INIT_RESOURCE(rdviewer);
 }
 
+namespace veltrano {
+
 namespace RdViewer {
 
 namespace {
@@ -439,3 +441,5 @@ bool mergeImages(RdStudy *study, const QStringList &shardDirectories, const QStr
 }
 
 } // namespace RdViewer
+
+} // namespace veltrano

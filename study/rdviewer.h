@@ -13,6 +13,8 @@
 
 #include <mutex>
 
+namespace veltrano {
+
 // The study's image viewer (ftjpeg rd --view): viewer.html beside
 // report.html, and a folder view/ holding the viewer's script and style, an
 // index of the points (index.js, a script that assigns the data, since a
@@ -97,5 +99,7 @@ bool mergeImages(RdStudy *study, const QStringList &shardDirectories, const QStr
                  QStringList *missing, QString *error);
 
 } // namespace RdViewer
+
+} // namespace veltrano
 
 #endif // RDVIEWER_H

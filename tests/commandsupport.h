@@ -25,6 +25,8 @@
 
 #include <functional>
 
+using namespace veltrano;
+
 namespace commandtest {
 
 // A weights table of 21 lines, entry i = 1 - i / 20: entry 0 is 1 and entry

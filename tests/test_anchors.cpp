@@ -18,6 +18,8 @@
 #include <cmath>
 #include <vector>
 
+using namespace veltrano;
+
 namespace {
 
 QList<float> studyWeights()

@@ -19,6 +19,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+using namespace veltrano;
+
 using namespace badinput;
 using namespace commandtest;
 

@@ -8,6 +8,8 @@
 
 #include <cmath>
 
+using namespace veltrano;
+
 namespace {
 
 QVector<RateQualityPoint> curve(std::initializer_list<std::pair<double, double>> points)

@@ -19,6 +19,8 @@
 
 #include <unistd.h>
 
+using namespace veltrano;
+
 namespace {
 const QRegularExpression timeStamp(QStringLiteral("^\\d\\d:\\d\\d:\\d\\d"));
 

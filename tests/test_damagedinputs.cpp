@@ -16,6 +16,8 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 
+using namespace veltrano;
+
 using namespace badinput;
 using namespace commandtest;
 

@@ -21,6 +21,8 @@
 #include <cmath>
 #include <omp.h>
 
+using namespace veltrano;
+
 using namespace experimenttest;
 
 namespace {

@@ -20,6 +20,8 @@
 #include <cmath>
 #include <functional>
 
+using namespace veltrano;
+
 Q_DECLARE_METATYPE(QList<float>)
 
 namespace {

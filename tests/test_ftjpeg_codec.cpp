@@ -8,6 +8,8 @@
 
 #include <QtTest>
 
+using namespace veltrano;
+
 namespace {
 
 const QByteArray sentinel("an earlier result that must survive\n");

@@ -6,6 +6,8 @@
 
 #include <QtTest>
 
+using namespace veltrano;
+
 namespace {
 
 const QByteArray hybridHeader = QByteArray::fromHex("FFD8FFE000104A4649460001" "04");

@@ -22,6 +22,8 @@
 #include <algorithm>
 #include <cmath>
 
+using namespace veltrano;
+
 using namespace commandtest;
 
 namespace {

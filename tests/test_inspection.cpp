@@ -19,6 +19,8 @@
 
 #include <set>
 
+using namespace veltrano;
+
 using namespace commandtest;
 
 namespace {

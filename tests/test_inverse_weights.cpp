@@ -7,6 +7,8 @@
 
 #include <QtTest>
 
+using namespace veltrano;
+
 namespace {
 
 // A table whose entries all differ, so that looking up a wrong index shows

@@ -7,6 +7,8 @@
 
 #include <cmath>
 
+using namespace veltrano;
+
 namespace {
 
 // The coefficient as documented: the single-precision ratio k / n times the

@@ -15,6 +15,8 @@
 #include <QSpinBox>
 #include <QtTest>
 
+using namespace veltrano;
+
 namespace {
 struct WidgetRow
 {

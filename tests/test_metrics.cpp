@@ -14,6 +14,8 @@
 #include <sstream>
 #include <vector>
 
+using namespace veltrano;
+
 namespace {
 
 int channelValue(QRgb p, int channel)

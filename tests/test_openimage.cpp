@@ -13,6 +13,8 @@
 #include <sys/inotify.h>
 #include <unistd.h>
 
+using namespace veltrano;
+
 using namespace commandtest;
 
 namespace {

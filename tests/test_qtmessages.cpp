@@ -17,6 +17,8 @@
 #include <thread>
 #include <vector>
 
+using namespace veltrano;
+
 namespace {
 
 std::mutex caughtMutex;

@@ -34,6 +34,8 @@
 
 #include <cmath>
 
+using namespace veltrano;
+
 namespace {
 
 const QStringList expectedColumns{

@@ -20,6 +20,8 @@
 #include <cmath>
 #include <cstring>
 
+using namespace veltrano;
+
 namespace {
 
 // The block file's pixels computed pixel by pixel from the documented

@@ -11,6 +11,8 @@
 
 #include <cmath>
 
+using namespace veltrano;
+
 namespace {
 
 const QByteArray nanLine = "nan\tnan\n";

@@ -29,6 +29,8 @@
 #include <random>
 #include <vector>
 
+using namespace veltrano;
+
 namespace {
 
 struct Input

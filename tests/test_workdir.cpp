@@ -13,6 +13,8 @@
 
 #include <cmath>
 
+using namespace veltrano;
+
 using namespace experimenttest;
 
 namespace {

@@ -2,6 +2,8 @@
 
 #include <atomic>
 
+namespace veltrano {
+
 namespace {
 
 SimdLevel detect()
@@ -61,3 +63,5 @@ const char *simdLevelName(SimdLevel level)
     }
     return "unknown";
 }
+
+} // namespace veltrano

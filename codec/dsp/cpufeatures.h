@@ -1,6 +1,8 @@
 #ifndef CPUFEATURES_H
 #define CPUFEATURES_H
 
+namespace veltrano {
+
 // The instruction sets the transforms' inner loops are built for. Every level
 // gives bit-identical results; they differ in speed only.
 enum class SimdLevel
@@ -26,5 +28,7 @@ SimdLevel setTransformSimdLevel(SimdLevel level);
 
 // "scalar", "sse2" or "avx2".
 const char *simdLevelName(SimdLevel level);
+
+} // namespace veltrano
 
 #endif // CPUFEATURES_H

@@ -7,6 +7,8 @@
 #define VELTRANO_SSSE3_ROWS
 #endif
 
+namespace veltrano {
+
 namespace {
 
 // The word of the bytes red, green, blue (and one more, ignored) in memory
@@ -129,3 +131,5 @@ void wordsToRgbBytes(const std::uint32_t *in, unsigned char *out, int count)
         out[2] = static_cast<unsigned char>(word);
     }
 }
+
+} // namespace veltrano

@@ -11,6 +11,8 @@
 #include <cstddef>
 #include <cstdint>
 
+namespace veltrano {
+
 namespace transformkernels {
 
 // Returns row y of the input as 32-bit words with red in bits 16 to 23, green
@@ -78,5 +80,7 @@ bool inverseAvx2(const InverseJob &job);
 #endif
 
 } // namespace transformkernels
+
+} // namespace veltrano
 
 #endif // TRANSFORMKERNELS_H

@@ -7,6 +7,8 @@
 
 #include <immintrin.h>
 
+namespace veltrano {
+
 namespace {
 
 struct Lanes
@@ -142,3 +144,5 @@ bool inverseAvx2(const InverseJob &job)
 }
 
 } // namespace transformkernels
+
+} // namespace veltrano

@@ -14,6 +14,8 @@
 
 #include "codec/dsp/transformkernels_impl.h"
 
+namespace veltrano {
+
 namespace {
 
 // Splits one input row into channel planes by phase: pixel px = k * step + p
@@ -622,5 +624,7 @@ bool directTransformRows(const transformkernels::DirectJob &job)
 }
 
 } // namespace
+
+} // namespace veltrano
 
 #endif // TRANSFORMKERNELS_DIRECT_H

@@ -49,6 +49,8 @@
 #include <cstdint>
 #include <cstdlib>
 
+namespace veltrano {
+
 namespace {
 
 using std::ptrdiff_t;
@@ -180,5 +182,7 @@ private:
 };
 
 } // namespace
+
+} // namespace veltrano
 
 #endif // TRANSFORMKERNELS_IMPL_H

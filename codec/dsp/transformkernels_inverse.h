@@ -10,6 +10,8 @@
 #include "codec/dsp/nodeterm.h"
 #include "codec/dsp/transformkernels_impl.h"
 
+namespace veltrano {
+
 namespace {
 
 // The taps of one phase held for a row: their rows' planes and weights.
@@ -365,5 +367,7 @@ bool inverseTransformRows(const transformkernels::InverseJob &job)
 }
 
 } // namespace
+
+} // namespace veltrano
 
 #endif // TRANSFORMKERNELS_INVERSE_H

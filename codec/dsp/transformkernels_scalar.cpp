@@ -3,6 +3,8 @@
 #include "codec/dsp/transformkernels_direct.h"
 #include "codec/dsp/transformkernels_inverse.h"
 
+namespace veltrano {
+
 namespace {
 
 struct Lanes
@@ -49,3 +51,5 @@ bool inverseScalar(const InverseJob &job)
 }
 
 } // namespace transformkernels
+
+} // namespace veltrano

@@ -5,6 +5,8 @@
 
 #include <emmintrin.h>
 
+namespace veltrano {
+
 namespace {
 
 struct Lanes
@@ -126,3 +128,5 @@ bool inverseSse2(const InverseJob &job)
 }
 
 } // namespace transformkernels
+
+} // namespace veltrano

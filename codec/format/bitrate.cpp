@@ -2,6 +2,8 @@
 
 #include <limits>
 
+namespace veltrano {
+
 double bitsPerPixel(qint64 bytes, qint64 pixels, BitRateDivision division)
 {
     const float bits = static_cast<float>(bytes * 8);
@@ -11,3 +13,5 @@ double bitsPerPixel(qint64 bytes, qint64 pixels, BitRateDivision division)
         return static_cast<double>(bits / static_cast<float>(pixels));
     return static_cast<double>(bits) / static_cast<double>(pixels);
 }
+
+} // namespace veltrano

@@ -3,6 +3,8 @@
 
 #include <QtGlobal>
 
+namespace veltrano {
+
 // The bit rate of a compressed file, bits per pixel, computed the way each
 // part of the project prints it.
 
@@ -19,5 +21,7 @@ enum class BitRateDivision { Double, Single };
 // missing one (never the negative NaN a hardware 0/0 gives, which a stream
 // would print as "-nan").
 double bitsPerPixel(qint64 bytes, qint64 pixels, BitRateDivision division = BitRateDivision::Double);
+
+} // namespace veltrano
 
 #endif // BITRATE_H

@@ -3,6 +3,8 @@
 #include <QFile>
 #include <QIODevice>
 
+namespace veltrano {
+
 namespace {
 
 // Whether the first line of data starting with `head` (at most 13 bytes of
@@ -58,3 +60,5 @@ void markHybridJpeg(const QString &fileName)
     if (file.seek(hybridMarkerOffset))
         file.write(&hybridMarker, 1);
 }
+
+} // namespace veltrano

@@ -8,6 +8,8 @@
 
 class QIODevice;
 
+namespace veltrano {
+
 // The mark that tells a hybrid JPEG file from a plain one, how it is found
 // in a file's first line and how it is set, on disk or in memory. The image
 // size limits (imagelimits.h) come with it: users of the hybrid codec take
@@ -46,5 +48,7 @@ void markHybridJpeg(const QString &fileName);
 // is set when the first line holds at least 13 bytes; otherwise nothing
 // changes. Returns whether the data is marked afterwards.
 bool markHybridJpegData(QByteArray &data);
+
+} // namespace veltrano
 
 #endif // HYBRIDMARKER_H

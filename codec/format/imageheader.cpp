@@ -12,6 +12,8 @@
 #include <cctype>
 #include <climits>
 
+namespace veltrano {
+
 namespace {
 
 QString displayName(const QString &fileName)
@@ -456,3 +458,5 @@ bool checkImageHeader(const QString &fileName, qint64 maxPixels, ImageFileHeader
         return false;
     return true;
 }
+
+} // namespace veltrano

@@ -7,6 +7,8 @@
 
 class QIODevice;
 
+namespace veltrano {
+
 // What is checked of an image file before any of it is decoded, by the image
 // readers streamed and in memory alike (checkImageHeader), the header
 // parsing those checks rest on (JPEG frame, PNG chunks, binary PPM and PGM),
@@ -112,5 +114,7 @@ JpegFrame jpegFrame(QIODevice &device);
 // every chunk up to IEND fits). libpng allocates a chunk's declared length
 // before it reads it, so a few damaged bytes could ask for up to 2 GB.
 qint64 overrunningPngChunk(QIODevice &device);
+
+} // namespace veltrano
 
 #endif // IMAGEHEADER_H

@@ -3,6 +3,8 @@
 
 #include <QtGlobal>
 
+namespace veltrano {
+
 // The size limits of every image reader, per format and path, in one place
 // (README.md, "Bad inputs", quotes this table). A size beyond them is refused
 // from the file's header, before anything is allocated for it, with the
@@ -31,5 +33,7 @@ constexpr qint64 maxStreamedPixels = qint64(1) << 40;
 // own default, set explicitly so that the table holds whatever libpng was
 // built with).
 constexpr quint32 pngMaxSide = 1000000;
+
+} // namespace veltrano
 
 #endif // IMAGELIMITS_H

@@ -11,6 +11,8 @@
 #include <cmath>
 #include <cstring>
 
+namespace veltrano {
+
 namespace {
 
 constexpr int identifierLength = int(sizeof(variantSegmentIdentifier)); // with its zero byte
@@ -352,3 +354,5 @@ bool isHybridVariantFile(const QString &fileName)
     QFile file(fileName);
     return file.open(QIODevice::ReadOnly) && hasVariantSegment(file.readAll());
 }
+
+} // namespace veltrano

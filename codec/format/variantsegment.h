@@ -7,6 +7,8 @@
 #include <QSize>
 #include <QString>
 
+namespace veltrano {
+
 // The variant segment of a hybrid variant file, as bytes: its layout, writing
 // it, finding it among a JPEG stream's headers and checking it against the
 // stream's frame. Encoding and decoding the file itself is
@@ -86,5 +88,7 @@ constexpr int maxVariantRadiusSpacings = 32;
 
 // Whether the file is a JPEG stream with a variant segment (checked or not).
 bool isHybridVariantFile(const QString &fileName);
+
+} // namespace veltrano
 
 #endif // VARIANTSEGMENT_H

@@ -5,6 +5,8 @@
 
 #include <vector>
 
+namespace veltrano {
+
 QImage directFTransform(const QImage &image, int step, const QList<float> &kernel)
 {
     if (image.isNull())
@@ -23,3 +25,5 @@ QImage directFTransform(const QImage &image, int step, const QList<float> &kerne
     job.outStride = components.bytesPerLine() / 4;
     return runDirectJob(job) ? components : QImage();
 }
+
+} // namespace veltrano

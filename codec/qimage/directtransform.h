@@ -6,6 +6,8 @@
 
 #include "codec/transform/rowtransforms.h"
 
+namespace veltrano {
+
 // Direct F-transform: reduces an image to its component image, one opaque
 // ARGB32 pixel per grid node, W / step x H / step pixels. The kernel radius is
 // kernel.size() - 1. Every channel is the single-precision accumulation
@@ -18,5 +20,7 @@
 // Returns a null image when the input is null, narrower or lower than step,
 // when step < 1 or when the kernel is empty.
 QImage directFTransform(const QImage &image, int step, const QList<float> &kernel);
+
+} // namespace veltrano
 
 #endif // DIRECTTRANSFORM_H

@@ -16,6 +16,8 @@
 
 #include <cstdio>
 
+namespace veltrano {
+
 namespace {
 
 // The fixed geometry of the hybrid codec.
@@ -238,3 +240,5 @@ QImage decompressHybrid(const QString &fileName, const QList<float> &weights, QS
 {
     return decodeHybridFile(fileName, weights, weightsName, error);
 }
+
+} // namespace veltrano

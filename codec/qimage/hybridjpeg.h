@@ -8,6 +8,8 @@
 #include <QList>
 #include <QString>
 
+namespace veltrano {
+
 // The classic hybrid codec on QImage: a source image to the bytes or file of
 // its hybrid JPEG (fixed step 2, kernel radius 2, reconstruction radius 1)
 // and back. The marker itself is format/hybridmarker.h's; variant files,
@@ -75,5 +77,7 @@ QImage decompressHybrid(const QString &fileName, const QList<float> &weights, QS
 // table that is too short.
 QImage decompressHybrid(const QString &fileName, const QList<float> &weights, QString *error,
                         const QString &weightsName);
+
+} // namespace veltrano
 
 #endif // HYBRIDJPEG_H

@@ -21,6 +21,8 @@
 
 #include <jpeglib.h>
 
+namespace veltrano {
+
 namespace {
 
 // libjpeg's largest image side.
@@ -484,3 +486,5 @@ QImage decompressHybridVariant(const QString &fileName, QString *error)
         return failImage(error, QStringLiteral("cannot decode %1: %2").arg(name, reason));
     return image;
 }
+
+} // namespace veltrano

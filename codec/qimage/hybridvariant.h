@@ -8,6 +8,8 @@
 
 #include "codec/format/variantsegment.h"
 
+namespace veltrano {
+
 // Hybrid variant files on QImage: their parameters, encoding a source image
 // into one, decoding one back to the source size, and the expansion with
 // clamped channels that variants may ask for. The segment's bytes are
@@ -75,5 +77,7 @@ QImage decodeHybridVariant(const QByteArray &data, QString *error = nullptr);
 
 // The same for a file; the message names it.
 QImage decompressHybridVariant(const QString &fileName, QString *error = nullptr);
+
+} // namespace veltrano
 
 #endif // HYBRIDVARIANT_H

@@ -7,6 +7,8 @@
 #include <cstdint>
 #endif
 
+namespace veltrano {
+
 namespace {
 
 #if defined(__linux__)
@@ -68,3 +70,5 @@ QImage newTransformImage(int width, int height, QImage::Format format)
     return QImage(width, height, format);
 #endif
 }
+
+} // namespace veltrano

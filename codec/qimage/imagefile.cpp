@@ -23,6 +23,8 @@
 #include <unistd.h>
 #endif
 
+namespace veltrano {
+
 namespace {
 
 QString displayName(const QString &fileName)
@@ -226,3 +228,5 @@ bool writeFileAtomically(const QString &fileName, const QByteArray &data, QStrin
     }
     return true;
 }
+
+} // namespace veltrano

@@ -8,6 +8,8 @@
 #include <QSize>
 #include <QString>
 
+namespace veltrano {
+
 // Image files read and written whole, through Qt's image plugins, with the
 // project's checks around them: the header checks before decoding, the
 // damage policy of each format, and writes that never leave a partial file.
@@ -55,5 +57,7 @@ bool writeImageFile(const QString &fileName, const QImage &image, const QByteArr
 
 // Writes bytes to a file in the same all-or-nothing way.
 bool writeFileAtomically(const QString &fileName, const QByteArray &data, QString *error);
+
+} // namespace veltrano
 
 #endif // IMAGEFILE_H

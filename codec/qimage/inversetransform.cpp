@@ -5,6 +5,8 @@
 
 #include <vector>
 
+namespace veltrano {
+
 QImage inverseFTransform(const QImage &components, int width, int height, int step, int radius,
                          const QList<float> &weights, QString *error)
 {
@@ -34,3 +36,5 @@ QImage inverseFTransform(const QImage &components, int width, int height, int st
         return fail(workingMemoryMessage(width, height));
     return output;
 }
+
+} // namespace veltrano

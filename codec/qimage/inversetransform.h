@@ -7,6 +7,8 @@
 #include <QList>
 #include <QString>
 
+namespace veltrano {
+
 // Inverse F-transform: expands a component image to width x height opaque
 // ARGB32 pixels. Row terms (outer) times column terms (inner) are accumulated
 // in single precision, node indexes clamped to the component image's last
@@ -22,5 +24,7 @@
 // needed and how many the table has). Nothing is computed in that case.
 QImage inverseFTransform(const QImage &components, int width, int height, int step, int radius,
                          const QList<float> &weights, QString *error = nullptr);
+
+} // namespace veltrano
 
 #endif // INVERSETRANSFORM_H

@@ -11,6 +11,8 @@
 #include <QDir>
 #include <QFile>
 
+namespace veltrano {
+
 bool encodeRegionQImage(const QImage &image, const RegionParameters &parameters, RegionImage *blocks,
                         QString *error)
 {
@@ -133,3 +135,5 @@ QImage decodeRegionBlockFile(const QString &fileName, QString *error)
     }
     return image;
 }
+
+} // namespace veltrano

@@ -6,6 +6,8 @@
 #include <QImage>
 #include <QString>
 
+namespace veltrano {
+
 // The region codec (codec/region/) on QImage and on files.
 
 // Encodes an image (alpha ignored); false with *error.
@@ -28,5 +30,7 @@ bool readRegionBlockFile(const QString &fileName, RegionImage *blocks, QString *
 
 // Reads a block file and expands it: the image Open image shows.
 QImage decodeRegionBlockFile(const QString &fileName, QString *error);
+
+} // namespace veltrano
 
 #endif // REGIONIMAGEFILE_H

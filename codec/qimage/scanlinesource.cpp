@@ -4,6 +4,8 @@
 
 #include <cstring>
 
+namespace veltrano {
+
 static_assert(sizeof(QRgb) == sizeof(std::uint32_t), "QRgb is a 32-bit word");
 
 namespace {
@@ -97,3 +99,5 @@ const std::uint32_t *ScanLineSource::fetch(void *source, int y)
 {
     return static_cast<ScanLineSource *>(source)->row(y);
 }
+
+} // namespace veltrano

@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <vector>
 
+namespace veltrano {
+
 // One row at a time of an image, as the 32-bit words QImage::pixel() returns
 // for it (only the colour bits are meaningful; alpha may be left as stored).
 // RGB32, ARGB32 and ARGB32_Premultiplied rows are the image's own scan lines
@@ -46,5 +48,7 @@ private:
     QVector<QRgb> colours;
     std::vector<QRgb> buffer;
 };
+
+} // namespace veltrano
 
 #endif // SCANLINESOURCE_H

@@ -12,6 +12,8 @@
 #include <cmath>
 #include <set>
 
+namespace veltrano {
+
 namespace {
 
 double squaredError(const QImage &a, const QImage &b)
@@ -232,3 +234,5 @@ QString fileDigest(const QString &fileName)
         return QString();
     return QString::fromLatin1(hash.result().toHex());
 }
+
+} // namespace veltrano

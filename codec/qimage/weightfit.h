@@ -5,6 +5,8 @@
 #include <QList>
 #include <QString>
 
+namespace veltrano {
+
 // Fitting a reconstruction weights table to a corpus of images (ftjpeg
 // fit-weights), the error it minimises, and the provenance file kept beside
 // a fitted table.
@@ -80,5 +82,7 @@ bool readWeightFitProvenance(const QString &tableFile, WeightFitProvenance *prov
 // The SHA-256 of a file's bytes in lower-case hex; empty when it cannot be
 // read.
 QString fileDigest(const QString &fileName);
+
+} // namespace veltrano
 
 #endif // WEIGHTFIT_H

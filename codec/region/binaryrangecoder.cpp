@@ -1,5 +1,7 @@
 #include "codec/region/binaryrangecoder.h"
 
+namespace veltrano {
+
 using binaryrangecoder::adaptationShift;
 using binaryrangecoder::probabilityBits;
 using binaryrangecoder::topValue;
@@ -78,3 +80,5 @@ BinaryRangeDecoder::BinaryRangeDecoder(const uint8_t *data, qint64 size) : m_dat
     for (int i = 0; i < 4; ++i)
         m_code = (m_code << 8) | nextByte();
 }
+
+} // namespace veltrano

@@ -9,6 +9,8 @@
 #include <emmintrin.h>
 #endif
 
+namespace veltrano {
+
 // An adaptive arithmetic coder (a range coder with carry propagation) of
 // binary decisions and of symbols of a 16-letter alphabet. Each binary
 // context is one BinaryContext: the probability of a 0, in 1/4096, moved a
@@ -245,5 +247,7 @@ inline uint32_t BinaryRangeDecoder::decodeEquiprobable(int bitCount)
     }
     return value;
 }
+
+} // namespace veltrano
 
 #endif // BINARYRANGECODER_H

@@ -4,6 +4,8 @@
 #include <limits>
 #include <numeric>
 
+namespace veltrano {
+
 namespace {
 
 // The expansion of a grid at (x, y), with expandRegionGrid's arithmetic.
@@ -57,3 +59,5 @@ double componentGridDistance(const float *gridA, int spacingA, const float *grid
     componentGridSquaredDifference(kernels, gridA, spacingA, gridB, spacingB, width, height, &sum, &count);
     return std::sqrt(sum / double(count));
 }
+
+} // namespace veltrano

@@ -3,6 +3,8 @@
 
 #include "codec/region/regionexpansion.h"
 
+namespace veltrano {
+
 // The component-grid distance: how far apart two F-transform component grids
 // over the same width x height extent are, whatever their node spacings.
 // Both grids (row by row, ceil((extent - 1) / s) + 1 nodes along each axis,
@@ -24,5 +26,7 @@ double componentGridDistance(const float *gridA, int spacingA, const float *grid
 void componentGridSquaredDifference(const RegionKernels &kernels, const float *gridA, int spacingA,
                                     const float *gridB, int spacingB, int width, int height, double *sum,
                                     qint64 *count);
+
+} // namespace veltrano
 
 #endif // GRIDSIMILARITY_H

@@ -3,6 +3,8 @@
 
 #include <QtGlobal>
 
+namespace veltrano {
+
 // Walks the quadtree partition of a width x height image in coding order:
 // roots of side rootSide in raster order, each node's children top left, top
 // right, bottom left, bottom right; children wholly outside the image are
@@ -38,5 +40,7 @@ bool walkRegionQuadtree(int imageWidth, int imageHeight, int rootSide, int minSi
                 return false;
     return true;
 }
+
+} // namespace veltrano
 
 #endif // QUADTREEWALK_H

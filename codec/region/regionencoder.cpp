@@ -7,6 +7,8 @@
 #include <cmath>
 #include <cstdlib>
 
+namespace veltrano {
+
 namespace {
 
 // The quantiser index of a component: nearest, ties to even, within the
@@ -307,3 +309,5 @@ bool encodeRegionImage(const uint32_t *pixels, qint64 stride, int width, int hei
     *image = std::move(result);
     return true;
 }
+
+} // namespace veltrano

@@ -5,6 +5,8 @@
 
 #include <cstdint>
 
+namespace veltrano {
+
 // Encodes width x height pixels (0xAARRGGBB, alpha ignored, `stride` pixels
 // from one row to the next) into a block file: converts to Y, Cb, Cr (BT.601,
 // full range), partitions every root of regionRootSide by the parameters
@@ -20,5 +22,7 @@ bool encodeRegionImage(const uint32_t *pixels, qint64 stride, int width, int hei
 // from one row to the next) at a spacing, nodes row by row into grid.
 void directRegionGrid(const float *plane, qint64 stride, int width, int height, int spacing, float step,
                       int32_t *grid);
+
+} // namespace veltrano
 
 #endif // REGIONENCODER_H

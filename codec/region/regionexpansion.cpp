@@ -8,6 +8,8 @@
 #include <emmintrin.h>
 #endif
 
+namespace veltrano {
+
 RegionKernels::RegionKernels()
 {
     constexpr int rowLength = 1 << maxLevel;
@@ -233,3 +235,5 @@ void expandRegionBlocks(const RegionImage &image, int first, uint32_t *pixels, q
                         size_t(block.width) * sizeof(uint32_t));
     }
 }
+
+} // namespace veltrano

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <vector>
 
+namespace veltrano {
+
 // The raised-cosine basis at every node spacing a block can have (powers of
 // two up to 1024): table(s)[d] = A(d / s) of makeRaisedCosineKernel(s), for
 // d = 0 .. s; A(1) = 0. Along a whole row of up to 1024 pixels it is also
@@ -52,5 +54,7 @@ void expandRegionImage(const RegionImage &image, uint32_t *pixels, qint64 stride
 
 // The same for the blocks from index `first` on only.
 void expandRegionBlocks(const RegionImage &image, int first, uint32_t *pixels, qint64 stride);
+
+} // namespace veltrano
 
 #endif // REGIONEXPANSION_H

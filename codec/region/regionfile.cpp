@@ -9,6 +9,8 @@
 #include <cstring>
 #include <functional>
 
+namespace veltrano {
+
 namespace {
 
 const char magic[8] = {'F', 'T', 'R', 'E', 'G', 'I', 'O', 'N'};
@@ -496,3 +498,5 @@ bool readRegionFile(const QByteArray &data, RegionImage *image, QString *error, 
     *image = std::move(result);
     return true;
 }
+
+} // namespace veltrano

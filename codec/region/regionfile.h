@@ -7,6 +7,8 @@
 
 #include <functional>
 
+namespace veltrano {
+
 // The compressed block file: a 49-byte header (magic "FTREGION", version 2,
 // sizes, quantiser steps, the parameters it was made with) and the partition
 // and quantised components coded by an adaptive binary arithmetic coder
@@ -35,5 +37,7 @@ bool readRegionFile(const QByteArray &data, RegionImage *image, QString *error, 
 bool decodeRegionFile(const QByteArray &data, qint64 maxPixels, QString *error,
                       const std::function<bool(const RegionImage &header, QString *error)> &begin,
                       const std::function<void(const RegionImage &rows, int first)> &rowDone);
+
+} // namespace veltrano
 
 #endif // REGIONFILE_H

@@ -4,6 +4,8 @@
 
 #include <cmath>
 
+namespace veltrano {
+
 qint64 regionBlockComponentCount(const RegionBlock &block)
 {
     const int chroma = regionChromaSpacing(block.side, block.lumaSpacing);
@@ -85,3 +87,5 @@ bool checkRegionPartition(const RegionImage &image, QString *error)
         *error = fault.isEmpty() ? QStringLiteral("the partition is not a quadtree") : fault;
     return false;
 }
+
+} // namespace veltrano

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <vector>
 
+namespace veltrano {
+
 // The region codec's parameters, named as the study's columns.
 //
 // - minArea: the smallest block, in pixels. A block of side S may split into
@@ -97,5 +99,7 @@ bool checkRegionParameters(const RegionParameters &parameters, QString *error);
 // side and the offsets consecutive; false with *error naming the first
 // block at fault.
 bool checkRegionPartition(const RegionImage &image, QString *error);
+
+} // namespace veltrano
 
 #endif // REGIONIMAGE_H

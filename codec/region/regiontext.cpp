@@ -2,6 +2,8 @@
 
 #include <QList>
 
+namespace veltrano {
+
 namespace {
 
 const char textMagic[] = "FTREGION text 1";
@@ -240,3 +242,5 @@ bool readRegionText(const QByteArray &text, RegionImage *image, QString *error, 
     *image = std::move(reader.result);
     return true;
 }
+
+} // namespace veltrano

@@ -5,6 +5,8 @@
 
 #include <QByteArray>
 
+namespace veltrano {
+
 // The text block file, for people to read and diff: a few header lines, then
 // one block a line (position, nominal side, clipped size, luma spacing and
 // the three grids of quantiser indexes). The README's table gives the layout.
@@ -17,5 +19,7 @@ QByteArray writeRegionText(const RegionImage &image);
 // must be the quadtree partition); false with *error naming the line and the
 // fault.
 bool readRegionText(const QByteArray &text, RegionImage *image, QString *error, qint64 maxPixels);
+
+} // namespace veltrano
 
 #endif // REGIONTEXT_H

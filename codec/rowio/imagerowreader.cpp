@@ -10,6 +10,8 @@
 
 #include <algorithm>
 
+namespace veltrano {
+
 ImageRowReader::ImageRowReader(int width, int height)
     : columns(width)
     , rows(height)
@@ -103,3 +105,5 @@ bool ImageRowReader::finish()
         broken = true;
     return !broken;
 }
+
+} // namespace veltrano

@@ -9,6 +9,8 @@
 #include <memory>
 #include <vector>
 
+namespace veltrano {
+
 // An image file read one row at a time, top to bottom, in memory that
 // depends on its width only. Rows are the 32-bit words QImage::pixel() would
 // give for the image Qt's reader makes of the same file (red in bits 16 to
@@ -75,5 +77,7 @@ private:
     bool broken = false;
     std::vector<std::uint32_t> buffer;
 };
+
+} // namespace veltrano
 
 #endif // IMAGEROWREADER_H

@@ -6,6 +6,8 @@
 
 #include <cstring>
 
+namespace veltrano {
+
 ImageRowWriter::ImageRowWriter(const QString &fileName, int width, int height)
     : fileName(fileName)
     , width(width)
@@ -42,3 +44,5 @@ std::unique_ptr<ImageRowWriter> ImageRowWriter::create(const QString &fileName, 
         return std::unique_ptr<ImageRowWriter>(new PngRowWriter(fileName, width, height, dotsPerMeter, quality));
     return nullptr;
 }
+
+} // namespace veltrano

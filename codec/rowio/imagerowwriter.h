@@ -10,6 +10,8 @@
 #include <cstdint>
 #include <memory>
 
+namespace veltrano {
+
 // An image file written one row at a time, top to bottom, byte for byte as
 // Qt's writer would write an opaque ARGB32 image of those rows with the same
 // resolution and quality (writeImageFile of qimage/imagefile.h). Rows are 32-bit words, red in bits
@@ -56,5 +58,7 @@ protected:
     StreamOutputFile output;
     QString message;
 };
+
+} // namespace veltrano
 
 #endif // IMAGEROWWRITER_H

@@ -9,6 +9,8 @@
 
 #include <jpeglib.h>
 
+namespace veltrano {
+
 struct JpegRowReader::Decoder
 {
     jpeg_decompress_struct info;
@@ -302,3 +304,5 @@ bool JpegRowReader::readEnd()
     const bool finished = finishDecoder(decoder);
     return !failOnDamage() && finished;
 }
+
+} // namespace veltrano

@@ -5,6 +5,8 @@
 
 #include <cstdio>
 
+namespace veltrano {
+
 // JPEG streams of one (grey) or three (colour) components coded in a single
 // scan, decoded row by row by libjpeg with the settings Qt's reader uses
 // (accurate integer DCT, smooth chroma upsampling). Streams of several scans
@@ -42,5 +44,7 @@ private:
 // empty for a sound stream and for one whose header libjpeg cannot read (the
 // decoder of the file then reports that itself).
 QString jpegDataDamage(const QString &fileName);
+
+} // namespace veltrano
 
 #endif // JPEGROWREADER_H

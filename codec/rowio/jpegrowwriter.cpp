@@ -12,6 +12,8 @@
 
 #include <jpeglib.h>
 
+namespace veltrano {
+
 struct JpegRowWriter::Encoder
 {
     jpeg_compress_struct info;
@@ -190,3 +192,5 @@ bool JpegRowWriter::finish()
     }
     return output.commit();
 }
+
+} // namespace veltrano

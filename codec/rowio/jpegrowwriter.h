@@ -3,6 +3,8 @@
 
 #include "codec/rowio/imagerowwriter.h"
 
+namespace veltrano {
+
 // Baseline JFIF written by libjpeg row by row with the settings of Qt's JPEG
 // writer: libjpeg's defaults (4:2:0 YCbCr, accurate integer DCT, standard
 // Huffman tables), the quality scaled to baseline tables (75 by default),
@@ -29,5 +31,7 @@ private:
     int quality;
     bool marker = false;
 };
+
+} // namespace veltrano
 
 #endif // JPEGROWWRITER_H

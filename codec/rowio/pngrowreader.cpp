@@ -12,6 +12,8 @@
 
 #include <png.h>
 
+namespace veltrano {
+
 struct PngRowReader::Decoder
 {
     png_structp png = nullptr;
@@ -331,3 +333,5 @@ bool PngRowReader::readEnd()
     failOnError();
     return false;
 }
+
+} // namespace veltrano

@@ -7,6 +7,8 @@
 
 #include <vector>
 
+namespace veltrano {
+
 // PNG files without interlacing, of 8-bit grey, grey and alpha, RGB or RGBA
 // pixels, or of palette indexes of any depth, read row by row by libpng.
 // Colours are taken as stored (no gamma correction, as Qt's reader takes
@@ -51,5 +53,7 @@ QString pngDataDamage(const QString &fileName);
 // what is wrong when libpng cannot read the header, and *damaged whether
 // that is damage (or a size beyond pngMaxSide a side).
 bool pngHeaderSize(const QString &fileName, QSize *size, QString *error, bool *damaged);
+
+} // namespace veltrano
 
 #endif // PNGROWREADER_H

@@ -6,6 +6,8 @@
 
 #include <png.h>
 
+namespace veltrano {
+
 struct PngRowWriter::Encoder
 {
     png_structp png = nullptr;
@@ -151,3 +153,5 @@ bool PngRowWriter::finish()
     }
     return output.commit();
 }
+
+} // namespace veltrano

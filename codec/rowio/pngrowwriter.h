@@ -3,6 +3,8 @@
 
 #include "codec/rowio/imagerowwriter.h"
 
+namespace veltrano {
+
 // PNG written by libpng row by row with the settings of Qt's PNG writer for
 // an ARGB32 image: eight-bit RGBA, not interlaced, libpng's default filters,
 // zlib's default compression unless a quality of 0 to 100 maps to a level
@@ -28,5 +30,7 @@ private:
     int dotsPerMeter;
     int level; // zlib's compression level, -1 for its default
 };
+
+} // namespace veltrano
 
 #endif // PNGROWWRITER_H

@@ -8,6 +8,8 @@
 #include <algorithm>
 #include <climits>
 
+namespace veltrano {
+
 namespace {
 
 // Rows are read a block of about this many bytes at a time, straight into
@@ -76,3 +78,5 @@ bool PpmRowReader::readRow(std::uint32_t *out)
         rgbBytesToWords(in, out, width());
     return true;
 }
+
+} // namespace veltrano

@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <vector>
 
+namespace veltrano {
+
 // Binary PPM (P6) and PGM (P5) files of maximum value 255, read row by row.
 // The header is parsed as Qt's reader parses it (white space and comments
 // between the numbers, one white-space byte after the maximum value); the
@@ -31,5 +33,7 @@ private:
     std::size_t blockFilled = 0; // rows in bytes
     std::size_t blockNext = 0;   // the next of them
 };
+
+} // namespace veltrano
 
 #endif // PPMROWREADER_H

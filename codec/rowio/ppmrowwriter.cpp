@@ -2,6 +2,8 @@
 
 #include "codec/dsp/pixelrows.h"
 
+namespace veltrano {
+
 PpmRowWriter::PpmRowWriter(const QString &fileName, int width, int height)
     : ImageRowWriter(fileName, width, height)
     , bytes(std::size_t(width) * 3)
@@ -36,3 +38,5 @@ bool PpmRowWriter::finish()
 {
     return output.commit();
 }
+
+} // namespace veltrano

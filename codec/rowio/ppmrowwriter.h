@@ -5,6 +5,8 @@
 
 #include <vector>
 
+namespace veltrano {
+
 // Binary PPM (P6, maximum value 255), the header as Qt's writer writes it.
 class PpmRowWriter : public ImageRowWriter
 {
@@ -22,5 +24,7 @@ public:
 private:
     std::vector<unsigned char> bytes; // a row packed, without a pipeline
 };
+
+} // namespace veltrano
 
 #endif // PPMROWWRITER_H

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+namespace veltrano {
+
 ReadAheadReader::ReadAheadReader(std::unique_ptr<ImageRowReader> reader)
     : ImageRowReader(reader->width(), reader->height())
     , source(std::move(reader))
@@ -54,3 +56,5 @@ bool ReadAheadReader::readEnd()
     damageMessage = source->damage();
     return sourceFinished;
 }
+
+} // namespace veltrano

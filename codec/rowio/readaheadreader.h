@@ -7,6 +7,8 @@
 #include <memory>
 #include <thread>
 
+namespace veltrano {
+
 // The rows of another reader, decoded ahead on a thread of their own so that
 // the decoding runs beside the work that uses the rows. The rows, the
 // failures and the damage reported are the other reader's.
@@ -30,5 +32,7 @@ private:
     bool sourceFinished = false; // set by the thread before it ends
     std::thread thread;
 };
+
+} // namespace veltrano
 
 #endif // READAHEADREADER_H

@@ -2,6 +2,8 @@
 
 #include "codec/rowio/imagerowwriter.h"
 
+namespace veltrano {
+
 RowPipeline::RowPipeline(ImageRowWriter &writer)
     : writer(writer)
     , ring(writer.packedRowBytes())
@@ -43,3 +45,5 @@ bool RowPipeline::drain()
         thread.join();
     return !writerFailed;
 }
+
+} // namespace veltrano

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <thread>
 
+namespace veltrano {
+
 class ImageRowWriter;
 
 // Hands rows to an image writer on a thread of its own, so that the rows'
@@ -36,5 +38,7 @@ private:
     std::atomic<bool> writerFailed{false};
     std::thread thread;
 };
+
+} // namespace veltrano
 
 #endif // ROWPIPELINE_H

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+namespace veltrano {
+
 RowRing::RowRing(std::size_t rowBytes)
     : rowBytes(rowBytes)
     , storage((rowBytes * blockRows * blockCount + 3) / 4)
@@ -87,3 +89,5 @@ void RowRing::cancel()
     cancelled = true;
     changed.notify_all();
 }
+
+} // namespace veltrano

@@ -7,6 +7,8 @@
 #include <mutex>
 #include <vector>
 
+namespace veltrano {
+
 // Rows handed from one thread to another through a ring of a few blocks of
 // rows: the producer copies rows in and waits while every block is full,
 // the consumer takes them in order. The memory held is a few blocks of rows,
@@ -54,5 +56,7 @@ private:
     std::mutex mutex;
     std::condition_variable changed;
 };
+
+} // namespace veltrano
 
 #endif // ROWRING_H

@@ -9,6 +9,8 @@
 #include <unistd.h>
 #endif
 
+namespace veltrano {
+
 namespace {
 
 constexpr qint64 bufferBytes = qint64(1) << 18;
@@ -105,3 +107,5 @@ bool StreamOutputFile::commit()
     }
     return true;
 }
+
+} // namespace veltrano

@@ -5,6 +5,8 @@
 #include <QSaveFile>
 #include <QString>
 
+namespace veltrano {
+
 // A file written piece by piece that replaces its target only when commit()
 // succeeds, as writeFileAtomically does for bytes held in memory: a failure,
 // or destruction without commit, leaves no partial file and keeps an earlier
@@ -42,5 +44,7 @@ private:
     bool opened = false;
     QString error_;
 };
+
+} // namespace veltrano
 
 #endif // STREAMOUTPUTFILE_H

@@ -16,6 +16,8 @@
 #include <memory>
 #include <thread>
 
+namespace veltrano {
+
 namespace {
 
 // Where the transform's rows go: the writer, through the pipeline when there
@@ -239,3 +241,5 @@ StreamOutcome streamHybridDecompress(const QString &input, const QString &output
     return runInverse(reader, *writer, int(width), int(height), 2, 1, weights,
                       QStringLiteral("cannot decode %1: ").arg(displayName(input)), error);
 }
+
+} // namespace veltrano

@@ -5,6 +5,8 @@
 #include <QList>
 #include <QString>
 
+namespace veltrano {
+
 // The codec's file-to-file operations done row by row: the input is read,
 // transformed and written as its rows come, in memory that grows with the
 // width of the images only, with the writing on a second thread when the
@@ -50,5 +52,7 @@ StreamOutcome streamHybridCompress(const QString &input, const QString &output, 
 // The hybrid file decoded (decompressHybrid with the table) in the given format.
 StreamOutcome streamHybridDecompress(const QString &input, const QString &output, const QByteArray &format,
                                      const QList<float> &weights, QString *error);
+
+} // namespace veltrano
 
 #endif // STREAMINGCODEC_H

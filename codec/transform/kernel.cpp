@@ -2,6 +2,8 @@
 
 #include <cmath>
 
+namespace veltrano {
+
 QList<float> makeRaisedCosineKernel(int radius)
 {
     QList<float> kernel;
@@ -18,3 +20,5 @@ QList<float> makeRaisedCosineKernel(int radius)
     }
     return kernel;
 }
+
+} // namespace veltrano

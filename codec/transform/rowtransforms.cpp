@@ -16,6 +16,8 @@
 #include <cstdint>
 #include <vector>
 
+namespace veltrano {
+
 namespace {
 
 // Whether every product and every partial sum of the direct transform's
@@ -249,3 +251,5 @@ bool inverseFTransformRows(int componentWidth, int componentHeight, transformker
     }
     return true;
 }
+
+} // namespace veltrano

@@ -15,6 +15,8 @@
 
 #include <vector>
 
+namespace veltrano {
+
 // The largest weights-table index a call of inverseFTransform looks up, plus
 // one: the number of entries the table must hold. Indexes are
 // ceil(float(d * float(20 / step))) for the node distances d that occur.
@@ -70,5 +72,7 @@ bool directFTransformRows(int width, int height, int step, const QList<float> &k
 bool inverseFTransformRows(int componentWidth, int componentHeight, transformkernels::FetchRow fetch,
                            void *source, int width, int height, int step, int radius, const QList<float> &weights,
                            transformkernels::TakeRow take, void *sink, QString *error);
+
+} // namespace veltrano
 
 #endif // ROWTRANSFORMS_H

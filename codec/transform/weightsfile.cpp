@@ -7,6 +7,8 @@
 
 #include <cstdio>
 
+namespace veltrano {
+
 bool loadWeightsTable(const QString &fileName, QList<float> &weights, QString *error)
 {
     // A FIFO would wait for a writer and a device never end: only regular
@@ -55,3 +57,5 @@ QString shortWeightsTableMessage(const QString &tableName, int entries, int need
         .arg(radius)
         .arg(needed);
 }
+
+} // namespace veltrano

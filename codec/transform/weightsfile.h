@@ -4,6 +4,8 @@
 #include <QList>
 #include <QString>
 
+namespace veltrano {
+
 // Reads a weights file: one number per line (LF or CR LF), each converted with
 // QString::toFloat; a line that does not convert gives 0.0. Appends to
 // weights. Returns false, with *error set when given, if the file cannot be
@@ -18,5 +20,7 @@ bool readWeightsFile(QList<float> &weights, const QString &fileName = QStringLit
 // What a table too short for a call says: its entries and those that step
 // and radius need, naming the file it came from when tableName is not empty.
 QString shortWeightsTableMessage(const QString &tableName, int entries, int needed, int step, int radius);
+
+} // namespace veltrano
 
 #endif // WEIGHTSFILE_H

@@ -8,6 +8,8 @@
 #include <memory>
 #include <vector>
 
+namespace veltrano {
+
 namespace moduleimpl {
 
 namespace {
@@ -76,3 +78,5 @@ bool butteraugliDistance(const QImage &reference, const QImage &test, double *pN
 }
 
 } // namespace moduleimpl
+
+} // namespace veltrano

@@ -4,6 +4,8 @@
 #include <QImage>
 #include <QString>
 
+namespace veltrano {
+
 // Butteraugli through libjxl's butteraugli API, built into the study-codec
 // module (study/codecs/module/) beside the codecs that need the same libjxl:
 // what butteraugliDistance of metrics/butteraugli.h forwards to, and behaves
@@ -15,5 +17,7 @@ bool butteraugliDistance(const QImage &reference, const QImage &test, double *pN
                          QString *error);
 
 } // namespace moduleimpl
+
+} // namespace veltrano
 
 #endif // BUTTERAUGLI_IMPL_H

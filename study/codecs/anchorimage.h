@@ -6,6 +6,8 @@
 
 #include <algorithm>
 
+namespace veltrano {
+
 // The pixels of the study's codecs, as they hand them to a library and take
 // them back: used by the resampling here and by the codecs' implementations
 // in the study-codec module (module/). Defined in this header, so that each
@@ -80,5 +82,7 @@ inline QImage imageFromSamples(const unsigned char *samples, int width, int heig
     }
     return image;
 }
+
+} // namespace veltrano
 
 #endif // ANCHORIMAGE_H

@@ -4,6 +4,8 @@
 
 #include <algorithm>
 
+namespace veltrano {
+
 // libavif is called in module/avifcodec_impl.cpp, inside the study-codec
 // module, loaded at the first use.
 
@@ -24,3 +26,5 @@ QImage decodeAvif(const QByteArray &data, QString *error)
     const StudyCodecTable *codecs = studyCodecs(error);
     return codecs ? codecs->decodeAvif(data, error) : QImage();
 }
+
+} // namespace veltrano

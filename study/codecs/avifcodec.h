@@ -5,6 +5,8 @@
 #include <QImage>
 #include <QString>
 
+namespace veltrano {
+
 // The study's API of AVIF: these functions forward to its implementation in
 // the study-codec module (module/avifcodec_impl.cpp), which is loaded at the
 // first use (module/studycodecs.h).
@@ -24,5 +26,7 @@ int avifQuantizer(int quality);
 // libavif's default chroma upsampling, as avifdec does; null, with *error
 // set, on failure.
 QImage decodeAvif(const QByteArray &data, QString *error);
+
+} // namespace veltrano
 
 #endif // AVIFCODEC_H

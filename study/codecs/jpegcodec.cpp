@@ -4,6 +4,8 @@
 #include <QImageReader>
 #include <QImageWriter>
 
+namespace veltrano {
+
 namespace {
 
 // The pixels without the image's metadata: Qt's writer would store its text
@@ -50,3 +52,5 @@ QImage decodeImageData(const QByteArray &data, QString *error)
         *error = QStringLiteral("the data cannot be decoded: %1").arg(reader.errorString());
     return image;
 }
+
+} // namespace veltrano

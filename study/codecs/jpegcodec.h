@@ -5,6 +5,8 @@
 #include <QImage>
 #include <QString>
 
+namespace veltrano {
+
 // JPEG through Qt's writer (libjpeg-turbo): the standard quantisation tables
 // scaled by the quality, 4:2:0 chroma for colour images, one channel for a
 // Format_Grayscale8 image. Plain: fixed Huffman tables and one sequential
@@ -19,5 +21,7 @@ QByteArray encodeJpeg(const QImage &image, int quality, bool optimised, QString 
 // Decodes image data of any format Qt reads (the format told from the
 // content). Null, with *error set, on failure.
 QImage decodeImageData(const QByteArray &data, QString *error);
+
+} // namespace veltrano
 
 #endif // JPEGCODEC_H

@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cmath>
 
+namespace veltrano {
+
 // libjxl is called in module/jxlcodec_impl.cpp, inside the study-codec
 // module, loaded at the first use.
 
@@ -27,3 +29,5 @@ QImage decodeJxl(const QByteArray &data, QString *error)
     const StudyCodecTable *codecs = studyCodecs(error);
     return codecs ? codecs->decodeJxl(data, error) : QImage();
 }
+
+} // namespace veltrano

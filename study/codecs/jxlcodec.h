@@ -5,6 +5,8 @@
 #include <QImage>
 #include <QString>
 
+namespace veltrano {
+
 // The study's API of JPEG XL: these functions forward to its implementation in
 // the study-codec module (module/jxlcodec_impl.cpp), which is loaded at the
 // first use (module/studycodecs.h).
@@ -22,5 +24,7 @@ float jxlDistance(int quality);
 // Decodes to 8-bit sRGB (Format_RGB32, or Format_Grayscale8 for a grey
 // file), as djxl does; null, with *error set, on failure.
 QImage decodeJxl(const QByteArray &data, QString *error);
+
+} // namespace veltrano
 
 #endif // JXLCODEC_H

@@ -7,6 +7,8 @@
 #include <functional>
 #include <vector>
 
+namespace veltrano {
+
 namespace {
 
 // The input samples and weights of one output sample along one dimension.
@@ -205,3 +207,5 @@ QImage expandLanczos2(const QImage &reduced, int width, int height)
 {
     return expandImage(reduced, width, height, 2, ResampleFilter::Lanczos3);
 }
+
+} // namespace veltrano

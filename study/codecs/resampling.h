@@ -3,6 +3,8 @@
 
 #include <QImage>
 
+namespace veltrano {
+
 // Reduction by a factor (the step h) in each dimension and expansion by it
 // back to a given size, with pixel centres aligned: pixel i of the reduced
 // image lies at h i + (h - 1) / 2 in the coordinates of the full image (whose
@@ -36,5 +38,7 @@ QImage expandBilinear2(const QImage &reduced, int width, int height);
 
 QImage reduceLanczos2(const QImage &image);
 QImage expandLanczos2(const QImage &reduced, int width, int height);
+
+} // namespace veltrano
 
 #endif // RESAMPLING_H

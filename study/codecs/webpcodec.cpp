@@ -2,6 +2,8 @@
 
 #include "study/codecs/module/studycodecs.h"
 
+namespace veltrano {
+
 // libwebp is called in module/webpcodec_impl.cpp, inside the study-codec
 // module, loaded at the first use.
 
@@ -16,3 +18,5 @@ QImage decodeWebp(const QByteArray &data, QString *error)
     const StudyCodecTable *codecs = studyCodecs(error);
     return codecs ? codecs->decodeWebp(data, error) : QImage();
 }
+
+} // namespace veltrano

@@ -5,6 +5,8 @@
 #include <QImage>
 #include <QString>
 
+namespace veltrano {
+
 // The study's API of WebP: these functions forward to its implementation in
 // the study-codec module (module/webpcodec_impl.cpp), which is loaded at the
 // first use (module/studycodecs.h).
@@ -16,5 +18,7 @@ QByteArray encodeWebp(const QImage &image, int quality, QString *error);
 
 // Decodes to Format_RGB32; null, with *error set, on failure.
 QImage decodeWebp(const QByteArray &data, QString *error);
+
+} // namespace veltrano
 
 #endif // WEBPCODEC_H

@@ -20,6 +20,8 @@
 
 #include <unistd.h>
 
+namespace veltrano {
+
 namespace {
 
 // The range of the window's quality spin box.
@@ -154,3 +156,5 @@ int runWorkdir(const QStringList &arguments)
 
 REGISTER_SUBCOMMAND(batch, "run a batch experiment (color, evaluate, jpeg-stat) in the working directory", runBatch);
 REGISTER_SUBCOMMAND(workdir, "lay out a working directory with every input file of the experiments", runWorkdir);
+
+} // namespace veltrano

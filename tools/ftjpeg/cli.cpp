@@ -14,6 +14,8 @@
 #include <cstring>
 #include <new>
 
+namespace veltrano {
+
 QList<Subcommand> &subcommands()
 {
     static QList<Subcommand> all;
@@ -115,3 +117,5 @@ QString displayName(const QString &fileName)
 {
     return QDir::toNativeSeparators(fileName);
 }
+
+} // namespace veltrano

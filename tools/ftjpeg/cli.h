@@ -5,8 +5,11 @@
 #include <QStringList>
 
 class QCommandLineParser;
-struct Subcommand;
 class QSize;
+
+namespace veltrano {
+
+struct Subcommand;
 
 // The registered subcommand of that name, or null.
 const Subcommand *findSubcommand(const char *name);
@@ -40,5 +43,7 @@ QString displayName(const QString &fileName);
 
 // "WIDTHxHEIGHT", as the messages give a size.
 QString sizeText(const QSize &size);
+
+} // namespace veltrano
 
 #endif // CLI_H

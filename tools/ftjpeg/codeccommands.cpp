@@ -31,6 +31,8 @@
 #include <sys/stat.h>
 #include <cstdio>
 
+namespace veltrano {
+
 // The image format of an output file, from its suffix; empty when the
 // suffix names no format ftjpeg writes.
 QByteArray outputFormat(const QString &fileName)
@@ -346,4 +348,6 @@ REGISTER_SUBCOMMAND(direct, "component image of an image (direct F-transform)", 
 REGISTER_SUBCOMMAND(inverse, "expand a component image (inverse F-transform)", runInverse);
 REGISTER_SUBCOMMAND(compress, "write the hybrid JPEG file of an image", runCompress);
 REGISTER_SUBCOMMAND(decompress, "decode a hybrid JPEG file", runDecompress);
+
+} // namespace veltrano
 

@@ -22,6 +22,8 @@
 #include <cmath>
 #include <cstdio>
 
+namespace veltrano {
+
 namespace {
 
 QString decibels(double value)
@@ -171,3 +173,5 @@ int runFitWeights(const QStringList &arguments)
 // The name has a hyphen, so it is registered without the macro.
 static const SubcommandRegistration registration_fitWeights(
     Subcommand{"fit-weights", "fit the reconstruction weights of a hybrid variant to a corpus", runFitWeights, false});
+
+} // namespace veltrano

@@ -15,6 +15,8 @@
 #include <cstdio>
 #include <memory>
 
+namespace veltrano {
+
 namespace {
 void printUsage(FILE *stream)
 {
@@ -64,3 +66,5 @@ extern "C" __attribute__((visibility("default"))) int veltranoFtjpegMain(int arg
     }
     return runSubcommand(*chosen);
 }
+
+} // namespace veltrano

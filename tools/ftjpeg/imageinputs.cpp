@@ -6,6 +6,8 @@
 
 #include <algorithm>
 
+namespace veltrano {
+
 QStringList imageInputs(const QStringList &arguments, const QStringList &excludedFolders)
 {
     static const QStringList suffixes{QStringLiteral("png"), QStringLiteral("jpg"), QStringLiteral("jpeg"),
@@ -40,3 +42,5 @@ QStringList imageInputs(const QStringList &arguments, const QStringList &exclude
     }
     return files;
 }
+
+} // namespace veltrano

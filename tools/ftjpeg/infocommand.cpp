@@ -15,6 +15,8 @@
 #include <climits>
 #include <cstdio>
 
+namespace veltrano {
+
 namespace {
 
 int runInfo(const QStringList &arguments)
@@ -78,3 +80,5 @@ int runInfo(const QStringList &arguments)
 } // namespace
 
 REGISTER_SUBCOMMAND(info, "tell hybrid JPEG, standard JPEG and other images apart, with their sizes", runInfo);
+
+} // namespace veltrano

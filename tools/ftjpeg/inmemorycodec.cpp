@@ -17,6 +17,8 @@
 
 #include <cstdio>
 
+namespace veltrano {
+
 namespace {
 
 // The decoded image written to output, or the decoder's failure.
@@ -137,3 +139,5 @@ int decompressVariantInMemory(const QString &input, const QString &output, const
     const QImage decoded = decompressHybridVariant(input, &error);
     return writeDecoded(decoded, error, output, format);
 }
+
+} // namespace veltrano

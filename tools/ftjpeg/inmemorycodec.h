@@ -5,6 +5,8 @@
 #include <QList>
 #include <QString>
 
+namespace veltrano {
+
 class SubcommandParser;
 struct VariantOptions;
 
@@ -38,5 +40,7 @@ int decompressInMemory(const QString &input, const QString &output, const QByteA
 
 // A variant file, with the weights it records.
 int decompressVariantInMemory(const QString &input, const QString &output, const QByteArray &format);
+
+} // namespace veltrano
 
 #endif // INMEMORYCODEC_H

@@ -5,6 +5,8 @@
 #include <QString>
 #include <QStringList>
 
+namespace veltrano {
+
 class SubcommandParser;
 
 // The image format of an output file, from its suffix ("png", "bmp", "ppm"
@@ -19,5 +21,7 @@ bool sameFile(const QString &a, const QString &b);
 
 // Refuses, as a usage error, an output that is one of the run's inputs.
 bool outputIsNoInput(const SubcommandParser &parser, const QString &output, const QStringList &inputs, int *status);
+
+} // namespace veltrano
 
 #endif // OUTPUTFILES_H

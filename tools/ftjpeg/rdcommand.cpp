@@ -36,6 +36,8 @@
 #include <cstdio>
 #include <unistd.h>
 
+namespace veltrano {
+
 namespace {
 
 bool parseShard(const QString &text, int *index, int *count)
@@ -452,3 +454,5 @@ int runRd(const QStringList &arguments)
 
 REGISTER_GUI_SUBCOMMAND(rd, "rate-distortion study of hybrid against plain JPEG, with BD-rate, plots and a report",
                         runRd);
+
+} // namespace veltrano

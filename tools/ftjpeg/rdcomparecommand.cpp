@@ -17,6 +17,8 @@
 #include <cstdio>
 #include <functional>
 
+namespace veltrano {
+
 namespace {
 
 QString number(double value, int decimals)
@@ -150,3 +152,5 @@ int runRdCompare(const QStringList &arguments)
 static const SubcommandRegistration registration_rdCompare(
     Subcommand{"rd-compare", "one scheme of a study against others: BD-rate below the crossover, PSNR ceilings",
                runRdCompare, false});
+
+} // namespace veltrano

@@ -25,6 +25,8 @@
 #include <unistd.h>
 #include <cstdio>
 
+namespace veltrano {
+
 namespace {
 
 const char actionsHelp[] =
@@ -392,3 +394,5 @@ int runRegion(const QStringList &arguments)
 } // namespace
 
 REGISTER_SUBCOMMAND(region, "the quadtree region codec: compress, decompress, text, study, sim", runRegion);
+
+} // namespace veltrano

@@ -4,6 +4,8 @@
 #include <QList>
 #include <QStringList>
 
+namespace veltrano {
+
 // Exit statuses of every ftjpeg subcommand.
 enum ExitStatus { ExitSuccess = 0, ExitFailure = 1, ExitUsage = 2 };
 
@@ -33,6 +35,8 @@ struct SubcommandRegistration
 {
     explicit SubcommandRegistration(const Subcommand &subcommand) { subcommands().append(subcommand); }
 };
+
+} // namespace veltrano
 
 // Registers a subcommand: REGISTER_SUBCOMMAND(direct, "summary", runDirect);
 #define REGISTER_SUBCOMMAND(id, summary, function) \

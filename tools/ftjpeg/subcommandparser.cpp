@@ -2,6 +2,8 @@
 
 #include "tools/ftjpeg/cli.h"
 
+namespace veltrano {
+
 SubcommandParser::SubcommandParser(const QStringList &arguments, const QString &description)
     : m_arguments(arguments), m_program(arguments.value(0))
 {
@@ -54,5 +56,7 @@ bool SubcommandParser::integer(const QCommandLineOption &option, int minimum, in
 
 int SubcommandParser::usageError(const QString &message) const
 {
-    return ::usageError(m_program, message);
+    return veltrano::usageError(m_program, message);
 }
+
+} // namespace veltrano

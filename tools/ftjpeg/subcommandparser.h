@@ -6,6 +6,8 @@
 #include <QString>
 #include <QStringList>
 
+namespace veltrano {
+
 // The command line of one ftjpeg subcommand: its description, positional
 // arguments and options, parsed with --help and --version (parseCommandLine
 // of cli.h), and the integer options checked against their range.
@@ -51,5 +53,7 @@ private:
     QString m_program;
     QCommandLineParser m_parser;
 };
+
+} // namespace veltrano
 
 #endif // SUBCOMMANDPARSER_H

@@ -14,6 +14,8 @@
 
 #include <cstdio>
 
+namespace veltrano {
+
 bool readVariantOptions(const VariantOptions &options, const SubcommandParser &parser, HybridVariant *variant,
                         int *status)
 {
@@ -106,3 +108,5 @@ bool describeVariantFile(const QString &fileName, QString *description, QString 
                        .arg(coding.join(QStringLiteral(", ")));
     return true;
 }
+
+} // namespace veltrano

@@ -7,6 +7,8 @@
 #include <QByteArray>
 #include <QString>
 
+namespace veltrano {
+
 class SubcommandParser;
 
 // The variant that the options describe; false after reporting a usage
@@ -23,5 +25,7 @@ int compressVariant(const QString &input, const QString &output, int quality, co
 // The info line of a variant file, or false with *error set when its segment
 // is damaged.
 bool describeVariantFile(const QString &fileName, QString *description, QString *error);
+
+} // namespace veltrano
 
 #endif // VARIANTCOMMANDS_H

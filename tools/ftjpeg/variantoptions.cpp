@@ -2,6 +2,8 @@
 
 #include "tools/ftjpeg/subcommandparser.h"
 
+namespace veltrano {
+
 VariantOptions::VariantOptions(SubcommandParser &parser)
     : step(parser.addOption(QStringLiteral("step"), QStringLiteral("Node spacing of a variant (default 2)."),
                             QStringLiteral("H")))
@@ -26,3 +28,5 @@ bool VariantOptions::requested(const SubcommandParser &parser) const
     return parser.isSet(step) || parser.isSet(kernelRadius) || parser.isSet(reconstructRadius)
         || parser.isSet(optimize) || parser.isSet(progressive) || parser.isSet(chroma) || parser.isSet(clamp);
 }
+
+} // namespace veltrano

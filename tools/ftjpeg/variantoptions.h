@@ -3,6 +3,8 @@
 
 #include <QCommandLineOption>
 
+namespace veltrano {
+
 class SubcommandParser;
 
 // The options of ftjpeg compress that make a variant file instead of the
@@ -23,5 +25,7 @@ struct VariantOptions
     QCommandLineOption chroma;
     QCommandLineOption clamp;
 };
+
+} // namespace veltrano
 
 #endif // VARIANTOPTIONS_H

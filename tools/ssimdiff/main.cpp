@@ -13,6 +13,8 @@
 
 #include <cstdio>
 
+namespace veltrano {
+
 namespace {
 
 const char programName[] = "ssimdiff_cygwin";
@@ -99,6 +101,10 @@ bool loadImage(const QString &fileName, QImage *image, QString *errorMessage)
 }
 
 } // namespace
+
+} // namespace veltrano
+
+using namespace veltrano;
 
 int main(int argc, char *argv[])
 {

@@ -6,6 +6,8 @@
 
 #include <memory>
 
+namespace veltrano {
+
 namespace moduleimpl {
 
 namespace {
@@ -125,3 +127,5 @@ QImage decodeAvif(const QByteArray &data, QString *error)
 }
 
 } // namespace moduleimpl
+
+} // namespace veltrano

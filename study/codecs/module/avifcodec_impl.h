@@ -5,6 +5,8 @@
 #include <QImage>
 #include <QString>
 
+namespace veltrano {
+
 // AVIF through libavif, inside the study-codec module: what encodeAvif and
 // decodeAvif of study/codecs/avifcodec.h forward to, and behave as, with the
 // quality's quantizer (avifQuantizer) computed by the forwarder. In a
@@ -15,5 +17,7 @@ QByteArray encodeAvif(const QImage &image, int quality, int quantizer, QString *
 QImage decodeAvif(const QByteArray &data, QString *error);
 
 } // namespace moduleimpl
+
+} // namespace veltrano
 
 #endif // AVIFCODEC_IMPL_H

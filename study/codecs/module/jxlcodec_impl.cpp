@@ -8,6 +8,8 @@
 #include <memory>
 #include <vector>
 
+namespace veltrano {
+
 namespace moduleimpl {
 
 namespace {
@@ -127,3 +129,5 @@ QImage decodeJxl(const QByteArray &data, QString *error)
 }
 
 } // namespace moduleimpl
+
+} // namespace veltrano

@@ -7,6 +7,8 @@
 #include "study/codecs/module/studycodectable.h"
 #include "study/codecs/module/webpcodec_impl.h"
 
+namespace veltrano {
+
 extern "C" __attribute__((visibility("default"))) const StudyCodecTable *veltranoStudyCodecs()
 {
     static const StudyCodecTable table{StudyCodecTableVersion,
@@ -20,3 +22,5 @@ extern "C" __attribute__((visibility("default"))) const StudyCodecTable *veltran
                                        moduleimpl::butteraugliDistance};
     return &table;
 }
+
+} // namespace veltrano

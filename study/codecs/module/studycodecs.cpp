@@ -9,6 +9,8 @@
 #include <dlfcn.h>
 #include <link.h>
 
+namespace veltrano {
+
 namespace {
 
 // The executable or shared object (the Python module) this code was linked
@@ -71,3 +73,5 @@ const StudyCodecTable *studyCodecs(QString *error)
         *error = loaded.error;
     return loaded.table;
 }
+
+} // namespace veltrano

@@ -5,6 +5,8 @@
 
 #include <QString>
 
+namespace veltrano {
+
 // The loader of the study-codec module, linked into the programs (not into
 // the module): the forwarders of study/codecs/ (webpcodec.h, avifcodec.h,
 // jxlcodec.h) and metrics/butteraugli.h call through it.
@@ -20,5 +22,7 @@ const StudyCodecTable *studyCodecs(QString *error);
 // copy, installed or unpacked anywhere, takes <libdir>/veltrano/ of its own
 // installation, found from the running executable (bin/../<libdir>).
 QString studyCodecsModulePath();
+
+} // namespace veltrano
 
 #endif // STUDYCODECS_H

@@ -5,6 +5,8 @@
 #include <QImage>
 #include <QString>
 
+namespace veltrano {
+
 // The functions of the study-codec module (WebP, AVIF and JPEG XL through
 // their libraries, *codec_impl.cpp here, and libjxl's Butteraugli,
 // metrics/module/butteraugli_impl.cpp), as the module's one exported entry
@@ -38,5 +40,7 @@ constexpr int StudyCodecTableVersion = 1;
 // The name of the entry point, of type StudyCodecEntry.
 #define VELTRANO_STUDY_CODECS_ENTRY "veltranoStudyCodecs"
 using StudyCodecEntry = const StudyCodecTable *(*)();
+
+} // namespace veltrano
 
 #endif // STUDYCODECTABLE_H

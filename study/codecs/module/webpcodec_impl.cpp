@@ -5,6 +5,8 @@
 #include <webp/decode.h>
 #include <webp/encode.h>
 
+namespace veltrano {
+
 namespace moduleimpl {
 
 QByteArray encodeWebp(const QImage &image, int quality, QString *error)
@@ -70,3 +72,5 @@ QImage decodeWebp(const QByteArray &data, QString *error)
 }
 
 } // namespace moduleimpl
+
+} // namespace veltrano

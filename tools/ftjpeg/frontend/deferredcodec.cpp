@@ -5,6 +5,8 @@
 
 #include "tools/ftjpeg/subcommand.h"
 
+namespace veltrano {
+
 int directInMemory(const QString &, const QString &, const QByteArray &, int, int)
 {
     return ExitInFullProgram;
@@ -37,3 +39,5 @@ int decompressVariantInMemory(const QString &, const QString &, const QByteArray
 {
     return ExitInFullProgram;
 }
+
+} // namespace veltrano

@@ -22,6 +22,8 @@
 
 #include <dlfcn.h>
 
+namespace veltrano {
+
 namespace {
 
 int runFullProgram(int argc, char *argv[])
@@ -46,6 +48,10 @@ int runFullProgram(int argc, char *argv[])
 }
 
 } // namespace
+
+} // namespace veltrano
+
+using namespace veltrano;
 
 int main(int argc, char *argv[])
 {
