@@ -1,4 +1,5 @@
 #include "experiments/workdirgenerator.h"
+#include "platform/messagetext.h"
 
 #include "codec/qimage/directtransform.h"
 #include "experiments/experimentoutput.h"
@@ -30,11 +31,6 @@ constexpr int hdrFirstRadius = 4;
 constexpr int hdrLastRadius = 100;
 
 constexpr int sweepQualities = 11; // 0, 10, ..., 100
-
-QString displayName(const QString &fileName)
-{
-    return QDir::toNativeSeparators(fileName);
-}
 
 QByteArray weightsText()
 {

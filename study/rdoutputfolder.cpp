@@ -1,4 +1,5 @@
 #include "study/rdoutputfolder.h"
+#include "platform/messagetext.h"
 
 #include "study/rdcommandscheme.h"
 
@@ -19,11 +20,6 @@
 namespace veltrano {
 
 namespace {
-
-QString displayName(const QString &fileName)
-{
-    return QDir::toNativeSeparators(fileName);
-}
 
 // The viewer's folder (rdviewer.h): its script, style and index, and per
 // image a folder of PNG files with at most a preview folder of PNG files in

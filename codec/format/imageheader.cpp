@@ -1,4 +1,5 @@
 #include "codec/format/imageheader.h"
+#include "platform/messagetext.h"
 
 #include "platform/memorybudget.h"
 #include "codec/rowio/pngrowreader.h"
@@ -15,17 +16,6 @@
 namespace veltrano {
 
 namespace {
-
-QString displayName(const QString &fileName)
-{
-    return QDir::toNativeSeparators(fileName);
-}
-
-void setError(QString *error, const QString &message)
-{
-    if (error)
-        *error = message;
-}
 
 // The fewest bytes a complete Huffman-coded DCT stream of this frame can
 // have: every 8 x 8 block of the component sampled at full resolution codes

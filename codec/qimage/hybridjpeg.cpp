@@ -1,4 +1,5 @@
 #include "codec/qimage/hybridjpeg.h"
+#include "platform/messagetext.h"
 
 #include "codec/qimage/directtransform.h"
 #include "codec/qimage/hybridvariant.h"
@@ -24,17 +25,6 @@ namespace {
 constexpr int hybridStep = 2;
 constexpr int hybridKernelRadius = 2;
 constexpr int hybridRadius = 1;
-
-QString displayName(const QString &fileName)
-{
-    return QDir::toNativeSeparators(fileName);
-}
-
-void setError(QString *error, const QString &message)
-{
-    if (error)
-        *error = message;
-}
 
 QImage fail(QString *error, const QString &message)
 {

@@ -1,4 +1,5 @@
 #include "codec/qimage/imagefile.h"
+#include "platform/messagetext.h"
 
 #include "codec/qimage/hybridjpeg.h"
 #include "codec/qimage/imagebuffer.h"
@@ -26,17 +27,6 @@
 namespace veltrano {
 
 namespace {
-
-QString displayName(const QString &fileName)
-{
-    return QDir::toNativeSeparators(fileName);
-}
-
-void setError(QString *error, const QString &message)
-{
-    if (error)
-        *error = message;
-}
 
 // Qt's reader on a file other than JPEG, the format decided from its content.
 QSize qtImageSize(const QString &fileName, QByteArray *format)

@@ -1,4 +1,5 @@
 #include "codec/streaming/streamingcodec.h"
+#include "platform/messagetext.h"
 
 #include "codec/format/hybridmarker.h"
 #include "codec/rowio/imagerowreader.h"
@@ -122,11 +123,6 @@ bool guiApplication()
 {
     const QCoreApplication *application = QCoreApplication::instance();
     return application && application->inherits("QGuiApplication");
-}
-
-QString displayName(const QString &fileName)
-{
-    return QDir::toNativeSeparators(fileName);
 }
 
 // The direct transform of the reader's image into the writer, its rows read

@@ -1,4 +1,5 @@
 #include "tools/ftjpeg/cli.h"
+#include "platform/messagetext.h"
 
 #include "tools/ftjpeg/subcommand.h"
 
@@ -111,11 +112,6 @@ bool parseCommandLine(QCommandLineParser &parser, const QStringList &arguments, 
 QString sizeText(const QSize &size)
 {
     return QStringLiteral("%1x%2").arg(size.width()).arg(size.height());
-}
-
-QString displayName(const QString &fileName)
-{
-    return QDir::toNativeSeparators(fileName);
 }
 
 } // namespace veltrano

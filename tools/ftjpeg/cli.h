@@ -1,6 +1,8 @@
 #ifndef CLI_H
 #define CLI_H
 
+#include "platform/messagetext.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -37,9 +39,6 @@ int failure(const QString &message);
 // ignores SIGXFSZ, so a write past the file-size limit fails like any other.
 bool parseCommandLine(QCommandLineParser &parser, const QStringList &arguments, int minimumPositional,
                       int maximumPositional, int *status);
-
-// A file name as messages give it: with the platform's separators.
-QString displayName(const QString &fileName);
 
 // "WIDTHxHEIGHT", as the messages give a size.
 QString sizeText(const QSize &size);
