@@ -22,8 +22,9 @@ bool simdLevelSupported(SimdLevel level);
 SimdLevel transformSimdLevel();
 
 // Makes the transforms use `level`, or the widest supported level below it
-// when the processor lacks it; returns the level now in use. For tests and
-// benchmarks that compare the code paths with each other.
+// when the processor lacks it; returns the level now in use. The tests and the
+// transform fuzzer use it to compare the code paths with each other; every
+// level gives the same pixels, so no program needs it.
 SimdLevel setTransformSimdLevel(SimdLevel level);
 
 // "scalar", "sse2" or "avx2".
