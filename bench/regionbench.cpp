@@ -104,6 +104,7 @@ void regionExpand(benchmark::State &state)
     RegionImage blocks;
     QString error;
     readRegionFile(data, &blocks, &error, qint64(1) << 28);
+    state.counters["components"] = double(blocks.components.size());
     std::vector<uint32_t> pixels(size_t(benchSize.width()) * benchSize.height());
     for (auto _ : state) {
         expandRegionImage(blocks, pixels.data(), benchSize.width());

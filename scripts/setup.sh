@@ -8,7 +8,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 packages=(cmake g++ make pkg-config qtbase5-dev qtbase5-dev-tools libqt5gui5 fonts-dejavu-core
-          libbenchmark-dev libwebp-dev libavif-dev libjxl-dev libjpeg62-turbo-dev libpng-dev
+          libbenchmark-dev libwebp-dev libavif-dev libjxl-dev libjpeg62-turbo-dev libpng-dev zlib1g-dev
           # bench/run.sh's whole-process table: /usr/bin/time, cjpeg and djpeg.
           time libjpeg-turbo-progs
           # Man pages and the Debian package (cpack -G DEB with dpkg-shlibdeps).

@@ -10,6 +10,7 @@
 #include "codec/qimage/regionimagefile.h"
 #include "codec/region/binaryrangecoder.h"
 #include "codec/region/gridsimilarity.h"
+#include "codec/region/interleavedranscoder.h"
 #include "codec/region/regionexpansion.h"
 #include "codec/region/regionencoder.h"
 #include "codec/region/regionfile.h"
@@ -111,8 +112,10 @@ void TestRegion::flatImageIsOneBlockPerRoot()
     }
     QCOMPARE(blocks.blocks.last().width, 200 - 3 * 64);
     QCOMPARE(blocks.blocks.last().height, 130 - 2 * 64);
-    // Every root after the first is coded as a copy of the one before.
-    QVERIFY(writeRegionFile(blocks).size() < regionFileHeaderSize + 24);
+    // Every root after the first is coded as a copy of the one before: a
+    // few bytes beside the coder's fixed 16 (length, checksum, two states).
+    QVERIFY(writeRegionFile(blocks).size() < regionFileHeaderSize + 16 + 16);
+    QVERIFY(writeRegionFile(blocks, 2).size() < regionFileHeaderSize + 24);
     QString error;
     const QImage decoded = expandRegionQImage(blocks, &error);
     for (int y = 0; y < decoded.height(); ++y)
@@ -182,6 +185,13 @@ void TestRegion::photoDecodesAsTheReferenceInBothFiles()
         QCOMPARE(expandRegionQImage(fromText, &error), decoded);
         QCOMPARE(writeRegionFile(fromText), compressed);
         QCOMPARE(writeRegionText(fromCompressed), text);
+        // Version 2 files (the range coder) still read, to the same blocks.
+        const QByteArray old = writeRegionFile(blocks, 2);
+        QCOMPARE(int(old.at(8)), 2);
+        QCOMPARE(int(compressed.at(8)), 3);
+        RegionImage fromOld;
+        QVERIFY2(readRegionFile(old, &fromOld, &error, 1 << 28), qPrintable(error));
+        QCOMPARE(writeRegionText(fromOld), text);
     }
 }
 
@@ -215,8 +225,12 @@ void TestRegion::expansionMatchesTheReferenceOnPhotos()
         auto rowDone = [&](const RegionImage &decoded, int first) {
             expandRegionBlocks(decoded, first, reinterpret_cast<uint32_t *>(rows.bits()), rows.bytesPerLine() / 4);
         };
-        QVERIFY2(decodeRegionFile(writeRegionFile(blocks), 1 << 28, &error, {}, rowDone), qPrintable(error));
-        QCOMPARE(commandtest::rgbDifference(rows, reference), QString());
+        for (const int version : {2, 3}) {
+            rows.fill(Qt::magenta);
+            QVERIFY2(decodeRegionFile(writeRegionFile(blocks, version), 1 << 28, &error, {}, rowDone),
+                     qPrintable(error));
+            QCOMPARE(commandtest::rgbDifference(rows, reference), QString());
+        }
     }
 }
 
@@ -249,7 +263,8 @@ void TestRegion::damagedFilesAreRefused()
     } cases[] = {
         {good.left(30), "cannot hold the 49-byte header"},
         {QByteArray("not a block file at all, but long enough to hold a header....."), "no FTREGION magic"},
-        {withByte(8, 3), "version is 3"},
+        {withByte(8, 4), "version is 4; this program reads versions 2 to 3"},
+        {withByte(8, 1), "version is 1"},
         {withByte(9, 1), "unknown flags 1"},
         {withWord(10, 0), "an image of 0x100 pixels"},
         {withWord(14, 0x00FFFFFFu), "is too large (at most 268435456 pixels)"},
@@ -285,6 +300,43 @@ void TestRegion::damagedFilesAreRefused()
     setWord(cut, 45, quint32(cut.size() - 49));
     QVERIFY(!readRegionFile(cut, &blocks, &error, 1 << 28));
     QVERIFY2(error.contains(QLatin1String("damaged")), qPrintable(error));
+
+    // The coder's own fields, and damage that the checksum was fixed up to
+    // hide: the coder's end state or its early end must still catch it.
+    const int prefixAt = regionFileHeaderSize;
+    const quint32 ransSize = qFromBigEndian<quint32>(good.constData() + prefixAt);
+    const qint64 payloadSize = good.size() - prefixAt;
+    QVERIFY(ransSize > 8 && ransSize < payloadSize - 8);
+    auto withChecksum = [&](QByteArray bad) {
+        const uint8_t *payload = reinterpret_cast<const uint8_t *>(bad.constData()) + prefixAt + 8;
+        setWord(bad, prefixAt + 4, regionDataChecksum(payload, bad.size() - prefixAt - 8));
+        return bad;
+    };
+    QByteArray shortPayload = good.left(prefixAt + 5);
+    setWord(shortPayload, 45, 5);
+    const struct
+    {
+        QByteArray data;
+        const char *fault;
+    } coderCases[] = {
+        {shortPayload, "5 bytes of block data cannot hold their 8-byte prefix"},
+        {withChecksum(withWord(prefixAt, quint32(payloadSize - 7))), "bytes of coder data, but hold"},
+        {withByte(good.size() - 1, char(good.at(good.size() - 1) ^ 4)), "checksum fails"},
+        {withChecksum(withWord(prefixAt, ransSize - 1)), "damaged"},
+        {withChecksum(withWord(prefixAt + 12, 0x00001000u)), "end early"},
+    };
+    for (const auto &damaged : coderCases) {
+        QVERIFY2(!readRegionFile(damaged.data, &blocks, &error, 1 << 28), damaged.fault);
+        QVERIFY2(error.contains(QLatin1String(damaged.fault)), qPrintable(error + QLatin1String(" / ") + damaged.fault));
+    }
+    std::vector<QByteArray> hidden = {withChecksum(withWord(prefixAt + 8, 0x7FFFFFFFu))};
+    for (qint64 offset = prefixAt + 8; offset < prefixAt + 8 + ransSize; offset += 13)
+        hidden.push_back(withChecksum(withByte(int(offset), char(good.at(int(offset)) ^ 0x40))));
+    for (const QByteArray &bad : hidden) {
+        QVERIFY(!readRegionFile(bad, &blocks, &error, 1 << 28));
+        QVERIFY2(error.contains(QLatin1String("damaged")) || error.contains(QLatin1String("out of range")),
+                 qPrintable(error));
+    }
 }
 
 void TestRegion::coderDecodesWhatItCodes()
@@ -311,27 +363,52 @@ void TestRegion::coderDecodesWhatItCodes()
         else
             items.push_back({1, k < 3000 ? 15u : k < 6000 ? 0u : r % 16, int(r % 3)});
     }
+    // Both coders, the range coder and the interleaved rANS one, on the
+    // same items; then their contexts must have moved alike.
+    auto encodeAll = [&items](auto &encoder) {
+        BinaryContext bits[3];
+        SymbolContext symbols[3];
+        for (const Item &item : items)
+            if (item.kind == 0)
+                encoder.encode(bits[item.count], int(item.value));
+            else if (item.kind == 1)
+                encoder.encode(symbols[item.count], int(item.value));
+            else
+                encoder.encodeEquiprobable(item.value, item.count);
+        return encoder.finish();
+    };
+    BinaryContext readBits[3], ransBits[3];
+    SymbolContext readSymbols[3], ransSymbols[3];
+    auto decodeAll = [&items](auto &decoder, BinaryContext *bits, SymbolContext *symbols) {
+        for (const Item &item : items) {
+            const uint32_t value = item.kind == 0 ? uint32_t(decoder.decode(bits[item.count]))
+                : item.kind == 1                  ? uint32_t(decoder.decode(symbols[item.count]))
+                                                  : decoder.decodeEquiprobable(item.count);
+            if (value != item.value)
+                return false;
+        }
+        return true;
+    };
     BinaryRangeEncoder encoder;
-    BinaryContext bits[3];
-    SymbolContext symbols[3];
-    for (const Item &item : items)
-        if (item.kind == 0)
-            encoder.encode(bits[item.count], int(item.value));
-        else if (item.kind == 1)
-            encoder.encode(symbols[item.count], int(item.value));
-        else
-            encoder.encodeEquiprobable(item.value, item.count);
-    const QByteArray bytes = encoder.finish();
+    const QByteArray bytes = encodeAll(encoder);
     BinaryRangeDecoder decoder(reinterpret_cast<const uint8_t *>(bytes.constData()), bytes.size());
-    BinaryContext readBits[3];
-    SymbolContext readSymbols[3];
-    for (const Item &item : items) {
-        const uint32_t value = item.kind == 0 ? uint32_t(decoder.decode(readBits[item.count]))
-            : item.kind == 1                  ? uint32_t(decoder.decode(readSymbols[item.count]))
-                                              : decoder.decodeEquiprobable(item.count);
-        QCOMPARE(value, item.value);
-    }
+    QVERIFY(decodeAll(decoder, readBits, readSymbols));
     QCOMPARE(decoder.overrun(), qint64(0));
+
+    InterleavedRansEncoder ransEncoder;
+    const QByteArray ransBytes = encodeAll(ransEncoder);
+    const uint8_t *coded = reinterpret_cast<const uint8_t *>(ransBytes.constData()) + 8;
+    const quint32 ransSize = qFromBigEndian<quint32>(ransBytes.constData());
+    QCOMPARE(qFromBigEndian<quint32>(ransBytes.constData() + 4), regionDataChecksum(coded, ransBytes.size() - 8));
+    InterleavedRansDecoder ransDecoder(coded, ransSize, ransBytes.size() - 8);
+    QVERIFY(decodeAll(ransDecoder, ransBits, ransSymbols));
+    QVERIFY(ransDecoder.endsCleanly());
+    for (int k = 0; k < 3; ++k) {
+        QCOMPARE(ransBits[k].probabilityOfZero, readBits[k].probabilityOfZero);
+        QVERIFY(std::equal(ransSymbols[k].below, ransSymbols[k].below + 16, readSymbols[k].below));
+    }
+    // Within a few bytes of the range coder, and both near the entropy.
+    QVERIFY2(std::abs(ransBytes.size() - bytes.size()) < 24, qPrintable(QStringLiteral("%1 against %2").arg(ransBytes.size()).arg(bytes.size())));
     // The decoder's symbol search: the last symbol whose start is at most the
     // target, for every target, on distributions at their extremes.
     for (const SymbolContext &context : readSymbols)

@@ -1,20 +1,26 @@
 #include "codec/region/regionfile.h"
 
 #include "codec/region/binaryrangecoder.h"
+#include "codec/region/interleavedranscoder.h"
 #include "codec/region/quadtreewalk.h"
 
 #include <QtEndian>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <functional>
+#include <type_traits>
 
 namespace veltrano {
 
 namespace {
 
 const char magic[8] = {'F', 'T', 'R', 'E', 'G', 'I', 'O', 'N'};
-constexpr int version = 2;
+// Version 2 codes everything with the range coder and ends with 32 check
+// bits; version 3 codes the same decisions with interleaved rANS and a raw
+// bit stream, checked by a CRC-32 and the coder's end state.
+constexpr int oldestVersion = 2;
 constexpr uint32_t endCheck = 0x5AC3E817u;
 // Residual magnitudes below 2^21 (components are at most 2^20 either way).
 constexpr int maxLength = 20;
@@ -36,11 +42,14 @@ struct RegionModel
     } residual[residualClasses];
 };
 
-// The coder as the encoder sees it: codes the value it is given.
+// The coder as the encoder sees it: codes the value it is given. Encoder is
+// BinaryRangeEncoder (version 2) or InterleavedRansEncoder (version 3).
+template <class Encoder>
 struct EncodingCoder
 {
-    BinaryRangeEncoder encoder;
+    Encoder encoder;
     static constexpr bool decoding = false;
+    static constexpr bool tokenContexts = std::is_same<Encoder, InterleavedRansEncoder>::value;
     int bit(BinaryContext &context, int value)
     {
         encoder.encode(context, value);
@@ -57,18 +66,38 @@ struct EncodingCoder
         return value;
     }
     bool failed() const { return false; }
+    bool endCheck()
+    {
+        if (std::is_same<Encoder, BinaryRangeEncoder>::value)
+            encoder.encodeEquiprobable(veltrano::endCheck, 32);
+        return true;
+    }
 };
 
 // ... and as the decoder sees it: ignores the value and returns what it reads.
-struct DecodingCoder
+struct RangeDecodingCoder
 {
     BinaryRangeDecoder decoder;
     static constexpr bool decoding = true;
+    static constexpr bool tokenContexts = false;
     int bit(BinaryContext &context, int) { return decoder.decode(context); }
     int symbol(SymbolContext &context, int) { return decoder.decode(context); }
     uint32_t bits(uint32_t, int count) { return decoder.decodeEquiprobable(count); }
     // The data ended well before the decoder did: damaged or cut short.
     bool failed() const { return decoder.overrun() > 4; }
+    bool endCheck() { return decoder.decodeEquiprobable(32) == veltrano::endCheck && !failed(); }
+};
+
+struct RansDecodingCoder
+{
+    InterleavedRansDecoder decoder;
+    static constexpr bool decoding = true;
+    static constexpr bool tokenContexts = true;
+    int bit(BinaryContext &context, int) { return decoder.decode(context); }
+    int symbol(SymbolContext &context, int) { return decoder.decode(context); }
+    uint32_t bits(uint32_t, int count) { return decoder.decodeEquiprobable(count); }
+    bool failed() const { return decoder.failed(); }
+    bool endCheck() { return decoder.endsCleanly(); }
 };
 
 int log2Of(int value)
@@ -84,13 +113,21 @@ constexpr uint8_t activityClasses[13] = {0, 1, 1, 2, 2, 2, 3, 3, 3, 3, 3, 3, 4};
 
 inline int activityClass(uint32_t activity) { return activityClasses[activity < 12 ? activity : 12]; }
 
+// The median of left, top and left + top - topLeft: the gradient clamped
+// between the two neighbours. Without branches: which case holds is data,
+// and a mispredicted branch per node costs more than the clamp.
 inline int32_t medianPrediction(int32_t left, int32_t top, int32_t topLeft)
 {
-    if (topLeft >= qMax(left, top))
-        return qMin(left, top);
-    if (topLeft <= qMin(left, top))
-        return qMax(left, top);
-    return left + top - topLeft;
+    const int32_t gradient = left + top - topLeft;
+    return std::max(std::min(left, top), std::min(std::max(left, top), gradient));
+}
+
+// The token of a residual: 0, or 1 + the bit length of its magnitude
+// beyond the leading one, at most escapeToken.
+inline int residualToken(int32_t residual)
+{
+    const uint32_t magnitude = uint32_t(std::abs(residual));
+    return magnitude == 0 ? 0 : qMin(32 - __builtin_clz(magnitude), escapeToken);
 }
 
 // Codes one residual in a context class; `residual` is read when encoding.
@@ -98,16 +135,24 @@ inline int32_t medianPrediction(int32_t left, int32_t top, int32_t topLeft)
 // come the sign and the magnitude's bits below its leading one as
 // equiprobable bits. False for a magnitude of 2^21 or more.
 template <class Coder>
+inline bool codeResidualBits(Coder &coder, int token, int32_t &residual);
+
+template <class Coder>
 inline bool codeResidual(Coder &coder, RegionModel::Residual &context, int32_t &residual)
+{
+    const int token = coder.symbol(context.token, Coder::decoding ? 0 : residualToken(residual));
+    return token == 0 || codeResidualBits(coder, token, residual);
+}
+
+// The rest of a residual after its token (not 0): for the escape token the
+// length in 3 bits, then the sign and low bits.
+template <class Coder>
+inline bool codeResidualBits(Coder &coder, int token, int32_t &residual)
 {
     const uint32_t magnitude = uint32_t(std::abs(residual));
     int length = 0;
     if (!Coder::decoding && magnitude != 0)
-        while ((magnitude >> (length + 1)) != 0)
-            ++length;
-    const int token = coder.symbol(context.token, magnitude == 0 ? 0 : qMin(length + 1, escapeToken));
-    if (token == 0)
-        return true;
+        length = 31 - __builtin_clz(magnitude);
     if (token == escapeToken) {
         length = escapeLength + int(coder.bits(uint32_t(length - escapeLength), 3));
         if (length > maxLength)
@@ -165,6 +210,75 @@ bool codeGrid(Coder &sharedCoder, RegionModel &model, int32_t *values, int nodes
     return good;
 }
 
+// Version 3's token contexts: the activity is the sum of the neighbouring
+// tokens (twice the one neighbour's on a grid's first row and column), in
+// five classes 0, 1-2, 3-4, 5-6, 7 and more. A token's context is then known
+// as soon as the token before it is, without its raw bits, which keeps the
+// decoder's chain from one value to the next short.
+constexpr uint8_t tokenActivityClasses[2 * escapeToken + 1]
+    = {0, 1, 1, 2, 2, 3, 3, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4};
+
+// Decodes one residual and returns its token: the same decisions as
+// codeResidual, but a token below the escape reads its sign and low bits as
+// one run of `token` raw bits (none for 0) without a branch.
+template <class Coder>
+inline int decodeTokenResidual(Coder &coder, RegionModel::Residual &context, int32_t &residual, bool &good)
+{
+    const int token = coder.symbol(context.token, 0);
+    if (token == escapeToken) {
+        good = codeResidualBits(coder, token, residual);
+        return token;
+    }
+    const uint32_t run = coder.bits(0, token);
+    const int length = token > 0 ? token - 1 : 0;
+    const uint32_t magnitude = (uint32_t(token != 0) << length) | (run & ((1u << length) - 1u));
+    const int32_t value = int32_t(magnitude);
+    residual = (run >> length) & uint32_t(token != 0) ? -value : value;
+    return token;
+}
+
+// Codes one grid as codeGrid does, with token contexts; `tokens` is scratch
+// of at least nodesX * nodesY values.
+template <class Coder>
+bool codeGridByTokens(Coder &sharedCoder, RegionModel &model, int32_t *values, int nodesX, int nodesY,
+                      int channelKind, int spacingClass, int32_t &lastFirst, int32_t &lastToken, uint8_t *tokens)
+{
+    Coder coder(std::move(sharedCoder));
+    RegionModel::Residual *contexts = model.residual + (channelKind * 4 + spacingClass) * 5;
+    bool good = true;
+    // One node from its prediction and activity; returns its token.
+    auto codeNode = [&](int k, int32_t prediction, int activity) {
+        RegionModel::Residual &context = contexts[tokenActivityClasses[activity]];
+        int32_t residual = 0;
+        int token;
+        if (Coder::decoding) {
+            token = decodeTokenResidual(coder, context, residual, good);
+        } else {
+            residual = values[k] - prediction;
+            token = residualToken(residual);
+            good = codeResidual(coder, context, residual) && good;
+        }
+        tokens[k] = uint8_t(token);
+        values[k] = prediction + residual;
+        good = good && std::abs(values[k]) <= 1048575;
+        return token;
+    };
+    int left = codeNode(0, lastFirst, 2 * lastToken);
+    lastFirst = values[0];
+    lastToken = left;
+    for (int i = 1; i < nodesX && good; ++i)
+        left = codeNode(i, values[i - 1], 2 * left);
+    for (int j = 1; j < nodesY && good; ++j) {
+        const int row = j * nodesX;
+        left = codeNode(row, values[row - nodesX], 2 * tokens[row - nodesX]);
+        for (int k = row + 1; k < row + nodesX && good; ++k)
+            left = codeNode(k, medianPrediction(values[k - 1], values[k - nodesX], values[k - nodesX - 1]),
+                            left + tokens[k - nodesX]);
+    }
+    sharedCoder = std::move(coder);
+    return good;
+}
+
 // Codes the partition and components of an image leaf by leaf, in coding
 // order: reads them when encoding, fills them in (blocks, components) when
 // decoding. Each step returns false with fault set.
@@ -174,7 +288,8 @@ class BlockCoder
 public:
     BlockCoder(Coder &coder, RegionImage &image)
         : m_coder(coder), m_image(image), m_rootLevel(log2Of(image.rootSide)),
-          m_residuals(size_t(image.rootSide) * size_t(image.rootSide))
+          m_residuals(Coder::tokenContexts ? 0 : size_t(image.rootSide) * size_t(image.rootSide)),
+          m_tokens(Coder::tokenContexts ? size_t(image.rootSide) * size_t(image.rootSide) : 0)
     {
     }
 
@@ -199,6 +314,7 @@ private:
     int32_t m_lastFirst[3] = {0, 0, 0};
     int32_t m_lastResidual[3] = {0, 0, 0};
     std::vector<int32_t> m_residuals;
+    std::vector<uint8_t> m_tokens;
 };
 
 template <class Coder>
@@ -292,8 +408,12 @@ bool BlockCoder<Coder>::codeComponents(const RegionBlock &block)
         const int nodesX = regionNodeCount(block.width, spacing);
         const int nodesY = regionNodeCount(block.height, spacing);
         const int spacingClass = qMin(log2Of(spacing), 3);
-        if (!codeGrid(m_coder, m_model, values, nodesX, nodesY, c == 0 ? 0 : 1, spacingClass, m_lastFirst[c],
-                      m_lastResidual[c], m_residuals.data())) {
+        const bool good = Coder::tokenContexts
+            ? codeGridByTokens(m_coder, m_model, values, nodesX, nodesY, c == 0 ? 0 : 1, spacingClass,
+                               m_lastFirst[c], m_lastResidual[c], m_tokens.data())
+            : codeGrid(m_coder, m_model, values, nodesX, nodesY, c == 0 ? 0 : 1, spacingClass, m_lastFirst[c],
+                       m_lastResidual[c], m_residuals.data());
+        if (!good) {
             fault = QStringLiteral("a component of block %1 (at %2,%3) is out of range")
                         .arg(m_index).arg(block.x).arg(block.y);
             return false;
@@ -342,7 +462,7 @@ bool codeBlocks(Coder &coder, RegionImage &image, QString *fault,
             blocks.keepLastBlockOnly();
         }
     }
-    if (coder.bits(endCheck, 32) != endCheck || coder.failed()) {
+    if (!coder.endCheck()) {
         *fault = QStringLiteral("its block data are damaged (their end check fails)");
         return false;
     }
@@ -378,13 +498,21 @@ bool isRegionFile(const QByteArray &start)
     return start.size() >= 8 && std::memcmp(start.constData(), magic, 8) == 0;
 }
 
-QByteArray writeRegionFile(const RegionImage &image)
+QByteArray writeRegionFile(const RegionImage &image, int version)
 {
-    EncodingCoder coder;
     QString fault;
     RegionImage &source = const_cast<RegionImage &>(image); // read only when encoding
-    codeBlocks(coder, source, &fault);
-    const QByteArray payload = coder.encoder.finish();
+    QByteArray payload;
+    if (version == oldestVersion) {
+        EncodingCoder<BinaryRangeEncoder> coder;
+        codeBlocks(coder, source, &fault);
+        payload = coder.encoder.finish();
+    } else {
+        version = regionFileVersion;
+        EncodingCoder<InterleavedRansEncoder> coder;
+        codeBlocks(coder, source, &fault);
+        payload = coder.encoder.finish();
+    }
 
     QByteArray bytes(magic, 8);
     bytes.append(char(version));
@@ -423,8 +551,10 @@ bool decodeRegionFile(const QByteArray &data, qint64 maxPixels, QString *error,
     if (!isRegionFile(data))
         return refuse(QStringLiteral("it is not a region block file (no FTREGION magic)"));
     const uchar *p = reinterpret_cast<const uchar *>(data.constData());
-    if (p[8] != version)
-        return refuse(QStringLiteral("its block file version is %1; this program reads version %2").arg(p[8]).arg(version));
+    const int version = p[8];
+    if (version < oldestVersion || version > regionFileVersion)
+        return refuse(QStringLiteral("its block file version is %1; this program reads versions %2 to %3")
+                          .arg(version).arg(oldestVersion).arg(regionFileVersion));
     if (p[9] != 0)
         return refuse(QStringLiteral("its header has unknown flags %1").arg(p[9]));
     RegionImage result;
@@ -467,9 +597,28 @@ bool decodeRegionFile(const QByteArray &data, qint64 maxPixels, QString *error,
         return refuse(QStringLiteral("its header gives %1 bytes of block data, but the file holds %2; the file is "
                                      "damaged or truncated")
                           .arg(payloadSize).arg(data.size() - regionFileHeaderSize));
+    const uint8_t *payload = p + regionFileHeaderSize;
+    if (version == oldestVersion) {
+        if (begin && !begin(result, error))
+            return false;
+        RangeDecodingCoder coder{BinaryRangeDecoder(payload, payloadSize)};
+        if (!codeBlocks(coder, result, &fault, rowDone))
+            return refuse(fault);
+        return true;
+    }
+    constexpr int prefix = interleavedrans::prefixSize;
+    if (payloadSize < uint32_t(prefix))
+        return refuse(QStringLiteral("its %1 bytes of block data cannot hold their %2-byte prefix; the file is damaged "
+                                     "or truncated").arg(payloadSize).arg(prefix));
+    const uint32_t ransSize = qFromBigEndian<uint32_t>(payload);
+    if (ransSize > payloadSize - uint32_t(prefix))
+        return refuse(QStringLiteral("its block data give %1 bytes of coder data, but hold %2; the file is damaged or "
+                                     "truncated").arg(ransSize).arg(payloadSize - uint32_t(prefix)));
+    if (regionDataChecksum(payload + prefix, payloadSize - prefix) != qFromBigEndian<uint32_t>(payload + 4))
+        return refuse(QStringLiteral("its block data are damaged (their checksum fails)"));
     if (begin && !begin(result, error))
         return false;
-    DecodingCoder coder{BinaryRangeDecoder(p + regionFileHeaderSize, payloadSize)};
+    RansDecodingCoder coder{InterleavedRansDecoder(payload + prefix, ransSize, payloadSize - prefix)};
     if (!codeBlocks(coder, result, &fault, rowDone))
         return refuse(fault);
     return true;

@@ -9,19 +9,23 @@
 
 namespace veltrano {
 
-// The compressed block file: a 49-byte header (magic "FTREGION", version 2,
+// The compressed block file: a 49-byte header (magic "FTREGION", version,
 // sizes, quantiser steps, the parameters it was made with) and the partition
-// and quantised components coded by an adaptive binary arithmetic coder
-// (binaryrangecoder.h) with context modelling. The README's table gives the
-// layout.
+// and quantised components, coded with adaptive context modelling: version 3
+// by two interleaved rANS states and raw bits (interleavedranscoder.h),
+// version 2 by a range coder (binaryrangecoder.h). Both versions code the
+// same decisions in the same contexts and are read; version 3 is written.
+// The README's table gives the layout.
 
 constexpr int regionFileHeaderSize = 49;
+constexpr int regionFileVersion = 3;
 
 // True when data starts with the block file's magic bytes.
 bool isRegionFile(const QByteArray &start);
 
-// The bytes of a block file for a checked image (checkRegionPartition).
-QByteArray writeRegionFile(const RegionImage &image);
+// The bytes of a block file for a checked image (checkRegionPartition), of
+// version 3, or of version 2 when `version` is 2.
+QByteArray writeRegionFile(const RegionImage &image, int version = regionFileVersion);
 
 // Reads a block file. Every header field is checked before anything is
 // allocated, images beyond maxPixels are refused from the header, and damaged
