@@ -50,6 +50,9 @@ struct SymbolContext
     uint32_t start(int symbol) const { return below[symbol] + uint32_t(symbol) * binaryrangecoder::symbolFloor; }
     // The last symbol whose start is at most `target` (0 .. 32767).
     int find(uint32_t target) const;
+    // find(target), the symbol's start and end (32768 for the last) as they
+    // were, then update(symbol), in one pass: a decoder's whole step.
+    int findAndUpdate(uint32_t target, uint32_t &start, uint32_t &end);
 
     alignas(16) uint16_t below[binaryrangecoder::symbolCount];
     uint16_t coded = 0;
@@ -102,6 +105,33 @@ inline int SymbolContext::find(uint32_t target) const
     const unsigned mask = unsigned(_mm_movemask_epi8(_mm_packs_epi16(above0, above1)));
     return __builtin_ctz(mask | 0x10000u) - 1;
 }
+
+// The lanes whose start is past the target are exactly those above the
+// symbol, so the update takes its targets from the search's comparisons
+// rather than from the symbol: it need not wait for the symbol.
+inline int SymbolContext::findAndUpdate(uint32_t target, uint32_t &start, uint32_t &end)
+{
+    const __m128i floor0 = _mm_setr_epi16(0, 2, 4, 6, 8, 10, 12, 14);
+    const __m128i floor1 = _mm_setr_epi16(16, 18, 20, 22, 24, 26, 28, 30);
+    const __m128i limit = _mm_set1_epi16(int16_t(target));
+    __m128i *lanes = reinterpret_cast<__m128i *>(below);
+    const __m128i value0 = _mm_load_si128(lanes);
+    const __m128i value1 = _mm_load_si128(lanes + 1);
+    const __m128i above0 = _mm_cmpgt_epi16(_mm_add_epi16(value0, floor0), limit);
+    const __m128i above1 = _mm_cmpgt_epi16(_mm_add_epi16(value1, floor1), limit);
+    const unsigned mask = unsigned(_mm_movemask_epi8(_mm_packs_epi16(above0, above1)));
+    const int symbol = __builtin_ctz(mask | 0x10000u) - 1;
+    start = this->start(symbol);
+    end = symbol + 1 < binaryrangecoder::symbolCount ? this->start(symbol + 1) : 1u << binaryrangecoder::symbolTotalBits;
+    const int rate = coded < 32 ? 4 : 5;
+    coded = uint16_t(coded < 32 ? coded + 1 : coded);
+    const __m128i span = _mm_set1_epi16(int16_t(binaryrangecoder::symbolSpan));
+    const __m128i shift = _mm_cvtsi32_si128(rate);
+    _mm_store_si128(lanes, _mm_add_epi16(value0, _mm_sra_epi16(_mm_sub_epi16(_mm_and_si128(above0, span), value0), shift)));
+    _mm_store_si128(lanes + 1,
+                    _mm_add_epi16(value1, _mm_sra_epi16(_mm_sub_epi16(_mm_and_si128(above1, span), value1), shift)));
+    return symbol;
+}
 #else
 inline void SymbolContext::update(int symbol)
 {
@@ -119,6 +149,15 @@ inline int SymbolContext::find(uint32_t target) const
     int symbol = 0;
     while (symbol + 1 < binaryrangecoder::symbolCount && start(symbol + 1) <= target)
         ++symbol;
+    return symbol;
+}
+
+inline int SymbolContext::findAndUpdate(uint32_t target, uint32_t &start, uint32_t &end)
+{
+    const int symbol = find(target);
+    start = this->start(symbol);
+    end = symbol + 1 < binaryrangecoder::symbolCount ? this->start(symbol + 1) : 1u << binaryrangecoder::symbolTotalBits;
+    update(symbol);
     return symbol;
 }
 #endif

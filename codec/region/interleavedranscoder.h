@@ -151,11 +151,9 @@ inline int InterleavedRansDecoder::decode(SymbolContext &context)
 {
     constexpr uint32_t total = 1u << interleavedrans::symbolPrecision;
     const uint32_t slot = m_state & (total - 1u);
-    const int symbol = context.find(slot);
-    const uint32_t start = context.start(symbol);
-    const uint32_t end = symbol + 1 < binaryrangecoder::symbolCount ? context.start(symbol + 1) : total;
+    uint32_t start, end;
+    const int symbol = context.findAndUpdate(slot, start, end);
     m_state = (end - start) * (m_state >> interleavedrans::symbolPrecision) + slot - start;
-    context.update(symbol);
     normalise();
     swapStates();
     return symbol;

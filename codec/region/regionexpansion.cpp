@@ -226,13 +226,20 @@ void expandRegionBlocks(const RegionImage &image, int first, uint32_t *pixels, q
         grid += chromaX * chromaY;
         expandRegionGrid(kernels, grid, chromaX, chromaY, chroma, image.chromaStep, block.width, block.height, cr,
                          scratch);
-        // The block is converted as one run, so that short rows do not
+        uint32_t *target = pixels + block.y * stride + block.x;
+        if (block.width % 4 == 0) {
+            // Rows of whole four-pixel steps go straight to the image.
+            for (int y = 0; y < block.height; ++y)
+                convertRegionColours(luma + y * block.width, cb + y * block.width, cr + y * block.width,
+                                     block.width, target + y * stride);
+            continue;
+        }
+        // Other blocks are converted as one run, so that short rows do not
         // leave the four-pixel steps idle, then laid row by row.
         uint32_t *converted = scratchOf(words, size_t(count));
         convertRegionColours(luma, cb, cr, count, converted);
         for (int y = 0; y < block.height; ++y)
-            std::memcpy(pixels + (block.y + y) * stride + block.x, converted + y * block.width,
-                        size_t(block.width) * sizeof(uint32_t));
+            std::memcpy(target + y * stride, converted + y * block.width, size_t(block.width) * sizeof(uint32_t));
     }
 }
 

@@ -100,13 +100,9 @@ struct RansDecodingCoder
     bool endCheck() { return decoder.endsCleanly(); }
 };
 
-int log2Of(int value)
-{
-    int level = 0;
-    while ((1 << level) < value)
-        ++level;
-    return level;
-}
+// The smallest level with 2^level >= value (value >= 1): the exact log2 of
+// the sides and spacings, which are powers of two.
+inline int log2Of(int value) { return value <= 1 ? 0 : 32 - __builtin_clz(uint32_t(value - 1)); }
 
 // The activity classes 0, 1-2, 3-5, 6-11, 12 and more, by table.
 constexpr uint8_t activityClasses[13] = {0, 1, 1, 2, 2, 2, 3, 3, 3, 3, 3, 3, 4};
