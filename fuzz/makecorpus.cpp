@@ -205,8 +205,9 @@ void transformSeeds(const QString &source)
     }
 }
 
-// Block files of crops of the photographs at a few settings, compressed and
-// as text, and one cut short.
+// Block files of crops of the photographs at a few settings, compressed (of
+// version 3, and one of version 2 so that both decoders are fuzzed) and as
+// text, and one cut short.
 void regionSeeds(const QString &source)
 {
     const QImage photo = load(source + QStringLiteral("/data/photos/chelsea.png"));
@@ -227,6 +228,8 @@ void regionSeeds(const QString &source)
         if (index == 1) {
             put(QStringLiteral("fuzz_region"), QStringLiteral("blocks%1.txt").arg(index), writeRegionText(blocks));
             put(QStringLiteral("fuzz_region"), QStringLiteral("cut%1.ftr").arg(index), data.left(data.size() / 2));
+            put(QStringLiteral("fuzz_region"), QStringLiteral("blocks%1-v2.ftr").arg(index),
+                writeRegionFile(blocks, 2));
         }
         ++index;
     }
