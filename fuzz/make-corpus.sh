@@ -9,6 +9,8 @@ if [ ! -f build-fuzz/CMakeCache.txt ]; then
         -DVELTRANO_BENCH=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 fi
 cmake --build build-fuzz --target makecorpus -j"$(nproc 2>/dev/null || echo 2)" >/dev/null
-rm -rf fuzz/corpus
+# Only the targets makecorpus writes: fuzz_differential's seeds come from
+# make-differential-corpus.sh.
+rm -rf fuzz/corpus/fuzz_hybrid fuzz/corpus/fuzz_weights fuzz/corpus/fuzz_transforms fuzz/corpus/fuzz_region
 ASAN_OPTIONS=detect_leaks=0 QT_QPA_PLATFORM=offscreen build-fuzz/bin/makecorpus "$PWD" fuzz/corpus
 du -sh fuzz/corpus/* >&2
