@@ -14,7 +14,9 @@ namespace veltrano {
 // and quantised components, coded with adaptive context modelling: version 3
 // by two interleaved rANS states and raw bits (interleavedranscoder.h),
 // version 2 by a range coder (binaryrangecoder.h). Both versions code the
-// same decisions in the same contexts and are read; version 3 is written.
+// same decisions, and both are read; version 3 is written. They differ in
+// one context rule: version 3 chooses a residual's context by its
+// neighbours' tokens, version 2 by their magnitudes.
 // The README's table gives the layout.
 
 constexpr int regionFileHeaderSize = 49;
