@@ -89,14 +89,8 @@ InterleavedRansDecoder::InterleavedRansDecoder(const uint8_t *data, qint64 ransS
 {
     uint32_t states[2] = {0, 0};
     for (uint32_t &state : states)
-        for (int k = 0; k < 4; ++k) {
-            uint8_t byte = 0;
-            if (m_position < m_size)
-                byte = m_data[m_position++];
-            else
-                m_overrun = true;
-            state = (state << 8) | byte;
-        }
+        for (int k = 0; k < 4; ++k)
+            state = (state << 8) | nextByte();
     m_state = states[0];
     m_other = states[1];
     // A state out of its interval cannot have come from the encoder.

@@ -82,6 +82,14 @@ public:
     bool endsCleanly() const;
 
 private:
+    // The next byte of rANS data, or 0 past their end (an overrun).
+    uint8_t nextByte()
+    {
+        if (m_position < m_size)
+            return m_data[m_position++];
+        m_overrun = true;
+        return 0;
+    }
     void normalise();
     void swapStates()
     {
@@ -120,14 +128,8 @@ inline void InterleavedRansDecoder::normalise()
         m_position += count;
         return;
     }
-    for (int k = 0; k < count; ++k) {
-        uint8_t byte = 0;
-        if (m_position < m_size)
-            byte = m_data[m_position++];
-        else
-            m_overrun = true;
-        m_state = (m_state << 8) | byte;
-    }
+    for (int k = 0; k < count; ++k)
+        m_state = (m_state << 8) | nextByte();
 }
 
 inline int InterleavedRansDecoder::decode(BinaryContext &context)
