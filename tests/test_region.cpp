@@ -301,6 +301,16 @@ void TestRegion::damagedFilesAreRefused()
     QVERIFY(!readRegionFile(cut, &blocks, &error, 1 << 28));
     QVERIFY2(error.contains(QLatin1String("damaged")), qPrintable(error));
 
+    // A text file must hold what a compressed one may: its min area must
+    // make its smallest side there too.
+    const QByteArray text = writeRegionText(encode(photo, RegionParameters()));
+    QVERIFY(text.contains(" min-side 2\n") && text.contains(" min-area 4 "));
+    QVERIFY(readRegionText(text, &blocks, &error, 1 << 28));
+    QByteArray badText = text;
+    badText.replace(" min-area 4 ", " min-area 16 ");
+    QVERIFY(!readRegionText(badText, &blocks, &error, 1 << 28));
+    QVERIFY2(error.contains(QLatin1String("a min area of 16 does not make the smallest side 2")), qPrintable(error));
+
     // The coder's own fields, and damage that the checksum was fixed up to
     // hide: the coder's end state or its early end must still catch it.
     const int prefixAt = regionFileHeaderSize;

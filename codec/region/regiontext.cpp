@@ -140,7 +140,13 @@ bool RegionTextReader::readParameters()
         return refuse(QStringLiteral("expected 'parameters min-area A max-diff D back-rejoin B edge E sim S'"));
     p.minArea = int(minArea);
     p.backRejoin = int(backRejoin);
-    return checkRegionParameters(p, &fault);
+    if (!checkRegionParameters(p, &fault))
+        return false;
+    // As the compressed file's reader: what the one accepts the other must.
+    if (regionMinSide(p.minArea, result.rootSide) != result.minSide)
+        return refuse(QStringLiteral("a min area of %1 does not make the smallest side %2")
+                          .arg(p.minArea).arg(result.minSide));
+    return true;
 }
 
 bool RegionTextReader::readBlocks()
