@@ -121,8 +121,7 @@ inline void InterleavedRansDecoder::normalise()
 {
     const int count = (__builtin_clz(m_state) - 1) >> 3;
     if (m_position + 4 <= m_size) {
-        const uint32_t next = (uint32_t(m_data[m_position]) << 24) | (uint32_t(m_data[m_position + 1]) << 16)
-            | (uint32_t(m_data[m_position + 2]) << 8) | uint32_t(m_data[m_position + 3]);
+        const uint32_t next = qFromBigEndian<quint32>(m_data + m_position);
         const int bits = 8 * count;
         m_state = uint32_t((uint64_t(m_state) << bits) | ((uint64_t(next) << bits) >> 32));
         m_position += count;

@@ -225,11 +225,12 @@ inline int decodeTokenResidual(Coder &coder, RegionModel::Residual &context, int
         good = codeResidualBits(coder, token, residual);
         return token;
     }
+    // The run's first bit, at the leading one's place, is the sign: the
+    // magnitude is the run with that bit set (nothing for token 0).
     const uint32_t run = coder.bits(0, token);
-    const int length = token > 0 ? token - 1 : 0;
-    const uint32_t magnitude = (uint32_t(token != 0) << length) | (run & ((1u << length) - 1u));
-    const int32_t value = int32_t(magnitude);
-    residual = (run >> length) & uint32_t(token != 0) ? -value : value;
+    const uint32_t leadingOne = (1u << token) >> 1;
+    const int32_t value = int32_t(run | leadingOne);
+    residual = run & leadingOne ? -value : value;
     return token;
 }
 
