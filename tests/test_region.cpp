@@ -415,7 +415,7 @@ void TestRegion::coderDecodesWhatItCodes()
     QVERIFY(ransDecoder.endsCleanly());
     for (int k = 0; k < 3; ++k) {
         QCOMPARE(ransBits[k].probabilityOfZero, readBits[k].probabilityOfZero);
-        QVERIFY(std::equal(ransSymbols[k].below, ransSymbols[k].below + 16, readSymbols[k].below));
+        QVERIFY(std::equal(ransSymbols[k].starts, ransSymbols[k].starts + 17, readSymbols[k].starts));
     }
     // Within a few bytes of the range coder, and both near the entropy.
     QVERIFY2(std::abs(ransBytes.size() - bytes.size()) < 24, qPrintable(QStringLiteral("%1 against %2").arg(ransBytes.size()).arg(bytes.size())));

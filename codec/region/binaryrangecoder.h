@@ -43,18 +43,21 @@ struct BinaryContext
 // geometric (each symbol 3/5 as likely as the one before). After coding
 // symbol s, below[k] moves a 2^-rate of the way to symbolSpan for k > s and
 // to 0 for k <= s, the rate 4 for the context's first 32 symbols, then 5.
+// The context holds the starts themselves, below[k] + k * symbolFloor, and
+// moves them by the same steps (towards targets raised by k * symbolFloor),
+// so that searching and coding need no addition; starts[16] is 32768.
 struct SymbolContext
 {
     SymbolContext();
     void update(int symbol);
-    uint32_t start(int symbol) const { return below[symbol] + uint32_t(symbol) * binaryrangecoder::symbolFloor; }
+    uint32_t start(int symbol) const { return starts[symbol]; }
     // The last symbol whose start is at most `target` (0 .. 32767).
     int find(uint32_t target) const;
-    // find(target), the symbol's start and end (32768 for the last) as they
-    // were, then update(symbol), in one pass: a decoder's whole step.
+    // find(target), the symbol's start and end as they were, then
+    // update(symbol), in one pass: a decoder's whole step.
     int findAndUpdate(uint32_t target, uint32_t &start, uint32_t &end);
 
-    alignas(16) uint16_t below[binaryrangecoder::symbolCount];
+    alignas(16) uint16_t starts[binaryrangecoder::symbolCount + 1];
     uint16_t coded = 0;
 };
 
@@ -63,43 +66,58 @@ inline SymbolContext::SymbolContext()
     // Geometric to start with: each symbol 3/5 as likely as the one before.
     uint32_t rest = binaryrangecoder::symbolSpan;
     for (int k = 0; k < binaryrangecoder::symbolCount; ++k) {
-        below[k] = uint16_t(binaryrangecoder::symbolSpan - rest);
+        starts[k] = uint16_t(binaryrangecoder::symbolSpan - rest + uint32_t(k) * binaryrangecoder::symbolFloor);
         rest = rest * 3 / 5;
     }
+    starts[binaryrangecoder::symbolCount] = uint16_t(1u << binaryrangecoder::symbolTotalBits);
 }
 
-// Starts and below[] stay under 2^15, so both fit signed 16-bit lanes.
+// Starts stay under 2^15, so they fit signed 16-bit lanes.
 static_assert(binaryrangecoder::symbolSpan + binaryrangecoder::symbolCount * binaryrangecoder::symbolFloor
                   <= 32768, "symbol starts fit 15 bits");
 
 #ifdef __SSE2__
+namespace binaryrangecoder {
+// k * symbolFloor in the lanes of symbols 0 .. 7 and 8 .. 15.
+inline __m128i floors(int half)
+{
+    static_assert(symbolFloor == 2 && symbolCount == 16, "the lanes below");
+    return half ? _mm_setr_epi16(16, 18, 20, 22, 24, 26, 28, 30) : _mm_setr_epi16(0, 2, 4, 6, 8, 10, 12, 14);
+}
+} // namespace binaryrangecoder
+
+// Each start moves towards its target, symbolSpan or 0, raised by its
+// floor: the targets of the lanes `above` (all ones) are the higher.
+inline void moveStarts(__m128i *lanes, __m128i value0, __m128i value1, __m128i above0, __m128i above1, int rate)
+{
+    const __m128i span = _mm_set1_epi16(int16_t(binaryrangecoder::symbolSpan));
+    const __m128i shift = _mm_cvtsi32_si128(rate);
+    const __m128i target0 = _mm_add_epi16(_mm_and_si128(above0, span), binaryrangecoder::floors(0));
+    const __m128i target1 = _mm_add_epi16(_mm_and_si128(above1, span), binaryrangecoder::floors(1));
+    _mm_store_si128(lanes, _mm_add_epi16(value0, _mm_sra_epi16(_mm_sub_epi16(target0, value0), shift)));
+    _mm_store_si128(lanes + 1, _mm_add_epi16(value1, _mm_sra_epi16(_mm_sub_epi16(target1, value1), shift)));
+}
+
 inline void SymbolContext::update(int symbol)
 {
     const int rate = coded < 32 ? 4 : 5;
     coded = uint16_t(coded < 32 ? coded + 1 : coded);
-    const __m128i index0 = _mm_setr_epi16(0, 1, 2, 3, 4, 5, 6, 7);
-    const __m128i index1 = _mm_setr_epi16(8, 9, 10, 11, 12, 13, 14, 15);
     const __m128i coded16 = _mm_set1_epi16(int16_t(symbol));
-    const __m128i span = _mm_set1_epi16(int16_t(binaryrangecoder::symbolSpan));
-    const __m128i shift = _mm_cvtsi32_si128(rate);
-    __m128i *lanes = reinterpret_cast<__m128i *>(below);
-    for (int half = 0; half < 2; ++half) {
-        const __m128i value = _mm_load_si128(lanes + half);
-        const __m128i target = _mm_and_si128(_mm_cmpgt_epi16(half ? index1 : index0, coded16), span);
-        _mm_store_si128(lanes + half, _mm_add_epi16(value, _mm_sra_epi16(_mm_sub_epi16(target, value), shift)));
-    }
-    // below[0] stays 0: its target is 0 and so is its value.
+    __m128i *lanes = reinterpret_cast<__m128i *>(starts);
+    // Lane k's floor is 2k, so floor > 2 * symbol exactly when k > symbol.
+    const __m128i doubled = _mm_add_epi16(coded16, coded16);
+    moveStarts(lanes, _mm_load_si128(lanes), _mm_load_si128(lanes + 1),
+               _mm_cmpgt_epi16(binaryrangecoder::floors(0), doubled),
+               _mm_cmpgt_epi16(binaryrangecoder::floors(1), doubled), rate);
+    // starts[0] stays 0: its target is 0 and so is its value.
 }
 
 inline int SymbolContext::find(uint32_t target) const
 {
-    const __m128i floor0 = _mm_setr_epi16(0, 2, 4, 6, 8, 10, 12, 14);
-    const __m128i floor1 = _mm_setr_epi16(16, 18, 20, 22, 24, 26, 28, 30);
-    static_assert(binaryrangecoder::symbolFloor == 2 && binaryrangecoder::symbolCount == 16, "the lanes above");
     const __m128i limit = _mm_set1_epi16(int16_t(target));
-    const __m128i *lanes = reinterpret_cast<const __m128i *>(below);
-    const __m128i above0 = _mm_cmpgt_epi16(_mm_add_epi16(_mm_load_si128(lanes), floor0), limit);
-    const __m128i above1 = _mm_cmpgt_epi16(_mm_add_epi16(_mm_load_si128(lanes + 1), floor1), limit);
+    const __m128i *lanes = reinterpret_cast<const __m128i *>(starts);
+    const __m128i above0 = _mm_cmpgt_epi16(_mm_load_si128(lanes), limit);
+    const __m128i above1 = _mm_cmpgt_epi16(_mm_load_si128(lanes + 1), limit);
     // Starts rise with the symbol, so those past the target are the last
     // ones; the first of them follows the symbol.
     const unsigned mask = unsigned(_mm_movemask_epi8(_mm_packs_epi16(above0, above1)));
@@ -111,25 +129,19 @@ inline int SymbolContext::find(uint32_t target) const
 // rather than from the symbol: it need not wait for the symbol.
 inline int SymbolContext::findAndUpdate(uint32_t target, uint32_t &start, uint32_t &end)
 {
-    const __m128i floor0 = _mm_setr_epi16(0, 2, 4, 6, 8, 10, 12, 14);
-    const __m128i floor1 = _mm_setr_epi16(16, 18, 20, 22, 24, 26, 28, 30);
     const __m128i limit = _mm_set1_epi16(int16_t(target));
-    __m128i *lanes = reinterpret_cast<__m128i *>(below);
+    __m128i *lanes = reinterpret_cast<__m128i *>(starts);
     const __m128i value0 = _mm_load_si128(lanes);
     const __m128i value1 = _mm_load_si128(lanes + 1);
-    const __m128i above0 = _mm_cmpgt_epi16(_mm_add_epi16(value0, floor0), limit);
-    const __m128i above1 = _mm_cmpgt_epi16(_mm_add_epi16(value1, floor1), limit);
+    const __m128i above0 = _mm_cmpgt_epi16(value0, limit);
+    const __m128i above1 = _mm_cmpgt_epi16(value1, limit);
     const unsigned mask = unsigned(_mm_movemask_epi8(_mm_packs_epi16(above0, above1)));
     const int symbol = __builtin_ctz(mask | 0x10000u) - 1;
-    start = this->start(symbol);
-    end = symbol + 1 < binaryrangecoder::symbolCount ? this->start(symbol + 1) : 1u << binaryrangecoder::symbolTotalBits;
+    start = starts[symbol];
+    end = starts[symbol + 1];
     const int rate = coded < 32 ? 4 : 5;
     coded = uint16_t(coded < 32 ? coded + 1 : coded);
-    const __m128i span = _mm_set1_epi16(int16_t(binaryrangecoder::symbolSpan));
-    const __m128i shift = _mm_cvtsi32_si128(rate);
-    _mm_store_si128(lanes, _mm_add_epi16(value0, _mm_sra_epi16(_mm_sub_epi16(_mm_and_si128(above0, span), value0), shift)));
-    _mm_store_si128(lanes + 1,
-                    _mm_add_epi16(value1, _mm_sra_epi16(_mm_sub_epi16(_mm_and_si128(above1, span), value1), shift)));
+    moveStarts(lanes, value0, value1, above0, above1, rate);
     return symbol;
 }
 #else
@@ -138,16 +150,16 @@ inline void SymbolContext::update(int symbol)
     const int rate = coded < 32 ? 4 : 5;
     coded = uint16_t(coded < 32 ? coded + 1 : coded);
     for (int k = 1; k < binaryrangecoder::symbolCount; ++k) {
-        const int value = below[k];
-        const int target = k > symbol ? int(binaryrangecoder::symbolSpan) : 0;
-        below[k] = uint16_t(value + ((target - value) >> rate));
+        const int value = starts[k];
+        const int target = (k > symbol ? int(binaryrangecoder::symbolSpan) : 0) + k * int(binaryrangecoder::symbolFloor);
+        starts[k] = uint16_t(value + ((target - value) >> rate));
     }
 }
 
 inline int SymbolContext::find(uint32_t target) const
 {
     int symbol = 0;
-    while (symbol + 1 < binaryrangecoder::symbolCount && start(symbol + 1) <= target)
+    while (symbol + 1 < binaryrangecoder::symbolCount && starts[symbol + 1] <= target)
         ++symbol;
     return symbol;
 }
@@ -155,8 +167,8 @@ inline int SymbolContext::find(uint32_t target) const
 inline int SymbolContext::findAndUpdate(uint32_t target, uint32_t &start, uint32_t &end)
 {
     const int symbol = find(target);
-    start = this->start(symbol);
-    end = symbol + 1 < binaryrangecoder::symbolCount ? this->start(symbol + 1) : 1u << binaryrangecoder::symbolTotalBits;
+    start = starts[symbol];
+    end = starts[symbol + 1];
     update(symbol);
     return symbol;
 }

@@ -23,9 +23,8 @@ void InterleavedRansEncoder::encode(BinaryContext &context, int bit)
 
 void InterleavedRansEncoder::encode(SymbolContext &context, int symbol)
 {
-    constexpr uint32_t total = 1u << interleavedrans::symbolPrecision;
     const uint32_t start = context.start(symbol);
-    const uint32_t end = symbol + 1 < binaryrangecoder::symbolCount ? context.start(symbol + 1) : total;
+    const uint32_t end = context.start(symbol + 1);
     m_decisions.push_back({uint16_t(start), uint16_t(end - start), uint8_t(interleavedrans::symbolPrecision)});
     context.update(symbol);
 }
