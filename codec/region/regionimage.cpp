@@ -6,12 +6,6 @@
 
 namespace veltrano {
 
-qint64 regionBlockComponentCount(const RegionBlock &block)
-{
-    const int chroma = regionChromaSpacing(block.side, block.lumaSpacing);
-    return qint64(regionNodeCount(block.width, block.lumaSpacing)) * regionNodeCount(block.height, block.lumaSpacing)
-        + 2 * qint64(regionNodeCount(block.width, chroma)) * regionNodeCount(block.height, chroma);
-}
 
 int regionMinSide(int minArea, int rootSide)
 {

@@ -82,11 +82,23 @@ struct RegionImage
     std::vector<int32_t> components;
 };
 
-// Nodes of a grid along an extent: ceil((extent - 1) / spacing) + 1.
-inline int regionNodeCount(int extent, int spacing) { return (extent - 1 + spacing - 1) / spacing + 1; }
+// Nodes of a grid along an extent: ceil((extent - 1) / spacing) + 1. The
+// decoders count them several times for every block, and spacings are
+// powers of two in every sound block, so those divide by a shift.
+inline int regionNodeCount(int extent, int spacing)
+{
+    if (spacing > 0 && (spacing & (spacing - 1)) == 0)
+        return ((extent - 1 + spacing - 1) >> __builtin_ctz(uint32_t(spacing))) + 1;
+    return (extent - 1 + spacing - 1) / spacing + 1;
+}
 inline int regionChromaSpacing(int side, int lumaSpacing) { return qMin(2 * lumaSpacing, side); }
 // Components a block holds, over its three grids.
-qint64 regionBlockComponentCount(const RegionBlock &block);
+inline qint64 regionBlockComponentCount(const RegionBlock &block)
+{
+    const int chroma = regionChromaSpacing(block.side, block.lumaSpacing);
+    return qint64(regionNodeCount(block.width, block.lumaSpacing)) * regionNodeCount(block.height, block.lumaSpacing)
+        + 2 * qint64(regionNodeCount(block.width, chroma)) * regionNodeCount(block.height, chroma);
+}
 
 // The smallest block side for a min area (see RegionParameters).
 int regionMinSide(int minArea, int rootSide);
