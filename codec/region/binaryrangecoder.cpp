@@ -2,7 +2,6 @@
 
 namespace veltrano {
 
-using binaryrangecoder::adaptationShift;
 using binaryrangecoder::probabilityBits;
 using binaryrangecoder::topValue;
 
@@ -26,12 +25,11 @@ void BinaryRangeEncoder::encode(BinaryContext &context, int bit)
     const uint32_t bound = (m_range >> probabilityBits) * context.probabilityOfZero;
     if (bit == 0) {
         m_range = bound;
-        context.probabilityOfZero += ((1u << probabilityBits) - context.probabilityOfZero) >> adaptationShift;
     } else {
         m_low += bound;
         m_range -= bound;
-        context.probabilityOfZero -= context.probabilityOfZero >> adaptationShift;
     }
+    context.update(bit);
     while (m_range < topValue) {
         m_range <<= 8;
         shiftLow();

@@ -33,6 +33,17 @@ constexpr uint32_t symbolSpan = (1u << symbolTotalBits) - symbolCount * symbolFl
 
 struct BinaryContext
 {
+    // Moves the probability a sixteenth of the way towards the coded bit.
+    // Without a branch: in a decoder the bit is data, and a mispredicted
+    // branch on it costs more than computing both outcomes.
+    void update(int bit)
+    {
+        const uint32_t probability = probabilityOfZero;
+        const uint32_t towardsZero = probability + (((1u << binaryrangecoder::probabilityBits) - probability) >> binaryrangecoder::adaptationShift);
+        const uint32_t towardsOne = probability - (probability >> binaryrangecoder::adaptationShift);
+        probabilityOfZero = uint16_t(bit ? towardsOne : towardsZero);
+    }
+
     uint16_t probabilityOfZero = 2048;
 };
 
@@ -253,15 +264,12 @@ inline int BinaryRangeDecoder::decode(BinaryContext &context)
 {
     // Branch free: the bit is data, and a mispredicted branch on it costs
     // more than computing both outcomes.
-    const uint32_t probability = context.probabilityOfZero;
-    const uint32_t bound = (m_range >> binaryrangecoder::probabilityBits) * probability;
+    const uint32_t bound = (m_range >> binaryrangecoder::probabilityBits) * context.probabilityOfZero;
     const int bit = m_code >= bound;
     const uint32_t mask = 0u - uint32_t(bit);
     m_code -= bound & mask;
     m_range = (bound & ~mask) | ((m_range - bound) & mask);
-    const uint32_t towardsZero = probability + (((1u << binaryrangecoder::probabilityBits) - probability) >> binaryrangecoder::adaptationShift);
-    const uint32_t towardsOne = probability - (probability >> binaryrangecoder::adaptationShift);
-    context.probabilityOfZero = uint16_t(bit ? towardsOne : towardsZero);
+    context.update(bit);
     normalise();
     return bit;
 }

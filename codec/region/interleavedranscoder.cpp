@@ -11,14 +11,12 @@ using interleavedrans::lowerBound;
 void InterleavedRansEncoder::encode(BinaryContext &context, int bit)
 {
     const uint32_t probability = context.probabilityOfZero;
-    if (bit == 0) {
+    if (bit == 0)
         m_decisions.push_back({0, uint16_t(probability), uint8_t(interleavedrans::binaryPrecision)});
-        context.probabilityOfZero += ((1u << binaryrangecoder::probabilityBits) - probability) >> binaryrangecoder::adaptationShift;
-    } else {
+    else
         m_decisions.push_back({uint16_t(probability), uint16_t((1u << interleavedrans::binaryPrecision) - probability),
                                uint8_t(interleavedrans::binaryPrecision)});
-        context.probabilityOfZero -= probability >> binaryrangecoder::adaptationShift;
-    }
+    context.update(bit);
 }
 
 void InterleavedRansEncoder::encode(SymbolContext &context, int symbol)

@@ -140,9 +140,7 @@ inline int InterleavedRansDecoder::decode(BinaryContext &context)
     const uint32_t start = bit ? probability : 0u;
     const uint32_t frequency = bit ? (1u << interleavedrans::binaryPrecision) - probability : probability;
     m_state = frequency * (m_state >> interleavedrans::binaryPrecision) + slot - start;
-    const uint32_t towardsZero = probability + (((1u << binaryrangecoder::probabilityBits) - probability) >> binaryrangecoder::adaptationShift);
-    const uint32_t towardsOne = probability - (probability >> binaryrangecoder::adaptationShift);
-    context.probabilityOfZero = uint16_t(bit ? towardsOne : towardsZero);
+    context.update(bit);
     normalise();
     swapStates();
     return bit;
