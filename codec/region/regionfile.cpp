@@ -68,36 +68,39 @@ struct EncodingCoder
     bool failed() const { return false; }
     bool endCheck()
     {
-        if (std::is_same<Encoder, BinaryRangeEncoder>::value)
+        if constexpr (!tokenContexts)
             encoder.encodeEquiprobable(veltrano::endCheck, 32);
         return true;
     }
 };
 
-// ... and as the decoder sees it: ignores the value and returns what it reads.
-struct RangeDecodingCoder
+// ... and as the decoder sees it: ignores the value and returns what it
+// reads. Decoder is BinaryRangeDecoder or InterleavedRansDecoder.
+template <class Decoder>
+struct DecodingCoder
 {
-    BinaryRangeDecoder decoder;
+    Decoder decoder;
     static constexpr bool decoding = true;
-    static constexpr bool tokenContexts = false;
+    static constexpr bool tokenContexts = std::is_same<Decoder, InterleavedRansDecoder>::value;
     int bit(BinaryContext &context, int) { return decoder.decode(context); }
     int symbol(SymbolContext &context, int) { return decoder.decode(context); }
     uint32_t bits(uint32_t, int count) { return decoder.decodeEquiprobable(count); }
-    // The data ended well before the decoder did: damaged or cut short.
-    bool failed() const { return decoder.overrun() > 4; }
-    bool endCheck() { return decoder.decodeEquiprobable(32) == veltrano::endCheck && !failed(); }
-};
-
-struct RansDecodingCoder
-{
-    InterleavedRansDecoder decoder;
-    static constexpr bool decoding = true;
-    static constexpr bool tokenContexts = true;
-    int bit(BinaryContext &context, int) { return decoder.decode(context); }
-    int symbol(SymbolContext &context, int) { return decoder.decode(context); }
-    uint32_t bits(uint32_t, int count) { return decoder.decodeEquiprobable(count); }
-    bool failed() const { return decoder.failed(); }
-    bool endCheck() { return decoder.endsCleanly(); }
+    // The data ended before the decoder did (for the range decoder: well
+    // before, as it reads ahead): damaged or cut short.
+    bool failed() const
+    {
+        if constexpr (tokenContexts)
+            return decoder.failed();
+        else
+            return decoder.overrun() > 4;
+    }
+    bool endCheck()
+    {
+        if constexpr (tokenContexts)
+            return decoder.endsCleanly();
+        else
+            return decoder.decodeEquiprobable(32) == veltrano::endCheck && !failed();
+    }
 };
 
 // The smallest level with 2^level >= value (value >= 1): the exact log2 of
@@ -499,17 +502,14 @@ QByteArray writeRegionFile(const RegionImage &image, int version)
 {
     QString fault;
     RegionImage &source = const_cast<RegionImage &>(image); // read only when encoding
-    QByteArray payload;
-    if (version == oldestVersion) {
-        EncodingCoder<BinaryRangeEncoder> coder;
+    auto encodeWith = [&](auto coder) {
         codeBlocks(coder, source, &fault);
-        payload = coder.encoder.finish();
-    } else {
+        return coder.encoder.finish();
+    };
+    if (version != oldestVersion)
         version = regionFileVersion;
-        EncodingCoder<InterleavedRansEncoder> coder;
-        codeBlocks(coder, source, &fault);
-        payload = coder.encoder.finish();
-    }
+    const QByteArray payload = version == oldestVersion ? encodeWith(EncodingCoder<BinaryRangeEncoder>())
+                                                        : encodeWith(EncodingCoder<InterleavedRansEncoder>());
 
     QByteArray bytes(magic, 8);
     bytes.append(char(version));
@@ -595,14 +595,13 @@ bool decodeRegionFile(const QByteArray &data, qint64 maxPixels, QString *error,
                                      "damaged or truncated")
                           .arg(payloadSize).arg(data.size() - regionFileHeaderSize));
     const uint8_t *payload = p + regionFileHeaderSize;
-    if (version == oldestVersion) {
+    auto decodeWith = [&](auto coder) {
         if (begin && !begin(result, error))
             return false;
-        RangeDecodingCoder coder{BinaryRangeDecoder(payload, payloadSize)};
-        if (!codeBlocks(coder, result, &fault, rowDone))
-            return refuse(fault);
-        return true;
-    }
+        return codeBlocks(coder, result, &fault, rowDone) || refuse(fault);
+    };
+    if (version == oldestVersion)
+        return decodeWith(DecodingCoder<BinaryRangeDecoder>{BinaryRangeDecoder(payload, payloadSize)});
     constexpr int prefix = interleavedrans::prefixSize;
     if (payloadSize < uint32_t(prefix))
         return refuse(QStringLiteral("its %1 bytes of block data cannot hold their %2-byte prefix; the file is damaged "
@@ -613,12 +612,8 @@ bool decodeRegionFile(const QByteArray &data, qint64 maxPixels, QString *error,
                                      "truncated").arg(ransSize).arg(payloadSize - uint32_t(prefix)));
     if (regionDataChecksum(payload + prefix, payloadSize - prefix) != qFromBigEndian<uint32_t>(payload + 4))
         return refuse(QStringLiteral("its block data are damaged (their checksum fails)"));
-    if (begin && !begin(result, error))
-        return false;
-    RansDecodingCoder coder{InterleavedRansDecoder(payload + prefix, ransSize, payloadSize - prefix)};
-    if (!codeBlocks(coder, result, &fault, rowDone))
-        return refuse(fault);
-    return true;
+    return decodeWith(
+        DecodingCoder<InterleavedRansDecoder>{InterleavedRansDecoder(payload + prefix, ransSize, payloadSize - prefix)});
 }
 
 bool readRegionFile(const QByteArray &data, RegionImage *image, QString *error, qint64 maxPixels)
