@@ -169,46 +169,6 @@ inline bool codeResidualBits(Coder &coder, int token, int32_t &residual)
     return true;
 }
 
-// Codes one grid; `values` is read when encoding, written when decoding.
-// False for a value out of range. `residuals` is scratch of at least
-// nodesX * nodesY values.
-template <class Coder>
-bool codeGrid(Coder &sharedCoder, RegionModel &model, int32_t *values, int nodesX, int nodesY, int channelKind,
-              int spacingClass, int32_t &lastFirst, int32_t &lastResidual, int32_t *residuals)
-{
-    // The coder works on a local copy, so that its state stays in registers
-    // rather than being stored around every write to values.
-    Coder coder(std::move(sharedCoder));
-    RegionModel::Residual *contexts = model.residual + (channelKind * 4 + spacingClass) * 5;
-    // One node from its prediction and activity; false when out of range.
-    auto codeNode = [&](int k, int32_t prediction, uint32_t activity) {
-        int32_t residual = Coder::decoding ? 0 : values[k] - prediction;
-        if (!codeResidual(coder, contexts[activityClass(activity)], residual))
-            return false;
-        residuals[k] = residual;
-        values[k] = prediction + residual;
-        return std::abs(values[k]) <= 1048575;
-    };
-    // The first node from the previous grid's, the rest of the first row
-    // from the left, the first column from above, the others by the median.
-    bool good = codeNode(0, lastFirst, 2 * uint32_t(std::abs(lastResidual)));
-    for (int i = 1; i < nodesX && good; ++i)
-        good = codeNode(i, values[i - 1], 2 * uint32_t(std::abs(residuals[i - 1])));
-    for (int j = 1; j < nodesY && good; ++j) {
-        const int row = j * nodesX;
-        good = codeNode(row, values[row - nodesX], 2 * uint32_t(std::abs(residuals[row - nodesX])));
-        for (int k = row + 1; k < row + nodesX && good; ++k)
-            good = codeNode(k, medianPrediction(values[k - 1], values[k - nodesX], values[k - nodesX - 1]),
-                            uint32_t(std::abs(residuals[k - 1])) + uint32_t(std::abs(residuals[k - nodesX])));
-    }
-    if (good) {
-        lastFirst = values[0];
-        lastResidual = residuals[0];
-    }
-    sharedCoder = std::move(coder);
-    return good;
-}
-
 // Version 3's token contexts: the activity is the sum of the neighbouring
 // tokens (twice the one neighbour's on a grid's first row and column), in
 // five classes 0, 1-2, 3-4, 5-6, 7 and more. A token's context is then known
@@ -237,43 +197,57 @@ inline int decodeTokenResidual(Coder &coder, RegionModel::Residual &context, int
     return token;
 }
 
-// Codes one grid as codeGrid does, with token contexts; `tokens` is scratch
-// of at least nodesX * nodesY values.
+// Codes one grid; `values` is read when encoding, written when decoding.
+// False for a value out of range. The first node is predicted from the
+// previous grid's first node of the channel, the rest of the first row from
+// the left, the first column from above, the others by the median. A node's
+// context class comes from its neighbours' measures: their residuals'
+// magnitudes in version 2, their tokens in version 3 (twice the one
+// neighbour's where there is one). `measures` is scratch of at least
+// nodesX * nodesY values.
 template <class Coder>
-bool codeGridByTokens(Coder &sharedCoder, RegionModel &model, int32_t *values, int nodesX, int nodesY,
-                      int channelKind, int spacingClass, int32_t &lastFirst, int32_t &lastToken, uint8_t *tokens)
+bool codeGrid(Coder &sharedCoder, RegionModel &model, int32_t *values, int nodesX, int nodesY, int channelKind,
+              int spacingClass, int32_t &lastFirst, int32_t &lastMeasure, int32_t *measures)
 {
+    // The coder works on a local copy, so that its state stays in registers
+    // rather than being stored around every write to values.
     Coder coder(std::move(sharedCoder));
     RegionModel::Residual *contexts = model.residual + (channelKind * 4 + spacingClass) * 5;
     bool good = true;
-    // One node from its prediction and activity; returns its token.
-    auto codeNode = [&](int k, int32_t prediction, int activity) {
-        RegionModel::Residual &context = contexts[tokenActivityClasses[activity]];
-        int32_t residual = 0;
-        int token;
-        if (Coder::decoding) {
-            token = decodeTokenResidual(coder, context, residual, good);
+    // One node from its prediction and activity; returns its measure.
+    auto codeNode = [&](int k, int32_t prediction, uint32_t activity) {
+        int32_t residual = Coder::decoding ? 0 : values[k] - prediction;
+        int32_t measure;
+        if constexpr (Coder::tokenContexts) {
+            RegionModel::Residual &context = contexts[tokenActivityClasses[activity]];
+            if constexpr (Coder::decoding) {
+                measure = decodeTokenResidual(coder, context, residual, good);
+            } else {
+                measure = residualToken(residual);
+                good = codeResidual(coder, context, residual) && good;
+            }
         } else {
-            residual = values[k] - prediction;
-            token = residualToken(residual);
-            good = codeResidual(coder, context, residual) && good;
+            good = codeResidual(coder, contexts[activityClass(activity)], residual) && good;
+            measure = std::abs(residual);
         }
-        tokens[k] = uint8_t(token);
+        measures[k] = measure;
         values[k] = prediction + residual;
         good = good && std::abs(values[k]) <= 1048575;
-        return token;
+        return uint32_t(measure);
     };
-    int left = codeNode(0, lastFirst, 2 * lastToken);
-    lastFirst = values[0];
-    lastToken = left;
+    uint32_t left = codeNode(0, lastFirst, 2 * uint32_t(lastMeasure));
     for (int i = 1; i < nodesX && good; ++i)
         left = codeNode(i, values[i - 1], 2 * left);
     for (int j = 1; j < nodesY && good; ++j) {
         const int row = j * nodesX;
-        left = codeNode(row, values[row - nodesX], 2 * tokens[row - nodesX]);
+        left = codeNode(row, values[row - nodesX], 2 * uint32_t(measures[row - nodesX]));
         for (int k = row + 1; k < row + nodesX && good; ++k)
             left = codeNode(k, medianPrediction(values[k - 1], values[k - nodesX], values[k - nodesX - 1]),
-                            left + tokens[k - nodesX]);
+                            left + uint32_t(measures[k - nodesX]));
+    }
+    if (good) {
+        lastFirst = values[0];
+        lastMeasure = measures[0];
     }
     sharedCoder = std::move(coder);
     return good;
@@ -288,8 +262,7 @@ class BlockCoder
 public:
     BlockCoder(Coder &coder, RegionImage &image)
         : m_coder(coder), m_image(image), m_rootLevel(log2Of(image.rootSide)),
-          m_residuals(Coder::tokenContexts ? 0 : size_t(image.rootSide) * size_t(image.rootSide)),
-          m_tokens(Coder::tokenContexts ? size_t(image.rootSide) * size_t(image.rootSide) : 0)
+          m_measures(size_t(image.rootSide) * size_t(image.rootSide))
     {
     }
 
@@ -312,9 +285,8 @@ private:
     const int m_rootLevel;
     int m_index = 0;
     int32_t m_lastFirst[3] = {0, 0, 0};
-    int32_t m_lastResidual[3] = {0, 0, 0};
-    std::vector<int32_t> m_residuals;
-    std::vector<uint8_t> m_tokens;
+    int32_t m_lastMeasure[3] = {0, 0, 0};
+    std::vector<int32_t> m_measures;
 };
 
 template <class Coder>
@@ -408,12 +380,8 @@ bool BlockCoder<Coder>::codeComponents(const RegionBlock &block)
         const int nodesX = regionNodeCount(block.width, spacing);
         const int nodesY = regionNodeCount(block.height, spacing);
         const int spacingClass = qMin(log2Of(spacing), 3);
-        const bool good = Coder::tokenContexts
-            ? codeGridByTokens(m_coder, m_model, values, nodesX, nodesY, c == 0 ? 0 : 1, spacingClass,
-                               m_lastFirst[c], m_lastResidual[c], m_tokens.data())
-            : codeGrid(m_coder, m_model, values, nodesX, nodesY, c == 0 ? 0 : 1, spacingClass, m_lastFirst[c],
-                       m_lastResidual[c], m_residuals.data());
-        if (!good) {
+        if (!codeGrid(m_coder, m_model, values, nodesX, nodesY, c == 0 ? 0 : 1, spacingClass, m_lastFirst[c],
+                      m_lastMeasure[c], m_measures.data())) {
             fault = QStringLiteral("a component of block %1 (at %2,%3) is out of range")
                         .arg(m_index).arg(block.x).arg(block.y);
             return false;
