@@ -113,8 +113,9 @@ void TestRegion::flatImageIsOneBlockPerRoot()
     QCOMPARE(blocks.blocks.last().width, 200 - 3 * 64);
     QCOMPARE(blocks.blocks.last().height, 130 - 2 * 64);
     // Every root after the first is coded as a copy of the one before: a
-    // few bytes beside the coder's fixed 16 (length, checksum, two states).
-    QVERIFY(writeRegionFile(blocks).size() < regionFileHeaderSize + 16 + 16);
+    // few bytes beside the chunk's 8 (rows, size) and the coder's fixed 16
+    // (length, checksum, two states).
+    QVERIFY(writeRegionFile(blocks).size() < regionFileHeaderSize + 8 + 16 + 16);
     QVERIFY(writeRegionFile(blocks, 2).size() < regionFileHeaderSize + 24);
     QString error;
     const QImage decoded = expandRegionQImage(blocks, &error);
@@ -185,13 +186,23 @@ void TestRegion::photoDecodesAsTheReferenceInBothFiles()
         QCOMPARE(expandRegionQImage(fromText, &error), decoded);
         QCOMPARE(writeRegionFile(fromText), compressed);
         QCOMPARE(writeRegionText(fromCompressed), text);
-        // Version 2 files (the range coder) still read, to the same blocks.
-        const QByteArray old = writeRegionFile(blocks, 2);
-        QCOMPARE(int(old.at(8)), 2);
-        QCOMPARE(int(compressed.at(8)), 3);
-        RegionImage fromOld;
-        QVERIFY2(readRegionFile(old, &fromOld, &error, 1 << 28), qPrintable(error));
-        QCOMPARE(writeRegionText(fromOld), text);
+        // Version 2 (the range coder) and 3 (one rANS stream) files still
+        // read, and so does a chunk a row of roots, to the same blocks.
+        QCOMPARE(int(compressed.at(8)), 4);
+        for (const QByteArray &other : {writeRegionFile(blocks, 2), writeRegionFile(blocks, 3),
+                                        writeRegionFile(blocks, 4, 1)}) {
+            RegionImage fromOther;
+            QVERIFY2(readRegionFile(other, &fromOther, &error, 1 << 28), qPrintable(error));
+            QCOMPARE(writeRegionText(fromOther), text);
+        }
+        // Encoded row by row straight into the file, the same bytes.
+        QByteArray streamed, header;
+        const QImage rgb = photo.convertToFormat(QImage::Format_RGB32);
+        auto row = [&rgb](int y) { return reinterpret_cast<const uint32_t *>(rgb.constScanLine(y)); };
+        auto write = [&streamed](const QByteArray &chunk) { return streamed.append(chunk), true; };
+        QVERIFY2(encodeRegionRows(rgb.width(), rgb.height(), parameters, row, write, &header, &error),
+                 qPrintable(error));
+        QCOMPARE(header + streamed, compressed);
     }
 }
 
@@ -225,10 +236,10 @@ void TestRegion::expansionMatchesTheReferenceOnPhotos()
         auto rowDone = [&](const RegionImage &decoded, int first) {
             expandRegionBlocks(decoded, first, reinterpret_cast<uint32_t *>(rows.bits()), rows.bytesPerLine() / 4);
         };
-        for (const int version : {2, 3}) {
+        for (const QByteArray &file : {writeRegionFile(blocks, 2), writeRegionFile(blocks, 3), writeRegionFile(blocks),
+                                       writeRegionFile(blocks, 4, 1)}) {
             rows.fill(Qt::magenta);
-            QVERIFY2(decodeRegionFile(writeRegionFile(blocks, version), 1 << 28, &error, {}, rowDone),
-                     qPrintable(error));
+            QVERIFY2(decodeRegionFile(file, 1 << 28, &error, {}, rowDone), qPrintable(error));
             QCOMPARE(commandtest::rgbDifference(rows, reference), QString());
         }
     }
@@ -237,7 +248,8 @@ void TestRegion::expansionMatchesTheReferenceOnPhotos()
 void TestRegion::damagedFilesAreRefused()
 {
     const QImage photo = loadPhoto(QStringLiteral("astronaut.png")).copy(0, 0, 150, 100);
-    const QByteArray good = writeRegionFile(encode(photo, RegionParameters()));
+    const RegionImage photoBlocks = encode(photo, RegionParameters());
+    const QByteArray good = writeRegionFile(photoBlocks);
     RegionImage blocks;
     QString error;
     QVERIFY(readRegionFile(good, &blocks, &error, 1 << 28));
@@ -263,7 +275,7 @@ void TestRegion::damagedFilesAreRefused()
     } cases[] = {
         {good.left(30), "cannot hold the 49-byte header"},
         {QByteArray("not a block file at all, but long enough to hold a header....."), "no FTREGION magic"},
-        {withByte(8, 4), "version is 4; this program reads versions 2 to 3"},
+        {withByte(8, 5), "version is 5; this program reads versions 2 to 4"},
         {withByte(8, 1), "version is 1"},
         {withByte(9, 1), "unknown flags 1"},
         {withWord(10, 0), "an image of 0x100 pixels"},
@@ -312,8 +324,10 @@ void TestRegion::damagedFilesAreRefused()
     QVERIFY2(error.contains(QLatin1String("a min area of 16 does not make the smallest side 2")), qPrintable(error));
 
     // The coder's own fields, and damage that the checksum was fixed up to
-    // hide: the coder's end state or its early end must still catch it.
-    const int prefixAt = regionFileHeaderSize;
+    // hide: the coder's end state or its early end must still catch it. The
+    // file is one chunk of both rows of roots.
+    QCOMPARE(qFromBigEndian<quint32>(good.constData() + regionFileHeaderSize), 2u);
+    const int prefixAt = regionFileHeaderSize + 8;
     const quint32 ransSize = qFromBigEndian<quint32>(good.constData() + prefixAt);
     const qint64 payloadSize = good.size() - prefixAt;
     QVERIFY(ransSize > 8 && ransSize < payloadSize - 8);
@@ -323,7 +337,8 @@ void TestRegion::damagedFilesAreRefused()
         return bad;
     };
     QByteArray shortPayload = good.left(prefixAt + 5);
-    setWord(shortPayload, 45, 5);
+    setWord(shortPayload, 45, 8 + 5);
+    setWord(shortPayload, prefixAt - 4, 5);
     const struct
     {
         QByteArray data;
@@ -339,7 +354,39 @@ void TestRegion::damagedFilesAreRefused()
         QVERIFY2(!readRegionFile(damaged.data, &blocks, &error, 1 << 28), damaged.fault);
         QVERIFY2(error.contains(QLatin1String(damaged.fault)), qPrintable(error + QLatin1String(" / ") + damaged.fault));
     }
-    std::vector<QByteArray> hidden = {withChecksum(withWord(prefixAt + 8, 0x7FFFFFFFu))};
+    // A chunk a row of roots: the chunks' own fields.
+    const QByteArray chunked = writeRegionFile(photoBlocks, 4, 1);
+    const int second = regionFileHeaderSize + 8 + int(qFromBigEndian<quint32>(chunked.constData() + 53));
+    QCOMPARE(qFromBigEndian<quint32>(chunked.constData() + second), 1u);
+    auto chunkedWith = [&](int offset, quint32 value) {
+        QByteArray bad = chunked;
+        setWord(bad, offset, value);
+        return bad;
+    };
+    QByteArray oneChunk = chunked.left(second);
+    setWord(oneChunk, 45, quint32(second - regionFileHeaderSize));
+    QByteArray trailing = chunked + "abcd";
+    setWord(trailing, 45, quint32(trailing.size() - regionFileHeaderSize));
+    // The two chunks swapped: each passes its checksum, but decodes with the
+    // other's contexts.
+    QByteArray swapped = chunked.left(regionFileHeaderSize) + chunked.mid(second) + chunked.mid(49, second - 49);
+    const struct
+    {
+        QByteArray data;
+        const char *fault;
+    } chunkCases[] = {
+        {chunkedWith(49, 0), "chunk 0 of its block data gives 0 rows of roots, where 1 to 2 are left"},
+        {chunkedWith(second, 2), "chunk 1 of its block data gives 2 rows of roots, where 1 to 1 are left"},
+        {chunkedWith(53, 0x10000), "chunk 0 of its block data gives 65536 bytes, but"},
+        {oneChunk, "its block data end before chunk 1 (row of roots 1 of 2)"},
+        {trailing, "4 bytes follow the last chunk of its block data"},
+        {chunkedWith(chunked.size() - 4, 0x12345678u), "checksum fails"},
+    };
+    for (const auto &damaged : chunkCases) {
+        QVERIFY2(!readRegionFile(damaged.data, &blocks, &error, 1 << 28), damaged.fault);
+        QVERIFY2(error.contains(QLatin1String(damaged.fault)), qPrintable(error + QLatin1String(" / ") + damaged.fault));
+    }
+    std::vector<QByteArray> hidden = {withChecksum(withWord(prefixAt + 8, 0x7FFFFFFFu)), swapped};
     for (qint64 offset = prefixAt + 8; offset < prefixAt + 8 + ransSize; offset += 13)
         hidden.push_back(withChecksum(withByte(int(offset), char(good.at(int(offset)) ^ 0x40))));
     for (const QByteArray &bad : hidden) {
@@ -480,6 +527,16 @@ void TestRegion::commandLine()
     }
     QCOMPARE(runProcess(ftjpeg, {"region", "text", "a.txt", "c.ftr"}).exitCode, 0);
     QCOMPARE(readFileBytes(QStringLiteral("c.ftr")), readFileBytes(QStringLiteral("a.ftr")));
+    // Without --decoded and --text the image is coded as its rows are read:
+    // the same file, and a damaged input leaves no output.
+    run = runProcess(ftjpeg, {"region", "compress", "in.png", "s.ftr", "--max-diff", "3"});
+    QCOMPARE(run.exitCode, 0);
+    QCOMPARE(readFileBytes(QStringLiteral("s.ftr")), readFileBytes(QStringLiteral("a.ftr")));
+    QVERIFY(writeFileBytes(QStringLiteral("cut.png"), readFileBytes(QStringLiteral("in.png")).left(3000)));
+    run = runProcess(ftjpeg, {"region", "compress", "cut.png", "cut.ftr"});
+    QCOMPARE(run.exitCode, 1);
+    QVERIFY2(run.err.startsWith("ftjpeg: "), run.err.constData());
+    QVERIFY(!QFile::exists(QStringLiteral("cut.ftr")));
 
     run = runProcess(ftjpeg, {"region", "compress", "in.png", "x.ftr", "--max-diff", "0"});
     QCOMPARE(run.exitCode, 2);

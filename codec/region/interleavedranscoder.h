@@ -1,9 +1,10 @@
 #ifndef INTERLEAVEDRANSCODER_H
 #define INTERLEAVEDRANSCODER_H
 
-// The entropy coder of version 3 block files: the same adaptive contexts as
-// the range coder of binaryrangecoder.h (BinaryContext, SymbolContext, moved
-// the same way by each coded value), coded by two interleaved rANS states
+// The entropy coder of version 3 and 4 block files: the same adaptive
+// contexts as the range coder of binaryrangecoder.h (BinaryContext,
+// SymbolContext, moved the same way by each coded value), coded by two
+// interleaved rANS states
 // (asymmetric numeral systems: decisions 0, 2, 4, ... by the first state,
 // 1, 3, 5, ... by the second), with equiprobable bits in a separate stream of
 // raw bits. Decoding a symbol needs no division, and the two states are
@@ -47,8 +48,10 @@ public:
     // `bitCount` (0 to 32) raw bits of value, highest first.
     void encodeEquiprobable(uint32_t value, int bitCount);
     // Codes the recorded decisions (last first, as rANS does) and returns the
-    // coded data, prefix included.
+    // coded data, prefix included; the encoder is then empty again.
     QByteArray finish();
+    // The decisions recorded since the last finish().
+    qint64 decisionCount() const { return qint64(m_decisions.size()); }
 
 private:
     struct Decision

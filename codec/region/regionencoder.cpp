@@ -3,6 +3,7 @@
 #include "codec/region/gridsimilarity.h"
 #include "codec/format/hybridmarker.h"
 #include "codec/region/regionexpansion.h"
+#include "codec/region/regionfile.h"
 
 #include <cmath>
 #include <cstdlib>
@@ -161,13 +162,13 @@ private:
     std::vector<float> m_scratch;
 };
 
-// Leaves whose grids have the shape of the previous leaf's and lie within
-// sim of them become copies of it.
-void copySimilarLeaves(RegionImage &image)
+// Leaves from index `first` on whose grids have the shape of the previous
+// leaf's and lie within sim of them become copies of it.
+void copySimilarLeaves(RegionImage &image, int first)
 {
-    const RegionKernels kernels;
+    static const RegionKernels kernels;
     std::vector<float> a, b;
-    for (int k = 1; k < image.blocks.size(); ++k) {
+    for (int k = qMax(first, 1); k < image.blocks.size(); ++k) {
         const RegionBlock &previous = image.blocks.at(k - 1);
         const RegionBlock &block = image.blocks.at(k);
         if (previous.side != block.side || previous.width != block.width || previous.height != block.height
@@ -245,8 +246,7 @@ void directRegionGrid(const float *plane, qint64 stride, int width, int height, 
     }
 }
 
-bool encodeRegionImage(const uint32_t *pixels, qint64 stride, int width, int height,
-                       const RegionParameters &parameters, RegionImage *image, QString *error)
+bool startRegionImage(int width, int height, const RegionParameters &parameters, RegionImage *image, QString *error)
 {
     if (!checkRegionParameters(parameters, error))
         return false;
@@ -264,49 +264,96 @@ bool encodeRegionImage(const uint32_t *pixels, qint64 stride, int width, int hei
     result.lumaStep = lumaStepPerMaxDiff * parameters.maxDiff;
     result.chromaStep = chromaStepFactor * result.lumaStep;
     result.parameters = parameters;
+    *image = std::move(result);
+    return true;
+}
 
+void encodeRegionRootRow(const uint32_t *pixels, qint64 stride, int rowBase, RegionImage *image)
+{
+    RegionImage &result = *image;
+    const int width = result.width;
     const int rootSide = result.rootSide;
-    std::vector<float> planeData(size_t(width) * rootSide * 3);
+    const int rows = qMin(rootSide, result.height - rowBase);
+    thread_local std::vector<float> planeData;
+    planeData.resize(size_t(width) * rootSide * 3);
     const float *planes[3] = {planeData.data(), planeData.data() + size_t(width) * rootSide,
                               planeData.data() + size_t(width) * rootSide * 2};
-    QVector<Leaf> leaves;
-    for (int rowBase = 0; rowBase < height; rowBase += rootSide) {
-        const int rows = qMin(rootSide, height - rowBase);
-        for (int row = 0; row < rows; ++row) {
-            const uint32_t *source = pixels + (rowBase + row) * stride;
-            float *luma = planeData.data() + size_t(row) * width;
-            float *cb = luma + size_t(width) * rootSide;
-            float *cr = cb + size_t(width) * rootSide;
-            for (int x = 0; x < width; ++x) {
-                const float r = float((source[x] >> 16) & 0xFF);
-                const float g = float((source[x] >> 8) & 0xFF);
-                const float b = float(source[x] & 0xFF);
-                luma[x] = 0.299f * r + 0.587f * g + 0.114f * b;
-                cb[x] = 128.0f - 0.168736f * r - 0.331264f * g + 0.5f * b;
-                cr[x] = 128.0f + 0.5f * r - 0.418688f * g - 0.081312f * b;
-            }
-        }
-        RootEncoder encoder(parameters, result, planes, width, rowBase);
-        for (int x = 0; x < width; x += rootSide) {
-            leaves.clear();
-            encoder.partition(x, rowBase, rootSide, leaves);
-            for (const Leaf &leaf : leaves) {
-                RegionBlock block;
-                block.x = leaf.x;
-                block.y = leaf.y;
-                block.side = leaf.side;
-                block.width = leaf.width;
-                block.height = leaf.height;
-                block.lumaSpacing = leaf.spacing;
-                block.offset = qint64(result.components.size());
-                result.components.resize(size_t(block.offset + RootEncoder::cost(leaf)));
-                encoder.grids(leaf, result.components.data() + block.offset);
-                result.blocks.append(block);
-            }
+    for (int row = 0; row < rows; ++row) {
+        const uint32_t *source = pixels + row * stride;
+        float *luma = planeData.data() + size_t(row) * width;
+        float *cb = luma + size_t(width) * rootSide;
+        float *cr = cb + size_t(width) * rootSide;
+        for (int x = 0; x < width; ++x) {
+            const float r = float((source[x] >> 16) & 0xFF);
+            const float g = float((source[x] >> 8) & 0xFF);
+            const float b = float(source[x] & 0xFF);
+            luma[x] = 0.299f * r + 0.587f * g + 0.114f * b;
+            cb[x] = 128.0f - 0.168736f * r - 0.331264f * g + 0.5f * b;
+            cr[x] = 128.0f + 0.5f * r - 0.418688f * g - 0.081312f * b;
         }
     }
-    copySimilarLeaves(result);
+    const int first = result.blocks.size();
+    RootEncoder encoder(result.parameters, result, planes, width, rowBase);
+    QVector<Leaf> leaves;
+    for (int x = 0; x < width; x += rootSide) {
+        leaves.clear();
+        encoder.partition(x, rowBase, rootSide, leaves);
+        for (const Leaf &leaf : leaves) {
+            RegionBlock block;
+            block.x = leaf.x;
+            block.y = leaf.y;
+            block.side = leaf.side;
+            block.width = leaf.width;
+            block.height = leaf.height;
+            block.lumaSpacing = leaf.spacing;
+            block.offset = qint64(result.components.size());
+            result.components.resize(size_t(block.offset + RootEncoder::cost(leaf)));
+            encoder.grids(leaf, result.components.data() + block.offset);
+            result.blocks.append(block);
+        }
+    }
+    copySimilarLeaves(result, first);
+}
+
+bool encodeRegionImage(const uint32_t *pixels, qint64 stride, int width, int height,
+                       const RegionParameters &parameters, RegionImage *image, QString *error)
+{
+    RegionImage result;
+    if (!startRegionImage(width, height, parameters, &result, error))
+        return false;
+    for (int rowBase = 0; rowBase < height; rowBase += result.rootSide)
+        encodeRegionRootRow(pixels + rowBase * stride, stride, rowBase, &result);
     *image = std::move(result);
+    return true;
+}
+
+bool encodeRegionRows(int width, int height, const RegionParameters &parameters,
+                      const std::function<const uint32_t *(int y)> &row,
+                      const std::function<bool(const QByteArray &bytes)> &write, QByteArray *header, QString *error)
+{
+    RegionImage blocks;
+    if (!startRegionImage(width, height, parameters, &blocks, error))
+        return false;
+    RegionFileWriter writer(blocks);
+    const int rootSide = blocks.rootSide;
+    std::vector<uint32_t> band(size_t(width) * rootSide);
+    for (int rowBase = 0; rowBase < height; rowBase += rootSide) {
+        const int rows = qMin(rootSide, height - rowBase);
+        for (int y = 0; y < rows; ++y) {
+            const uint32_t *source = row(rowBase + y);
+            if (!source)
+                return false;
+            std::copy(source, source + width, band.begin() + size_t(y) * width);
+        }
+        const int first = blocks.blocks.size();
+        encodeRegionRootRow(band.data(), width, rowBase, &blocks);
+        QByteArray chunk;
+        writer.addRow(blocks, first, &chunk);
+        if (!chunk.isEmpty() && !write(chunk))
+            return false;
+        keepLastRegionBlock(&blocks);
+    }
+    *header = writer.header(writer.blockDataSize());
     return true;
 }
 

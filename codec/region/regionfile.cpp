@@ -19,7 +19,8 @@ namespace {
 const char magic[8] = {'F', 'T', 'R', 'E', 'G', 'I', 'O', 'N'};
 // Version 2 codes everything with the range coder and ends with 32 check
 // bits; version 3 codes the same decisions with interleaved rANS and a raw
-// bit stream, checked by a CRC-32 and the coder's end state.
+// bit stream, checked by a CRC-32 and the coder's end state; version 4 codes
+// them as version 3 does, in chunks of rows of roots (decodeChunks).
 constexpr int oldestVersion = 2;
 constexpr uint32_t endCheck = 0x5AC3E817u;
 // Residual magnitudes below 2^21 (components are at most 2^20 either way).
@@ -43,7 +44,7 @@ struct RegionModel
 };
 
 // The coder as the encoder sees it: codes the value it is given. Encoder is
-// BinaryRangeEncoder (version 2) or InterleavedRansEncoder (version 3).
+// BinaryRangeEncoder (version 2) or InterleavedRansEncoder (versions 3, 4).
 template <class Encoder>
 struct EncodingCoder
 {
@@ -202,7 +203,7 @@ inline int decodeTokenResidual(Coder &coder, RegionModel::Residual &context, int
 // previous grid's first node of the channel, the rest of the first row from
 // the left, the first column from above, the others by the median. A node's
 // context class comes from its neighbours' measures: their residuals'
-// magnitudes in version 2, their tokens in version 3 (twice the one
+// magnitudes in version 2, their tokens in versions 3 and 4 (twice the one
 // neighbour's where there is one). `measures` is scratch of at least
 // nodesX * nodesY values.
 template <class Coder>
@@ -231,8 +232,10 @@ bool codeGrid(Coder &sharedCoder, RegionModel &model, int32_t *values, int nodes
             measure = std::abs(residual);
         }
         measures[k] = measure;
-        values[k] = prediction + residual;
-        good = good && std::abs(values[k]) <= 1048575;
+        const int32_t value = prediction + residual;
+        if constexpr (Coder::decoding)
+            values[k] = value;
+        good = good && std::abs(value) <= 1048575;
         return uint32_t(measure);
     };
     uint32_t left = codeNode(0, lastFirst, 2 * uint32_t(lastMeasure));
@@ -266,11 +269,29 @@ public:
     {
     }
 
+    // Codes one row of roots, the one at y; false with fault set.
+    bool codeRow(int y)
+    {
+        for (int x = 0; x < m_image.width; x += m_image.rootSide)
+            if (!walkRegionQuadtreeNode(m_image.width, m_image.height, m_image.minSide, x, y, m_image.rootSide, *this))
+                return false;
+        return true;
+    }
+    int operator()(int x, int y, int side, int width, int height, bool canSplit)
+    {
+        return visit(x, y, side, width, height, canSplit);
+    }
+    // When encoding: the blocks to code next are those of `blocks` from
+    // `index` on (the block before, if any, is the previous leaf).
+    void encodeFrom(const RegionImage &blocks, int index)
+    {
+        m_source = &blocks;
+        m_index = index;
+    }
+    int index() const { return m_index; }
+
     // One node of the quadtree walk: 1 to split it, 0 for a leaf, -1 to stop.
     int visit(int x, int y, int side, int width, int height, bool canSplit);
-    // The blocks of a row of roots were handed over: all but the last one
-    // are dropped, which stays as the previous leaf of the next row.
-    void keepLastBlockOnly();
 
     QString fault;
 
@@ -279,8 +300,12 @@ private:
     void codeSpacing(RegionBlock &block);
     bool codeComponents(const RegionBlock &block);
 
+    // The blocks being encoded: the image's own unless encodeFrom named others.
+    const RegionImage &source() const { return m_source ? *m_source : m_image; }
+
     Coder &m_coder;
     RegionImage &m_image;
+    const RegionImage *m_source = nullptr;
     RegionModel m_model;
     const int m_rootLevel;
     int m_index = 0;
@@ -298,7 +323,7 @@ int BlockCoder<Coder>::visit(int x, int y, int side, int width, int height, bool
     }
     int split = 0;
     if (!Coder::decoding) {
-        const RegionBlock &next = m_image.blocks.at(m_index);
+        const RegionBlock &next = source().blocks.at(m_index);
         split = !(next.x == x && next.y == y && next.side == side);
     }
     if (canSplit)
@@ -314,7 +339,7 @@ int BlockCoder<Coder>::visit(int x, int y, int side, int width, int height, bool
         block.height = height;
         block.offset = qint64(m_image.components.size());
     } else {
-        block = m_image.blocks.at(m_index);
+        block = source().blocks.at(m_index);
     }
     if (!codeCopy(block)) {
         codeSpacing(block);
@@ -334,20 +359,22 @@ bool BlockCoder<Coder>::codeCopy(RegionBlock &block)
 {
     const RegionBlock *previous = Coder::decoding
         ? (m_image.blocks.isEmpty() ? nullptr : &m_image.blocks.last())
-        : (m_index > 0 ? &m_image.blocks.at(m_index - 1) : nullptr);
+        : (m_index > 0 ? &source().blocks.at(m_index - 1) : nullptr);
     if (!previous || previous->side != block.side || previous->width != block.width
         || previous->height != block.height)
         return false;
-    std::vector<int32_t> &components = m_image.components;
     const qint64 count = regionBlockComponentCount(*previous);
     int copy = 0;
-    if (!Coder::decoding)
+    if (!Coder::decoding) {
+        const std::vector<int32_t> &components = source().components;
         copy = block.lumaSpacing == previous->lumaSpacing
             && std::equal(components.begin() + previous->offset, components.begin() + previous->offset + count,
                           components.begin() + block.offset);
+    }
     if (!m_coder.bit(m_model.copy, copy))
         return false;
     if (Coder::decoding) {
+        std::vector<int32_t> &components = m_image.components;
         block.lumaSpacing = previous->lumaSpacing;
         components.resize(size_t(block.offset + count));
         std::copy(components.begin() + previous->offset, components.begin() + previous->offset + count,
@@ -373,7 +400,8 @@ bool BlockCoder<Coder>::codeComponents(const RegionBlock &block)
 {
     if (Coder::decoding)
         m_image.components.resize(size_t(block.offset + regionBlockComponentCount(block)));
-    int32_t *values = m_image.components.data() + block.offset;
+    // Written only when decoding, when the source is the image itself.
+    int32_t *values = const_cast<int32_t *>(source().components.data()) + block.offset;
     const int chroma = regionChromaSpacing(block.side, block.lumaSpacing);
     for (int c = 0; c < 3; ++c) {
         const int spacing = c == 0 ? block.lumaSpacing : chroma;
@@ -391,47 +419,113 @@ bool BlockCoder<Coder>::codeComponents(const RegionBlock &block)
     return true;
 }
 
-template <class Coder>
-void BlockCoder<Coder>::keepLastBlockOnly()
-{
-    const RegionBlock last = m_image.blocks.last();
-    const qint64 count = regionBlockComponentCount(last);
-    std::copy(m_image.components.begin() + last.offset, m_image.components.begin() + last.offset + count,
-              m_image.components.begin());
-    m_image.components.resize(size_t(count));
-    m_image.blocks.clear();
-    m_image.blocks.append(last);
-    m_image.blocks.last().offset = 0;
-}
-
-// Codes the partition and components of `image` (see BlockCoder). When
-// decoding with a rowDone, that is called after each row of roots with the
-// blocks decoded since the last call (from index `first` of image.blocks),
-// and the blocks before the last one are then dropped, so that memory holds
-// one row of roots. False with *fault.
+// Codes the partition and components of `image` (see BlockCoder) as one
+// stream. When decoding with a rowDone, that is called after each row of
+// roots with the blocks decoded since the last call (from index `first` of
+// image.blocks), and the blocks before the last one are then dropped, so that
+// memory holds one row of roots. False with *fault.
 template <class Coder>
 bool codeBlocks(Coder &coder, RegionImage &image, QString *fault,
                 const std::function<void(const RegionImage &, int first)> &rowDone = {})
 {
     BlockCoder<Coder> blocks(coder, image);
-    auto visit = [&blocks](int x, int y, int side, int width, int height, bool canSplit) {
-        return blocks.visit(x, y, side, width, height, canSplit);
-    };
     for (int y = 0; y < image.height; y += image.rootSide) {
-        for (int x = 0; x < image.width; x += image.rootSide)
-            if (!walkRegionQuadtreeNode(image.width, image.height, image.minSide, x, y, image.rootSide, visit)) {
-                *fault = blocks.fault;
-                return false;
-            }
+        if (!blocks.codeRow(y)) {
+            *fault = blocks.fault;
+            return false;
+        }
         if (Coder::decoding && rowDone) {
             // The first block was handed over with the row before; it stays
             // only as the previous leaf of the next.
             rowDone(image, y == 0 ? 0 : 1);
-            blocks.keepLastBlockOnly();
+            keepLastRegionBlock(&image);
         }
     }
     if (!coder.endCheck()) {
         *fault = QStringLiteral("its block data are damaged (their end check fails)");
+        return false;
+    }
+    return true;
+}
+
+// The rANS coder over one stream of version 3 block data (a whole payload,
+// or a chunk's data in version 4): checks its prefix and checksum; false with
+// *fault.
+bool openRansData(const uint8_t *data, uint32_t size, InterleavedRansDecoder *decoder, QString *fault)
+{
+    constexpr int prefix = interleavedrans::prefixSize;
+    if (size < uint32_t(prefix)) {
+        *fault = QStringLiteral("its %1 bytes of block data cannot hold their %2-byte prefix; the file is damaged "
+                                "or truncated").arg(size).arg(prefix);
+        return false;
+    }
+    const uint32_t ransSize = qFromBigEndian<uint32_t>(data);
+    if (ransSize > size - uint32_t(prefix)) {
+        *fault = QStringLiteral("its block data give %1 bytes of coder data, but hold %2; the file is damaged or "
+                                "truncated").arg(ransSize).arg(size - uint32_t(prefix));
+        return false;
+    }
+    if (regionDataChecksum(data + prefix, size - prefix) != qFromBigEndian<uint32_t>(data + 4)) {
+        *fault = QStringLiteral("its block data are damaged (their checksum fails)");
+        return false;
+    }
+    *decoder = InterleavedRansDecoder(data + prefix, ransSize, size - prefix);
+    return true;
+}
+
+// Version 4's block data: chunks, each a number of rows of roots (4 bytes)
+// and the size (4 bytes) of its data, coded as version 3 codes the whole.
+// The contexts and predictions run on from chunk to chunk; only the coder
+// starts again. See codeBlocks for rowDone.
+bool decodeChunks(const uint8_t *data, uint32_t size, RegionImage &image, QString *fault,
+                  const std::function<void(const RegionImage &, int first)> &rowDone)
+{
+    using Coder = DecodingCoder<InterleavedRansDecoder>;
+    Coder coder{InterleavedRansDecoder(data, 0, 0)};
+    BlockCoder<Coder> blocks(coder, image);
+    const int rows = (image.height + image.rootSide - 1) / image.rootSide;
+    uint32_t at = 0;
+    int row = 0;
+    for (int chunk = 0; row < rows; ++chunk) {
+        if (size - at < 8) {
+            *fault = QStringLiteral("its block data end before chunk %1 (row of roots %2 of %3); the file is "
+                                    "damaged or truncated").arg(chunk).arg(row).arg(rows);
+            return false;
+        }
+        const uint32_t chunkRows = qFromBigEndian<uint32_t>(data + at);
+        const uint32_t chunkSize = qFromBigEndian<uint32_t>(data + at + 4);
+        at += 8;
+        if (chunkRows < 1 || chunkRows > uint32_t(rows - row)) {
+            *fault = QStringLiteral("chunk %1 of its block data gives %2 rows of roots, where 1 to %3 are left; "
+                                    "the file is damaged").arg(chunk).arg(chunkRows).arg(rows - row);
+            return false;
+        }
+        if (chunkSize > size - at) {
+            *fault = QStringLiteral("chunk %1 of its block data gives %2 bytes, but %3 are left; the file is "
+                                    "damaged or truncated").arg(chunk).arg(chunkSize).arg(size - at);
+            return false;
+        }
+        if (!openRansData(data + at, chunkSize, &coder.decoder, fault))
+            return false;
+        for (uint32_t k = 0; k < chunkRows; ++k, ++row) {
+            if (!blocks.codeRow(row * image.rootSide)) {
+                *fault = blocks.fault;
+                return false;
+            }
+            if (rowDone) {
+                rowDone(image, row == 0 ? 0 : 1);
+                keepLastRegionBlock(&image);
+            }
+        }
+        if (!coder.endCheck()) {
+            *fault = QStringLiteral("chunk %1 of its block data is damaged (its end check fails)").arg(chunk);
+            return false;
+        }
+        at += chunkSize;
+    }
+    if (at != size) {
+        *fault = QStringLiteral("%1 bytes follow the last chunk of its block data; the file is damaged")
+                     .arg(size - at);
         return false;
     }
     return true;
@@ -466,19 +560,10 @@ bool isRegionFile(const QByteArray &start)
     return start.size() >= 8 && std::memcmp(start.constData(), magic, 8) == 0;
 }
 
-QByteArray writeRegionFile(const RegionImage &image, int version)
-{
-    QString fault;
-    RegionImage &source = const_cast<RegionImage &>(image); // read only when encoding
-    auto encodeWith = [&](auto coder) {
-        codeBlocks(coder, source, &fault);
-        return coder.encoder.finish();
-    };
-    if (version != oldestVersion)
-        version = regionFileVersion;
-    const QByteArray payload = version == oldestVersion ? encodeWith(EncodingCoder<BinaryRangeEncoder>())
-                                                        : encodeWith(EncodingCoder<InterleavedRansEncoder>());
+namespace {
 
+QByteArray regionFileHeader(const RegionImage &image, int version, uint32_t blockDataSize)
+{
     QByteArray bytes(magic, 8);
     bytes.append(char(version));
     bytes.append(char(0));
@@ -493,9 +578,95 @@ QByteArray writeRegionFile(const RegionImage &image, int version)
     bytes.append(char(image.parameters.backRejoin));
     putFloat(bytes, image.parameters.edge);
     putFloat(bytes, image.parameters.sim);
-    putBigEndian32(bytes, uint32_t(payload.size()));
-    bytes.append(payload);
+    putBigEndian32(bytes, blockDataSize);
     return bytes;
+}
+
+} // namespace
+
+// The coder, the blocks' coder (with its contexts) and the chunk so far.
+struct RegionFileWriter::Coding
+{
+    using Coder = EncodingCoder<InterleavedRansEncoder>;
+
+    explicit Coding(const RegionImage &header) : image(fieldsOf(header)), blocks(coder, image) {}
+
+    // The header's fields without its blocks, which may be many.
+    static RegionImage fieldsOf(const RegionImage &header)
+    {
+        RegionImage fields;
+        fields.width = header.width;
+        fields.height = header.height;
+        fields.rootSide = header.rootSide;
+        fields.minSide = header.minSide;
+        fields.lumaStep = header.lumaStep;
+        fields.chromaStep = header.chromaStep;
+        fields.parameters = header.parameters;
+        return fields;
+    }
+
+    RegionImage image;
+    Coder coder;
+    BlockCoder<Coder> blocks;
+    int rows = 0;
+    int chunkRows = 0;
+    qint64 size = 0;
+};
+
+RegionFileWriter::RegionFileWriter(const RegionImage &header, qint64 chunkDecisions)
+    : m_coding(new Coding(header)), m_chunkDecisions(chunkDecisions)
+{
+}
+
+RegionFileWriter::~RegionFileWriter() = default;
+
+QByteArray RegionFileWriter::header(qint64 blockDataSize) const
+{
+    return regionFileHeader(m_coding->image, regionFileVersion, uint32_t(blockDataSize));
+}
+
+int RegionFileWriter::addRow(const RegionImage &blocks, int first, QByteArray *chunk)
+{
+    Coding &coding = *m_coding;
+    coding.blocks.encodeFrom(blocks, first);
+    coding.blocks.codeRow(coding.rows * coding.image.rootSide);
+    ++coding.rows;
+    ++coding.chunkRows;
+    const int rows = (coding.image.height + coding.image.rootSide - 1) / coding.image.rootSide;
+    if (coding.coder.encoder.decisionCount() >= m_chunkDecisions || coding.rows == rows) {
+        QByteArray bytes(8, '\0');
+        qToBigEndian(uint32_t(coding.chunkRows), bytes.data());
+        const QByteArray data = coding.coder.encoder.finish();
+        qToBigEndian(uint32_t(data.size()), bytes.data() + 4);
+        bytes.append(data);
+        coding.size += bytes.size();
+        coding.chunkRows = 0;
+        chunk->append(bytes);
+    }
+    return coding.blocks.index();
+}
+
+qint64 RegionFileWriter::blockDataSize() const { return m_coding->size; }
+
+QByteArray writeRegionFile(const RegionImage &image, int version, qint64 chunkDecisions)
+{
+    if (version == oldestVersion || version == 3) {
+        QString fault;
+        RegionImage &source = const_cast<RegionImage &>(image); // read only when encoding
+        auto encodeWith = [&](auto coder) {
+            codeBlocks(coder, source, &fault);
+            return coder.encoder.finish();
+        };
+        const QByteArray payload = version == oldestVersion ? encodeWith(EncodingCoder<BinaryRangeEncoder>())
+                                                            : encodeWith(EncodingCoder<InterleavedRansEncoder>());
+        return regionFileHeader(image, version, uint32_t(payload.size())) + payload;
+    }
+    RegionFileWriter writer(image, chunkDecisions);
+    QByteArray data;
+    int index = 0;
+    for (int y = 0; y < image.height; y += image.rootSide)
+        index = writer.addRow(image, index, &data);
+    return writer.header(data.size()) + data;
 }
 
 bool decodeRegionFile(const QByteArray &data, qint64 maxPixels, QString *error,
@@ -570,18 +741,15 @@ bool decodeRegionFile(const QByteArray &data, qint64 maxPixels, QString *error,
     };
     if (version == oldestVersion)
         return decodeWith(DecodingCoder<BinaryRangeDecoder>{BinaryRangeDecoder(payload, payloadSize)});
-    constexpr int prefix = interleavedrans::prefixSize;
-    if (payloadSize < uint32_t(prefix))
-        return refuse(QStringLiteral("its %1 bytes of block data cannot hold their %2-byte prefix; the file is damaged "
-                                     "or truncated").arg(payloadSize).arg(prefix));
-    const uint32_t ransSize = qFromBigEndian<uint32_t>(payload);
-    if (ransSize > payloadSize - uint32_t(prefix))
-        return refuse(QStringLiteral("its block data give %1 bytes of coder data, but hold %2; the file is damaged or "
-                                     "truncated").arg(ransSize).arg(payloadSize - uint32_t(prefix)));
-    if (regionDataChecksum(payload + prefix, payloadSize - prefix) != qFromBigEndian<uint32_t>(payload + 4))
-        return refuse(QStringLiteral("its block data are damaged (their checksum fails)"));
-    return decodeWith(
-        DecodingCoder<InterleavedRansDecoder>{InterleavedRansDecoder(payload + prefix, ransSize, payloadSize - prefix)});
+    if (version == 4) {
+        if (begin && !begin(result, error))
+            return false;
+        return decodeChunks(payload, payloadSize, result, &fault, rowDone) || refuse(fault);
+    }
+    DecodingCoder<InterleavedRansDecoder> coder{InterleavedRansDecoder(payload, 0, 0)};
+    if (!openRansData(payload, payloadSize, &coder.decoder, &fault))
+        return refuse(fault);
+    return decodeWith(coder);
 }
 
 bool readRegionFile(const QByteArray &data, RegionImage *image, QString *error, qint64 maxPixels)

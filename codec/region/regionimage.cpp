@@ -35,6 +35,18 @@ bool checkRegionParameters(const RegionParameters &parameters, QString *error)
     return false;
 }
 
+void keepLastRegionBlock(RegionImage *image)
+{
+    RegionBlock last = image->blocks.last();
+    const qint64 count = regionBlockComponentCount(last);
+    std::copy(image->components.begin() + last.offset, image->components.begin() + last.offset + count,
+              image->components.begin());
+    image->components.resize(size_t(count));
+    last.offset = 0;
+    image->blocks.clear();
+    image->blocks.append(last);
+}
+
 bool checkRegionPartition(const RegionImage &image, QString *error)
 {
     int index = 0;

@@ -106,6 +106,10 @@ int regionMinSide(int minArea, int rootSide);
 // Checks parameters; false with *error naming the bad one.
 bool checkRegionParameters(const RegionParameters &parameters, QString *error);
 
+// Drops every block but the last, which keeps its components at offset 0:
+// what a coder that works a row of roots at a time keeps of a row.
+void keepLastRegionBlock(RegionImage *image);
+
 // Checks that the blocks of `image` form its quadtree partition in coding
 // order, with sides no smaller than minSide, spacings powers of two up to the
 // side and the offsets consecutive; false with *error naming the first

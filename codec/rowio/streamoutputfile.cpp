@@ -96,6 +96,18 @@ bool StreamOutputFile::write(const char *data, qint64 count)
     return true;
 }
 
+bool StreamOutputFile::overwrite(qint64 position, const QByteArray &bytes)
+{
+    if (!opened || failed() || position < 0 || position + bytes.size() > total || !flush())
+        return false;
+    if (!file.seek(position) || file.write(bytes) != bytes.size() || !file.seek(total)) {
+        fail(file.error() != QFileDevice::NoError ? file.errorString()
+                                                  : QStringLiteral("the data could not all be written"));
+        return false;
+    }
+    return true;
+}
+
 bool StreamOutputFile::commit()
 {
     if (!opened || failed() || !flush())

@@ -24,6 +24,10 @@ public:
     bool open();
     // False once any write has failed; error() tells why.
     bool write(const char *data, qint64 count);
+    // Writes bytes over ones written before, from `position` on (the rest of
+    // the file stays, and writing goes on at its end); false once any write
+    // has failed.
+    bool overwrite(qint64 position, const QByteArray &bytes);
     bool commit();
 
     bool failed() const { return !error_.isEmpty(); }
