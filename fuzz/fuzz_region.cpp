@@ -1,11 +1,12 @@
 // Arbitrary bytes as a region block file, compressed or text: a file either
 // is refused with a reason or reads as a sound quadtree partition whose
-// components, written again (compressed in versions 3 and 2, and as text) and
-// read back, give the same blocks and the same pixels. A mutated version 3
-// file almost never keeps its CRC-32, so one that looks like such a file is
-// also run with the checksum field recomputed over the bytes after it: that
-// way the rANS decoder itself sees the mutations. Images are held to 2^20
-// pixels here, so the largest allocation stays bounded.
+// components, written again (compressed in versions 4, with one chunk and
+// with many, 3 and 2, and as text) and read back, give the same blocks and
+// the same pixels. A mutated version 3 or 4 file almost never keeps its
+// CRC-32s, so one that looks like such a file is also run with its checksum
+// fields recomputed over the bytes they check: that way the rANS decoder
+// itself sees the mutations. Images are held to 2^20 pixels here, so the
+// largest allocation stays bounded.
 
 #include "fuzzsupport.h"
 #include "codec/qimage/regionimagefile.h"
@@ -55,9 +56,11 @@ void checkInput(const QByteArray &data, const char *run)
     }
     if (!checkRegionPartition(image, &error))
         fail("an accepted file is no partition%s: %s", run, qPrintable(error));
-    for (const int version : {3, 2}) {
+    // Version 5 stands for version 4 with a chunk every 64 decisions or so.
+    for (const int version : {4, 5, 3, 2}) {
         RegionImage again;
-        if (!readRegionFile(writeRegionFile(image, version), &again, &error, fuzzMaxPixels))
+        const QByteArray written = version == 5 ? writeRegionFile(image, 4, 64) : writeRegionFile(image, version);
+        if (!readRegionFile(written, &again, &error, fuzzMaxPixels))
             fail("the version %d file written from an accepted one is refused%s: %s", version, run,
                  qPrintable(error));
         if (!sameBlocks(image, again))
@@ -85,15 +88,31 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *bytes, size_t size)
 {
     const QByteArray data(reinterpret_cast<const char *>(bytes), int(size));
     checkInput(data, "");
-    // Version 3: the data length at 49, the checksum at 53, the checked bytes from 57.
-    constexpr int checksumAt = regionFileHeaderSize + 4;
-    constexpr int checkedFrom = regionFileHeaderSize + interleavedrans::prefixSize;
-    if (isRegionFile(data) && data.size() >= checkedFrom && uchar(data[8]) == 3) {
-        QByteArray fixed = data;
-        const uint32_t checksum = regionDataChecksum(bytes + checkedFrom, qint64(size) - checkedFrom);
-        qToBigEndian(checksum, fixed.data() + checksumAt);
-        if (fixed != data)
-            checkInput(fixed, " (its checksum recomputed)");
+    if (!isRegionFile(data) || data.size() < regionFileHeaderSize)
+        return 0;
+    // The coded data of version 3: 4 bytes of length, the checksum, then the
+    // bytes it checks. Version 4 holds them in chunks after 4 bytes of rows
+    // and 4 of size; all that fit are fixed up.
+    QByteArray fixed = data;
+    auto fixChecksum = [&](qint64 from, qint64 count) {
+        if (count >= interleavedrans::prefixSize)
+            qToBigEndian(regionDataChecksum(bytes + from + interleavedrans::prefixSize,
+                                            count - interleavedrans::prefixSize),
+                         fixed.data() + from + 4);
+    };
+    const qint64 length = qint64(size);
+    if (uchar(data[8]) == 3) {
+        fixChecksum(regionFileHeaderSize, length - regionFileHeaderSize);
+    } else if (uchar(data[8]) == 4) {
+        for (qint64 at = regionFileHeaderSize; at + 8 <= length;) {
+            const qint64 count = qFromBigEndian<quint32>(bytes + at + 4);
+            if (count > length - at - 8)
+                break;
+            fixChecksum(at + 8, count);
+            at += 8 + count;
+        }
     }
+    if (fixed != data)
+        checkInput(fixed, " (its checksums recomputed)");
     return 0;
 }

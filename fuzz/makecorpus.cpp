@@ -206,8 +206,8 @@ void transformSeeds(const QString &source)
 }
 
 // Block files of crops of the photographs at a few settings, compressed (of
-// version 3, and one of version 2 so that both decoders are fuzzed) and as
-// text, and one cut short.
+// version 4, and one each of version 4 in many chunks, 3 and 2, so that
+// every reader is fuzzed) and as text, and one cut short.
 void regionSeeds(const QString &source)
 {
     const QImage photo = load(source + QStringLiteral("/data/photos/chelsea.png"));
@@ -230,6 +230,15 @@ void regionSeeds(const QString &source)
             put(QStringLiteral("fuzz_region"), QStringLiteral("cut%1.ftr").arg(index), data.left(data.size() / 2));
             put(QStringLiteral("fuzz_region"), QStringLiteral("blocks%1-v2.ftr").arg(index),
                 writeRegionFile(blocks, 2));
+            put(QStringLiteral("fuzz_region"), QStringLiteral("blocks%1-v3.ftr").arg(index),
+                writeRegionFile(blocks, 3));
+            // Three rows of roots, a chunk each.
+            RegionImage tall;
+            if (!encodeRegionQImage(photo.copy(200, 20, 40, 140), parameters, &tall, &error)) {
+                std::fprintf(stderr, "makecorpus: region compression failed: %s\n", qPrintable(error));
+                std::exit(1);
+            }
+            put(QStringLiteral("fuzz_region"), QStringLiteral("chunks%1.ftr").arg(index), writeRegionFile(tall, 4, 1));
         }
         ++index;
     }
