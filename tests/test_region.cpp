@@ -520,11 +520,17 @@ void TestRegion::commandLine()
                                             "--decoded", "a.png", "--text", "a.txt"});
     QCOMPARE(run.exitCode, 0);
     QVERIFY(qAbs(run.out.trimmed().toDouble() - readFileBytes(QStringLiteral("a.ftr")).size() * 8.0 / (120 * 90)) < 1e-5);
-    // The compressed file is expanded row of roots by row, the text file whole.
-    for (const char *blocks : {"a.ftr", "a.txt"}) {
-        QCOMPARE(runProcess(ftjpeg, {"region", "decompress", blocks, "b.png"}).exitCode, 0);
-        QCOMPARE(QImage(QStringLiteral("b.png")), QImage(QStringLiteral("a.png")));
+    // The compressed file is decoded and written row of roots by row, the
+    // text file whole through a QImage: the same bytes, in every format the
+    // row writers write and one they do not.
+    for (const char *format : {"png", "ppm", "jpg", "bmp"}) {
+        const QString streamed = QStringLiteral("b.") + QLatin1String(format);
+        const QString whole = QStringLiteral("t.") + QLatin1String(format);
+        QCOMPARE(runProcess(ftjpeg, {"region", "decompress", "a.ftr", streamed}).exitCode, 0);
+        QCOMPARE(runProcess(ftjpeg, {"region", "decompress", "a.txt", whole}).exitCode, 0);
+        QCOMPARE(readFileBytes(streamed), readFileBytes(whole));
     }
+    QCOMPARE(QImage(QStringLiteral("b.png")), QImage(QStringLiteral("a.png")));
     QCOMPARE(runProcess(ftjpeg, {"region", "text", "a.txt", "c.ftr"}).exitCode, 0);
     QCOMPARE(readFileBytes(QStringLiteral("c.ftr")), readFileBytes(QStringLiteral("a.ftr")));
     // Without --decoded and --text the image is coded as its rows are read:
@@ -546,6 +552,14 @@ void TestRegion::commandLine()
     run = runProcess(ftjpeg, {"region", "decompress", "bad.ftr", "b.png"});
     QCOMPARE(run.exitCode, 1);
     QVERIFY2(run.err.startsWith("ftjpeg: cannot decode bad.ftr: its header gives"), run.err.constData());
+    QCOMPARE(readFileBytes(QStringLiteral("b.png")), QByteArray("kept"));
+    // Damage found once the output was started leaves no part of it either.
+    QByteArray damaged = readFileBytes(QStringLiteral("a.ftr"));
+    damaged[damaged.size() - 1] = char(damaged.at(damaged.size() - 1) ^ 1);
+    QVERIFY(writeFileBytes(QStringLiteral("bad.ftr"), damaged));
+    run = runProcess(ftjpeg, {"region", "decompress", "bad.ftr", "b.png"});
+    QCOMPARE(run.exitCode, 1);
+    QVERIFY2(run.err.contains("checksum fails"), run.err.constData());
     QCOMPARE(readFileBytes(QStringLiteral("b.png")), QByteArray("kept"));
 
     // The tool's distance: 0 for one image against itself, symmetric across spacings.

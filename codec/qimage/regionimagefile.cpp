@@ -7,9 +7,13 @@
 #include "codec/region/regionexpansion.h"
 #include "codec/region/regionfile.h"
 #include "codec/region/regiontext.h"
+#include "codec/rowio/imagerowreader.h"
+#include "codec/rowio/imagerowwriter.h"
+#include "codec/rowio/streamoutputfile.h"
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 namespace veltrano {
 
@@ -134,6 +138,97 @@ QImage decodeRegionBlockFile(const QString &fileName, QString *error)
         return QImage();
     }
     return image;
+}
+
+StreamOutcome streamRegionCompress(const QString &input, const QString &output, const RegionParameters &parameters,
+                                   qint64 *pixels, qint64 *bytes, QString *error)
+{
+    std::unique_ptr<ImageRowReader> reader = ImageRowReader::open(input, error);
+    if (!error->isEmpty())
+        return StreamOutcome::Failed;
+    if (!reader)
+        return StreamOutcome::NotStreamed;
+    StreamOutputFile file(output);
+    if (!file.open()) {
+        *error = file.error();
+        return StreamOutcome::Failed;
+    }
+    auto row = [&reader](int y) -> const uint32_t * {
+        const uint32_t *pixels = reader->row(y);
+        return reader->failed() ? nullptr : pixels;
+    };
+    auto write = [&file](const QByteArray &chunk) { return file.write(chunk.constData(), chunk.size()); };
+    // The header goes last, over the bytes kept for it here.
+    QByteArray header(regionFileHeaderSize, '\0');
+    QString fault;
+    const bool coded = file.write(header.constData(), header.size())
+        && encodeRegionRows(reader->width(), reader->height(), parameters, row, write, &header, &fault);
+    if (reader->failed() || (coded && !reader->finish())) {
+        if (reader->damage().isEmpty())
+            return StreamOutcome::NotStreamed;
+        *error = reader->damage();
+        return StreamOutcome::Failed;
+    }
+    if (!coded && !fault.isEmpty()) {
+        *error = QStringLiteral("cannot compress %1: %2").arg(QDir::toNativeSeparators(input), fault);
+        return StreamOutcome::Failed;
+    }
+    if (!coded || !file.overwrite(0, header) || !file.commit()) {
+        *error = file.error();
+        return StreamOutcome::Failed;
+    }
+    *pixels = qint64(reader->width()) * reader->height();
+    *bytes = file.size();
+    return StreamOutcome::Done;
+}
+
+StreamOutcome streamRegionDecompress(const QString &input, const QString &output, const QByteArray &format,
+                                     QString *error)
+{
+    // The resolution the in-memory path's new image gets, the same both ways
+    // unless a screen says otherwise.
+    const QImage fresh(1, 1, QImage::Format_ARGB32);
+    if (!ImageRowWriter::handles(format) || fresh.dotsPerMeterX() != fresh.dotsPerMeterY())
+        return StreamOutcome::NotStreamed;
+    QByteArray data;
+    if (!readWholeFile(input, &data, error))
+        return StreamOutcome::Failed;
+    // A text file starts with the same magic.
+    if (isRegionTextFile(data) || !isRegionFile(data))
+        return StreamOutcome::NotStreamed;
+    std::unique_ptr<ImageRowWriter> writer;
+    std::vector<uint32_t> band;
+    int rowBase = 0;
+    auto begin = [&](const RegionImage &header, QString *reason) {
+        writer = ImageRowWriter::create(output, format, header.width, header.height, fresh.dotsPerMeterX(), -1);
+        band.resize(size_t(header.width) * size_t(header.rootSide));
+        if (!writer->start()) {
+            *reason = writer->error();
+            return false;
+        }
+        return true;
+    };
+    bool written = true;
+    auto rowDone = [&](const RegionImage &rows, int first) {
+        expandRegionBlocks(rows, first, band.data(), rows.width, rowBase);
+        const int count = qMin(rows.rootSide, rows.height - rowBase);
+        for (int y = 0; y < count && written; ++y)
+            written = writer->writeRow(band.data() + size_t(y) * size_t(rows.width));
+        rowBase += rows.rootSide;
+    };
+    QString reason;
+    if (!decodeRegionFile(data, maxDecodedPixels, &reason, begin, rowDone)) {
+        // A writer that would not start said why in its own words.
+        *error = writer && !writer->error().isEmpty()
+            ? writer->error()
+            : QStringLiteral("cannot decode %1: %2").arg(QDir::toNativeSeparators(input), reason);
+        return StreamOutcome::Failed;
+    }
+    if (!written || !writer->finish()) {
+        *error = writer->error();
+        return StreamOutcome::Failed;
+    }
+    return StreamOutcome::Done;
 }
 
 } // namespace veltrano

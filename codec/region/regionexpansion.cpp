@@ -200,7 +200,7 @@ void expandRegionImage(const RegionImage &image, uint32_t *pixels, qint64 stride
     expandRegionBlocks(image, 0, pixels, stride);
 }
 
-void expandRegionBlocks(const RegionImage &image, int first, uint32_t *pixels, qint64 stride)
+void expandRegionBlocks(const RegionImage &image, int first, uint32_t *pixels, qint64 stride, int firstRow)
 {
     static const RegionKernels kernels;
     thread_local std::vector<float> scratch;
@@ -226,7 +226,7 @@ void expandRegionBlocks(const RegionImage &image, int first, uint32_t *pixels, q
         grid += chromaX * chromaY;
         expandRegionGrid(kernels, grid, chromaX, chromaY, chroma, image.chromaStep, block.width, block.height, cr,
                          scratch);
-        uint32_t *target = pixels + block.y * stride + block.x;
+        uint32_t *target = pixels + (block.y - firstRow) * stride + block.x;
         if (block.width % 4 == 0) {
             // Rows of whole four-pixel steps go straight to the image.
             for (int y = 0; y < block.height; ++y)

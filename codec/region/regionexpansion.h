@@ -52,8 +52,9 @@ void convertRegionColours(const float *luma, const float *cb, const float *cr, i
 // from one row to the next).
 void expandRegionImage(const RegionImage &image, uint32_t *pixels, qint64 stride);
 
-// The same for the blocks from index `first` on only.
-void expandRegionBlocks(const RegionImage &image, int first, uint32_t *pixels, qint64 stride);
+// The same for the blocks from index `first` on only; `pixels` holds the
+// image's rows from firstRow on.
+void expandRegionBlocks(const RegionImage &image, int first, uint32_t *pixels, qint64 stride, int firstRow = 0);
 
 } // namespace veltrano
 

@@ -16,8 +16,7 @@
 #include "codec/region/regionencoder.h"
 #include "codec/region/regionfile.h"
 #include "codec/region/regiontext.h"
-#include "codec/rowio/imagerowreader.h"
-#include "codec/rowio/streamoutputfile.h"
+#include "codec/streaming/streamingcodec.h"
 #include "metrics/windowedssim.h"
 
 #include <QElapsedTimer>
@@ -127,60 +126,6 @@ bool singleParameters(const SubcommandParser &parser, const ParameterOptions &op
     return true;
 }
 
-enum class Streamed
-{
-    Done,
-    Failed,
-    NotStreamed,
-};
-
-// Compresses an input that the row readers take, a row of roots at a time
-// straight into the output: memory holds a row of roots and a chunk of the
-// file rather than the image and all its blocks. The bytes are those of the
-// in-memory path. NotStreamed leaves the input to that path, which reads it
-// with Qt's reader (a format the row readers do not take, or a fault only
-// Qt's reader can put in words); no output is left then, nor after Failed.
-Streamed compressStreamed(const QString &input, const QString &output, const RegionParameters &parameters,
-                          qint64 *pixels, qint64 *bytes, QString *error)
-{
-    std::unique_ptr<ImageRowReader> reader = ImageRowReader::open(input, error);
-    if (!error->isEmpty())
-        return Streamed::Failed;
-    if (!reader)
-        return Streamed::NotStreamed;
-    StreamOutputFile file(output);
-    if (!file.open()) {
-        *error = file.error();
-        return Streamed::Failed;
-    }
-    auto row = [&reader](int y) -> const uint32_t * {
-        const uint32_t *pixels = reader->row(y);
-        return reader->failed() ? nullptr : pixels;
-    };
-    auto write = [&file](const QByteArray &chunk) { return file.write(chunk.constData(), chunk.size()); };
-    QByteArray header(regionFileHeaderSize, '\0');
-    QString fault;
-    const bool coded = file.write(header.constData(), header.size())
-        && encodeRegionRows(reader->width(), reader->height(), parameters, row, write, &header, &fault);
-    if (reader->failed() || (coded && !reader->finish())) {
-        if (reader->damage().isEmpty())
-            return Streamed::NotStreamed;
-        *error = reader->damage();
-        return Streamed::Failed;
-    }
-    if (!coded && !fault.isEmpty()) {
-        *error = QStringLiteral("cannot compress %1: %2").arg(displayName(input), fault);
-        return Streamed::Failed;
-    }
-    if (!coded || !file.overwrite(0, header) || !file.commit()) {
-        *error = file.error();
-        return Streamed::Failed;
-    }
-    *pixels = qint64(reader->width()) * reader->height();
-    *bytes = file.size();
-    return Streamed::Done;
-}
-
 int runCompress(SubcommandParser &parser, const ParameterOptions &options)
 {
     const QCommandLineOption decodedOption = parser.addOption(
@@ -204,10 +149,10 @@ int runCompress(SubcommandParser &parser, const ParameterOptions &options)
     QString error;
     if (!parser.isSet(decodedOption) && !parser.isSet(textOption)) {
         qint64 pixels = 0, bytes = 0;
-        const Streamed streamed = compressStreamed(input, output, parameters, &pixels, &bytes, &error);
-        if (streamed == Streamed::Failed)
+        const StreamOutcome streamed = streamRegionCompress(input, output, parameters, &pixels, &bytes, &error);
+        if (streamed == StreamOutcome::Failed)
             return failure(error);
-        if (streamed == Streamed::Done) {
+        if (streamed == StreamOutcome::Done) {
             std::printf("%s\n", qPrintable(QString::number(bitsPerPixel(bytes, pixels), 'g', 6)));
             return ExitSuccess;
         }
@@ -245,6 +190,12 @@ int runDecompress(SubcommandParser &parser)
     if (!knownOutputFormat(output, parser, &format, &status) || !outputIsNoInput(parser, output, {input}, &status))
         return status;
     QString error;
+    const StreamOutcome streamed = streamRegionDecompress(input, output, format, &error);
+    if (streamed == StreamOutcome::Failed)
+        return failure(error);
+    if (streamed == StreamOutcome::Done)
+        return ExitSuccess;
+    error.clear();
     const QImage decoded = decodeRegionBlockFile(input, &error);
     if (decoded.isNull() || !writeImageFile(output, decoded, format, -1, &error))
         return failure(error);
