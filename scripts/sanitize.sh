@@ -12,6 +12,10 @@ export UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1:exitcode=24"
 export LSAN_OPTIONS="suppressions=$PWD/scripts/lsan.supp:print_suppressions=0"
 # The build runs the sanitized programs too (man pages from their --help), so
 # the same options hold for it.
-cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELTRANO_SANITIZE=ON -DVELTRANO_BENCH=OFF
+# -O1 with line tables only: the build takes two thirds of the time of -O2
+# with full debug information, the tests no longer, and the reports keep
+# their files and lines.
+cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -g1 -DNDEBUG" \
+    -DVELTRANO_SANITIZE=ON -DVELTRANO_BENCH=OFF
 cmake --build build-asan -j"$jobs"
 ctest --test-dir build-asan --output-on-failure -j"$jobs"
