@@ -419,28 +419,38 @@ bool BlockCoder<Coder>::codeComponents(const RegionBlock &block)
     return true;
 }
 
-// Codes the partition and components of `image` (see BlockCoder) as one
-// stream. When decoding with a rowDone, that is called after each row of
-// roots with the blocks decoded since the last call (from index `first` of
-// image.blocks), and the blocks before the last one are then dropped, so that
-// memory holds one row of roots. False with *fault.
+using RowDone = std::function<void(const RegionImage &, int first)>;
+
+// Codes row of roots `row` of `image`. When decoding with a rowDone, that is
+// then called with the blocks decoded since the last call (from index
+// `first` of image.blocks), and the blocks before the last one are dropped,
+// so that memory holds one row of roots. False with *fault.
 template <class Coder>
-bool codeBlocks(Coder &coder, RegionImage &image, QString *fault,
-                const std::function<void(const RegionImage &, int first)> &rowDone = {})
+bool codeRootRow(BlockCoder<Coder> &blocks, RegionImage &image, int row, const RowDone &rowDone, QString *fault)
+{
+    if (!blocks.codeRow(row * image.rootSide)) {
+        *fault = blocks.fault;
+        return false;
+    }
+    if (Coder::decoding && rowDone) {
+        // The first block was handed over with the row before; it stays only
+        // as the previous leaf of the next.
+        rowDone(image, row == 0 ? 0 : 1);
+        keepLastRegionBlock(&image);
+    }
+    return true;
+}
+
+// Codes the partition and components of `image` (see BlockCoder) as one
+// stream, row of roots by row (see codeRootRow). False with *fault.
+template <class Coder>
+bool codeBlocks(Coder &coder, RegionImage &image, QString *fault, const RowDone &rowDone = {})
 {
     BlockCoder<Coder> blocks(coder, image);
-    for (int y = 0; y < image.height; y += image.rootSide) {
-        if (!blocks.codeRow(y)) {
-            *fault = blocks.fault;
+    const int rows = (image.height + image.rootSide - 1) / image.rootSide;
+    for (int row = 0; row < rows; ++row)
+        if (!codeRootRow(blocks, image, row, rowDone, fault))
             return false;
-        }
-        if (Coder::decoding && rowDone) {
-            // The first block was handed over with the row before; it stays
-            // only as the previous leaf of the next.
-            rowDone(image, y == 0 ? 0 : 1);
-            keepLastRegionBlock(&image);
-        }
-    }
     if (!coder.endCheck()) {
         *fault = QStringLiteral("its block data are damaged (their end check fails)");
         return false;
@@ -476,9 +486,8 @@ bool openRansData(const uint8_t *data, uint32_t size, InterleavedRansDecoder *de
 // Version 4's block data: chunks, each a number of rows of roots (4 bytes)
 // and the size (4 bytes) of its data, coded as version 3 codes the whole.
 // The contexts and predictions run on from chunk to chunk; only the coder
-// starts again. See codeBlocks for rowDone.
-bool decodeChunks(const uint8_t *data, uint32_t size, RegionImage &image, QString *fault,
-                  const std::function<void(const RegionImage &, int first)> &rowDone)
+// starts again. See codeRootRow for rowDone.
+bool decodeChunks(const uint8_t *data, uint32_t size, RegionImage &image, QString *fault, const RowDone &rowDone)
 {
     using Coder = DecodingCoder<InterleavedRansDecoder>;
     Coder coder{InterleavedRansDecoder(data, 0, 0)};
@@ -507,16 +516,9 @@ bool decodeChunks(const uint8_t *data, uint32_t size, RegionImage &image, QStrin
         }
         if (!openRansData(data + at, chunkSize, &coder.decoder, fault))
             return false;
-        for (uint32_t k = 0; k < chunkRows; ++k, ++row) {
-            if (!blocks.codeRow(row * image.rootSide)) {
-                *fault = blocks.fault;
+        for (uint32_t k = 0; k < chunkRows; ++k, ++row)
+            if (!codeRootRow(blocks, image, row, rowDone, fault))
                 return false;
-            }
-            if (rowDone) {
-                rowDone(image, row == 0 ? 0 : 1);
-                keepLastRegionBlock(&image);
-            }
-        }
         if (!coder.endCheck()) {
             *fault = QStringLiteral("chunk %1 of its block data is damaged (its end check fails)").arg(chunk);
             return false;
