@@ -70,6 +70,19 @@ bool readWholeFile(const QString &fileName, QByteArray *data, QString *error)
     return true;
 }
 
+// The first bytes of a regular file, enough to tell the block files apart;
+// empty when it is not one or cannot be read. Never opened unless regular: a
+// FIFO would wait for a writer.
+QByteArray startOfFile(const QString &fileName)
+{
+    if (!isRegularFile(fileName, nullptr))
+        return QByteArray();
+    QFile file(fileName);
+    if (!file.open(QIODevice::ReadOnly))
+        return QByteArray();
+    return file.read(16);
+}
+
 } // namespace
 
 QImage expandRegionQImage(const RegionImage &blocks, QString *error)
@@ -82,13 +95,7 @@ QImage expandRegionQImage(const RegionImage &blocks, QString *error)
 
 bool isRegionBlockFile(const QString &fileName)
 {
-    // Never opened unless regular: a FIFO would wait for a writer.
-    if (!isRegularFile(fileName, nullptr))
-        return false;
-    QFile file(fileName);
-    if (!file.open(QIODevice::ReadOnly))
-        return false;
-    const QByteArray start = file.read(16);
+    const QByteArray start = startOfFile(fileName);
     return isRegionFile(start) || isRegionTextFile(start);
 }
 
@@ -143,11 +150,10 @@ QImage decodeRegionBlockFile(const QString &fileName, QString *error)
 StreamOutcome streamRegionCompress(const QString &input, const QString &output, const RegionParameters &parameters,
                                    qint64 *pixels, qint64 *bytes, QString *error)
 {
-    std::unique_ptr<ImageRowReader> reader = ImageRowReader::open(input, error);
-    if (!error->isEmpty())
-        return StreamOutcome::Failed;
+    StreamOutcome refused = StreamOutcome::NotStreamed;
+    std::unique_ptr<ImageRowReader> reader = openStreamInput(input, error, &refused);
     if (!reader)
-        return StreamOutcome::NotStreamed;
+        return refused;
     StreamOutputFile file(output);
     if (!file.open()) {
         *error = file.error();
@@ -163,12 +169,8 @@ StreamOutcome streamRegionCompress(const QString &input, const QString &output, 
     QString fault;
     const bool coded = file.write(header.constData(), header.size())
         && encodeRegionRows(reader->width(), reader->height(), parameters, row, write, &header, &fault);
-    if (reader->failed() || (coded && !reader->finish())) {
-        if (reader->damage().isEmpty())
-            return StreamOutcome::NotStreamed;
-        *error = reader->damage();
-        return StreamOutcome::Failed;
-    }
+    if (reader->failed() || (coded && !reader->finish()))
+        return streamReaderFailure(*reader, error);
     if (!coded && !fault.isEmpty()) {
         *error = QStringLiteral("cannot compress %1: %2").arg(QDir::toNativeSeparators(input), fault);
         return StreamOutcome::Failed;
@@ -190,12 +192,14 @@ StreamOutcome streamRegionDecompress(const QString &input, const QString &output
     const QImage fresh(1, 1, QImage::Format_ARGB32);
     if (!ImageRowWriter::handles(format) || fresh.dotsPerMeterX() != fresh.dotsPerMeterY())
         return StreamOutcome::NotStreamed;
+    // Text files (which start with the same magic) and anything else are
+    // left to the in-memory path before they are read.
+    const QByteArray start = startOfFile(input);
+    if (isRegionTextFile(start) || !isRegionFile(start))
+        return StreamOutcome::NotStreamed;
     QByteArray data;
     if (!readWholeFile(input, &data, error))
         return StreamOutcome::Failed;
-    // A text file starts with the same magic.
-    if (isRegionTextFile(data) || !isRegionFile(data))
-        return StreamOutcome::NotStreamed;
     std::unique_ptr<ImageRowWriter> writer;
     std::vector<uint32_t> band;
     int rowBase = 0;

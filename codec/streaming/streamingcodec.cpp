@@ -45,24 +45,6 @@ bool secondCore()
     return std::thread::hardware_concurrency() > 1;
 }
 
-StreamOutcome readerFailure(const ImageRowReader &reader, QString *error)
-{
-    if (reader.damage().isEmpty())
-        return StreamOutcome::NotStreamed;
-    *error = reader.damage();
-    return StreamOutcome::Failed;
-}
-
-// The input's reader; null when the input is not streamed, *refused then
-// telling whether it was refused outright (with *error set) or is left to
-// the in-memory path.
-std::unique_ptr<ImageRowReader> openInput(const QString &input, QString *error, StreamOutcome *refused)
-{
-    std::unique_ptr<ImageRowReader> reader = ImageRowReader::open(input, error);
-    *refused = error->isEmpty() ? StreamOutcome::NotStreamed : StreamOutcome::Failed;
-    return reader;
-}
-
 // How the input is read: on the transform's thread, or decoded ahead on a
 // thread of its own. Reading ahead pays where decoding is a large part of
 // the work (the inverse transform's JPEG of components); where the writer's
@@ -97,13 +79,13 @@ StreamOutcome run(std::unique_ptr<ImageRowReader> &input, Reading reading, Image
     // A damaged input is reported as the in-memory path reports it, or left
     // to that path, whatever was written.
     if (reader.failed())
-        return readerFailure(reader, error);
+        return streamReaderFailure(reader, error);
     if (!written || !transformed) {
         *error = written && !reason.isEmpty() ? reason : writer.error();
         return StreamOutcome::Failed;
     }
     if (!reader.finish())
-        return readerFailure(reader, error);
+        return streamReaderFailure(reader, error);
     if (!writer.finish()) {
         *error = writer.error();
         return StreamOutcome::Failed;
@@ -162,13 +144,28 @@ StreamOutcome runInverse(std::unique_ptr<ImageRowReader> &reader, ImageRowWriter
 
 } // namespace
 
+StreamOutcome streamReaderFailure(const ImageRowReader &reader, QString *error)
+{
+    if (reader.damage().isEmpty())
+        return StreamOutcome::NotStreamed;
+    *error = reader.damage();
+    return StreamOutcome::Failed;
+}
+
+std::unique_ptr<ImageRowReader> openStreamInput(const QString &input, QString *error, StreamOutcome *outcome)
+{
+    std::unique_ptr<ImageRowReader> reader = ImageRowReader::open(input, error);
+    *outcome = error->isEmpty() ? StreamOutcome::NotStreamed : StreamOutcome::Failed;
+    return reader;
+}
+
 StreamOutcome streamDirectTransform(const QString &input, const QString &output, const QByteArray &format, int step,
                                     const QList<float> &kernel, QString *error)
 {
     if (guiApplication() || !ImageRowWriter::handles(format) || step < 1 || kernel.isEmpty())
         return StreamOutcome::NotStreamed;
     StreamOutcome refused = StreamOutcome::NotStreamed;
-    std::unique_ptr<ImageRowReader> reader = openInput(input, error, &refused);
+    std::unique_ptr<ImageRowReader> reader = openStreamInput(input, error, &refused);
     if (!reader || reader->width() < step || reader->height() < step)
         return refused;
     const int width = reader->width();
@@ -186,7 +183,7 @@ StreamOutcome streamInverseTransform(const QString &input, const QString &output
     if (guiApplication() || !ImageRowWriter::handles(format))
         return StreamOutcome::NotStreamed;
     StreamOutcome refused = StreamOutcome::NotStreamed;
-    std::unique_ptr<ImageRowReader> reader = openInput(input, error, &refused);
+    std::unique_ptr<ImageRowReader> reader = openStreamInput(input, error, &refused);
     if (!reader)
         return refused;
     const std::unique_ptr<ImageRowWriter> writer =
@@ -201,7 +198,7 @@ StreamOutcome streamHybridCompress(const QString &input, const QString &output, 
     if (quality < 0 || quality > 100)
         return StreamOutcome::NotStreamed;
     StreamOutcome refused = StreamOutcome::NotStreamed;
-    std::unique_ptr<ImageRowReader> reader = openInput(input, error, &refused);
+    std::unique_ptr<ImageRowReader> reader = openStreamInput(input, error, &refused);
     if (!reader || reader->width() < 2 || reader->height() < 2)
         return refused;
     const int width = reader->width();
@@ -225,7 +222,7 @@ StreamOutcome streamHybridDecompress(const QString &input, const QString &output
     if (!ImageRowWriter::handles(format))
         return StreamOutcome::NotStreamed;
     StreamOutcome refused = StreamOutcome::NotStreamed;
-    std::unique_ptr<ImageRowReader> reader = openInput(input, error, &refused);
+    std::unique_ptr<ImageRowReader> reader = openStreamInput(input, error, &refused);
     if (!reader)
         return refused;
     const qint64 width = qint64(reader->width()) * 2;

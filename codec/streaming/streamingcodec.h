@@ -5,7 +5,11 @@
 #include <QList>
 #include <QString>
 
+#include <memory>
+
 namespace veltrano {
+
+class ImageRowReader;
 
 // The codec's file-to-file operations done row by row: the input is read,
 // transformed and written as its rows come, in memory that grows with the
@@ -27,6 +31,14 @@ enum class StreamOutcome
     Failed,
     NotStreamed,
 };
+
+// For streamed operations of other layers (the region codec's): the input's
+// row reader, or null with *outcome telling whether the input was refused
+// outright (Failed, *error set) or is left to the in-memory path
+// (NotStreamed); and, once reading has failed, the outcome: Failed with the
+// in-memory path's own message when the reader knows it, else NotStreamed.
+std::unique_ptr<ImageRowReader> openStreamInput(const QString &input, QString *error, StreamOutcome *outcome);
+StreamOutcome streamReaderFailure(const ImageRowReader &reader, QString *error);
 
 // The transforms' outputs carry the default resolution of a new image, which
 // in a program without a QGuiApplication is Qt's 100 dpi (96 dpi under
